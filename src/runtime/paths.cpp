@@ -1,0 +1,23 @@
+#include "runtime/paths.h"
+
+#include "platform/win32.h"
+#include "runtime/ansi_text.h"
+
+namespace zelk {
+
+std::string DirectoryOfPath(const std::string& path) {
+    size_t slash = FindLastChar(path, '\\');
+    return slash == kNotFound ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FileNameOfPath(const std::string& path) {
+    size_t slash = FindLastChar(path, '\\');
+    return slash == kNotFound ? path : path.substr(slash + 1);
+}
+
+bool PathExists(const std::string& path) {
+    struct _stat64 status {};
+    return _stat64(path.c_str(), &status) == 0;
+}
+
+}  // namespace zelk

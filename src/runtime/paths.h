@@ -1,0 +1,17 @@
+// Paths cut at their last backslash, and a file-status test.
+#pragma once
+
+#include <string>
+
+namespace zelk {
+
+// Everything up to and including the last backslash; "" when there is none.
+std::string DirectoryOfPath(const std::string& path);
+
+// Everything after the last backslash; the whole path when there is none.
+std::string FileNameOfPath(const std::string& path);
+
+// True when a file or a directory exists at the path exactly as given.
+bool PathExists(const std::string& path);
+
+}  // namespace zelk

@@ -1,0 +1,7 @@
+#include "trust/reboot_decision.h"
+
+namespace zelk {
+
+void CheckAndSetRebootStatus(MSIHANDLE, const std::string&) {}
+
+}  // namespace zelk

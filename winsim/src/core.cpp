@@ -1,0 +1,150 @@
+#include "machine.h"
+
+#include <map>
+
+namespace winsim {
+namespace {
+
+struct Core {
+    std::vector<Call> calls;
+    std::map<HandleKind, int> open;
+    struct Armed {
+        Failure failure;
+        int seen = 0;
+    };
+    std::map<std::string, Armed> failures;
+};
+
+Core& State() {
+    static Core core;
+    return core;
+}
+
+}  // namespace
+
+void Reset() {
+    State() = Core{};
+    detail::ResetKernel();
+    detail::ResetRegistry();
+    detail::ResetMsi();
+    detail::ResetDevices();
+    detail::ResetServices();
+}
+
+const std::vector<Call>& Calls() {
+    return State().calls;
+}
+
+std::vector<Call> CallsTo(const std::string& name) {
+    std::vector<Call> found;
+    for (const Call& call : State().calls) {
+        if (call.name == name) {
+            found.push_back(call);
+        }
+    }
+    return found;
+}
+
+size_t CountCalls(const std::string& name) {
+    return CallsTo(name).size();
+}
+
+std::vector<std::string> CallNames() {
+    std::vector<std::string> names;
+    for (const Call& call : State().calls) {
+        names.push_back(call.name);
+    }
+    return names;
+}
+
+void ClearCalls() {
+    State().calls.clear();
+}
+
+std::string Num(uint64_t value) {
+    return std::to_string(value);
+}
+
+std::string Str(const char* text) {
+    return text ? std::string(text) : std::string("null");
+}
+
+int OpenHandles() {
+    int total = 0;
+    for (const auto& entry : State().open) {
+        total += entry.second;
+    }
+    return total;
+}
+
+int OpenHandles(HandleKind kind) {
+    return State().open[kind];
+}
+
+void FailCall(const std::string& name, Failure failure) {
+    State().failures[name] = Core::Armed{failure, 0};
+}
+
+void ClearFailures() {
+    State().failures.clear();
+}
+
+namespace detail {
+
+std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args) {
+    Core& core = State();
+    core.calls.push_back(Call{name, std::vector<std::string>(args)});
+    auto armed = core.failures.find(name);
+    if (armed == core.failures.end()) {
+        return std::nullopt;
+    }
+    Core::Armed& entry = armed->second;
+    ++entry.seen;
+    if (entry.failure.nth == 0 || entry.failure.nth == entry.seen) {
+        return entry.failure;
+    }
+    return std::nullopt;
+}
+
+std::string Handle(const void* handle) {
+    if (handle == nullptr) {
+        return "null";
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        return "INVALID_HANDLE_VALUE";
+    }
+    return "h" + std::to_string(reinterpret_cast<uintptr_t>(handle));
+}
+
+std::string Ptr(const void* pointer) {
+    return pointer ? "ptr" : "null";
+}
+
+std::string Key(HKEY key) {
+    return key == HKEY_LOCAL_MACHINE ? "HKLM" : Handle(key);
+}
+
+void CountOpen(HandleKind kind) {
+    ++State().open[kind];
+}
+
+void CountClose(HandleKind kind) {
+    --State().open[kind];
+}
+
+std::string Upper(const std::string& text) {
+    std::string upper = text;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return upper;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return Upper(a) == Upper(b);
+}
+
+}  // namespace detail
+}  // namespace winsim

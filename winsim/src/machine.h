@@ -1,0 +1,35 @@
+// Shared plumbing of the simulated machine: logging, failure checks, handle counting and the
+// per-area reset hooks. Internal to winsim.
+#pragma once
+
+#include <winsim/control.h>
+#include <winsim/win32.h>
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+
+namespace winsim::detail {
+
+// Logs the call and tells whether an injected failure hits it.
+std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args);
+
+std::string Handle(const void* handle);  // "null" or "h<N>"
+std::string Ptr(const void* pointer);    // "null" or "ptr"
+std::string Key(HKEY key);               // "HKLM" for the predefined key, else Handle()
+
+void CountOpen(HandleKind kind);
+void CountClose(HandleKind kind);
+
+// Case-insensitive (ASCII) equality and upper-casing, as the registry and file system compare.
+std::string Upper(const std::string& text);
+bool EqualNoCase(const std::string& a, const std::string& b);
+
+// Per-area state, reset by winsim::Reset().
+void ResetKernel();
+void ResetRegistry();
+void ResetMsi();
+void ResetDevices();
+void ResetServices();
+
+}  // namespace winsim::detail
