@@ -115,3 +115,6 @@ std::vector<std::string> ValueNames(const std::string& keyPath);
 std::vector<std::string> SubKeyNames(const std::string& keyPath);
 
 }  // namespace winsim
+
+#include <winsim/control_devices.h>
+#include <winsim/control_services.h>
