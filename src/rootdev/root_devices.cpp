@@ -4,4 +4,6 @@ namespace zelk {
 
 void RemoveRootDevices(const std::string&) {}
 
+bool DeleteDeviceService(const std::string&) { return false; }
+
 }  // namespace zelk
