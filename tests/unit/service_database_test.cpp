@@ -1,0 +1,82 @@
+// The simulated service control manager, where the product's tests lean on its rules.
+#include "sim_fixture.h"
+
+#include "platform/win32.h"
+
+namespace {
+
+class ServiceDatabaseTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        winsim::Service service;
+        service.name = "ZelkDrv";
+        service.state = SERVICE_RUNNING;
+        winsim::AddService(service);
+        manager_ = OpenSCManagerA(nullptr, SERVICES_ACTIVE_DATABASEA, SC_MANAGER_CONNECT);
+    }
+    void TearDown() override {
+        CloseServiceHandle(manager_);
+        SimTest::TearDown();
+    }
+
+    SC_HANDLE manager_ = nullptr;
+};
+
+TEST_F(ServiceDatabaseTest, HandlesCarryOnlyTheRightsAskedFor) {
+    SERVICE_STATUS status{};
+    SC_HANDLE deleteOnly = OpenServiceA(manager_, "zelkdrv", DELETE);
+    ASSERT_NE(deleteOnly, nullptr);
+    EXPECT_FALSE(ControlService(deleteOnly, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(CreateServiceA(manager_, "Other", nullptr, SERVICE_ALL_ACCESS,
+                                SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                "C:\\x.sys", nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseServiceHandle(deleteOnly);
+
+    EXPECT_EQ(OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+}
+
+TEST_F(ServiceDatabaseTest, AMarkedServiceGoesOnlyWhenStoppedAndNoHandleIsOpen) {
+    winsim::SetStopPending("ZelkDrv");
+    SC_HANDLE service = OpenServiceA(manager_, "ZelkDrv", SERVICE_ALL_ACCESS);
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
+    ASSERT_TRUE(DeleteService(service));
+    EXPECT_FALSE(DeleteService(service));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+
+    winsim::FinishStop("ZelkDrv");
+    EXPECT_TRUE(winsim::FindService("ZelkDrv"));  // our handle still holds it
+    CloseServiceHandle(service);
+    EXPECT_FALSE(winsim::FindService("ZelkDrv"));
+    EXPECT_EQ(OpenServiceA(manager_, "ZelkDrv", DELETE), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(ServiceDatabaseTest, ADriverStartsOnceAndOnlyFromAnExistingImage) {
+    SC_HANDLE service = OpenServiceA(manager_, "ZelkDrv", SERVICE_START);
+    EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+    CloseServiceHandle(service);
+
+    winsim::Service stopped;
+    stopped.name = "Second";
+    stopped.binaryPath = "C:\\Windows\\system32\\drivers\\second.sys";
+    winsim::AddService(stopped);
+    service = OpenServiceA(manager_, "Second", SERVICE_START);
+    EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    winsim::AddFile(stopped.binaryPath);
+    EXPECT_TRUE(StartServiceA(service, 0, nullptr));
+    CloseServiceHandle(service);
+}
+
+}  // namespace
