@@ -13,6 +13,7 @@
 #include <setupapi.h>
 #include <newdev.h>
 #include <cfgmgr32.h>
+#include <regstr.h>
 #include <sys/stat.h>
 
 // Exported by setupapi.dll but not declared by every SDK flavour.

@@ -1,11 +1,18 @@
-// Install-state values: the recorded outcome of a package installation.
+// Install-state values: the recorded outcome of a package installation, below
+// HKEY_LOCAL_MACHINE, for the reboot decision to read and the clearing action to remove.
 #pragma once
 
 #include <string>
 
 namespace zelk {
 
-// Removes a state location ("K\V") or a whole state key ("K\").
+// Runs the engine on `packagePath` and records its outcome as the REG_DWORD value `valueName`
+// of `keyPath` (0 for installed, else the engine's result), with the engine's message as
+// "<valueName>_Text" when there is one. An empty key path records nothing.
+void RecordInstallState(const std::string& packagePath, const std::string& keyPath,
+                        const std::string& valueName);
+
+// Removes a state location ("K\V") or a whole state key without subkeys ("K\").
 void ClearInstallState(const std::string& data);
 
 }  // namespace zelk

@@ -11,8 +11,9 @@ namespace {
 struct Kernel {
     DWORD lastError = 0;
     UINT codePage = 1252;
-    std::set<std::string> files;        // upper-cased full paths
-    std::set<std::string> directories;  // upper-cased full paths, no trailing backslash
+    std::set<std::string> files;                  // upper-cased full paths
+    std::map<std::string, std::string> contents;  // by upper-cased path; absent means empty
+    std::set<std::string> directories;            // upper-cased full paths, no trailing backslash
     std::string currentDirectory = "C:\\Windows\\system32";
     std::string systemDirectory = "C:\\Windows\\system32";
     std::vector<Launch> launches;
@@ -81,8 +82,14 @@ void AddDirectory(const std::string& path) {
     State().directories.insert(NormalizePath(path));
 }
 
+void WriteFile(const std::string& path, const std::string& text) {
+    AddFile(path);
+    State().contents[NormalizePath(path)] = text;
+}
+
 void RemoveFile(const std::string& path) {
     State().files.erase(NormalizePath(path));
+    State().contents.erase(NormalizePath(path));
 }
 
 bool FileExists(const std::string& path) {
@@ -115,6 +122,15 @@ void SetSystemMessage(DWORD code, std::optional<std::string> text) {
 }
 
 namespace detail {
+std::optional<std::string> FileText(const std::string& path) {
+    std::string normalized = NormalizePath(path);
+    if (State().files.count(normalized) == 0) {
+        return std::nullopt;
+    }
+    auto found = State().contents.find(normalized);
+    return found == State().contents.end() ? std::string() : found->second;
+}
+
 void ResetKernel() {
     State() = Kernel{};
 }

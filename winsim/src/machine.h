@@ -25,6 +25,9 @@ void CountClose(HandleKind kind);
 std::string Upper(const std::string& text);
 bool EqualNoCase(const std::string& a, const std::string& b);
 
+// The text of a simulated file; nullopt when no file is there.
+std::optional<std::string> FileText(const std::string& path);
+
 // Per-area state, reset by winsim::Reset().
 void ResetKernel();
 void ResetRegistry();

@@ -485,7 +485,9 @@ LSTATUS CopyData(const winsim::RegValue& value, LPDWORD type, LPBYTE data, LPDWO
             *size = needed;
             return ERROR_MORE_DATA;
         }
-        std::memcpy(data, value.data.data(), needed);
+        if (needed > 0) {
+            std::memcpy(data, value.data.data(), needed);
+        }
     }
     if (size) {
         *size = needed;

@@ -60,6 +60,7 @@ void SetCodePage(UINT codePage);  // 1252 (default) or 932
 
 // ---- Files and processes ------------------------------------------------------------------
 void AddFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);  // adds the file with this text
 void AddDirectory(const std::string& path);
 void RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);

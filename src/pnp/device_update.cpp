@@ -1,0 +1,155 @@
+#include "pnp/device_update.h"
+
+#include "platform/win32.h"
+#include "runtime/ansi_text.h"
+#include "runtime/handles.h"
+
+#include <algorithm>
+
+namespace zelk {
+namespace {
+
+constexpr DWORD kHardwareIdBufferSize = 255;
+constexpr DWORD kPresentDevices = DIGCF_PRESENT | DIGCF_ALLCLASSES;
+constexpr DWORD kAllDevices = DIGCF_ALLCLASSES;
+// Only a driver that is a better match than the current one gets installed.
+constexpr DWORD kUpdateFlags = 0;
+constexpr ULONG kStatusFlags = 0;
+
+SP_DEVINFO_DATA EmptyDeviceRecord() {
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    return device;
+}
+
+// Length of the text at `text`, looking no further than `limit` bytes.
+size_t LengthWithin(const char* text, size_t limit) {
+    return static_cast<size_t>(std::find(text, text + limit, '\0') - text);
+}
+
+// The string of a multi-string that equals `hardwareId`, looked for within `size` bytes.
+bool FindInMultiString(const char* strings, size_t size, const std::string& hardwareId,
+                       std::string& found) {
+    size_t start = 0;
+    while (start < size) {
+        const size_t length = LengthWithin(strings + start, size - start);
+        if (length == 0) {
+            return false;
+        }
+        std::string candidate(strings + start, length);
+        if (EqualsIgnoreCase(candidate, hardwareId)) {
+            found = std::move(candidate);
+            return true;
+        }
+        start += length + 1;
+    }
+    return false;
+}
+
+bool IsAbsent(DEVINST devInst) {
+    ULONG status = 0;
+    ULONG problem = 0;
+    return CM_Get_DevNode_Status(&status, &problem, devInst, kStatusFlags) == CR_NO_SUCH_DEVINST;
+}
+
+// Sets CONFIGFLAG_REINSTALL in the device's configuration flags; false when they cannot be read.
+bool FlagForReinstall(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+    DWORD configFlags = 0;
+    if (!SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_CONFIGFLAGS, nullptr,
+                                           reinterpret_cast<PBYTE>(&configFlags),
+                                           sizeof(configFlags), nullptr)) {
+        return false;
+    }
+    configFlags |= CONFIGFLAG_REINSTALL;
+    SetupDiSetDeviceRegistryPropertyA(devices, &device, SPDRP_CONFIGFLAGS,
+                                      reinterpret_cast<const BYTE*>(&configFlags),
+                                      sizeof(configFlags));
+    return true;
+}
+
+}  // namespace
+
+bool FindPresentDeviceHardwareIds(const std::string& hardwareId,
+                                  std::vector<std::string>& targets) {
+    DeviceList devices(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, kPresentDevices));
+    if (!devices.valid()) {
+        return false;
+    }
+    bool appended = false;
+    SP_DEVINFO_DATA device = EmptyDeviceRecord();
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
+        char hardwareIds[kHardwareIdBufferSize];
+        hardwareIds[0] = '\0';
+        DWORD size = 0;
+        if (!SetupDiGetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID, nullptr,
+                                               reinterpret_cast<PBYTE>(hardwareIds),
+                                               kHardwareIdBufferSize, &size)) {
+            continue;
+        }
+        std::string ownText;
+        const size_t readable = size < kHardwareIdBufferSize ? size : kHardwareIdBufferSize;
+        if (FindInMultiString(hardwareIds, readable, hardwareId, ownText)) {
+            targets.push_back(std::move(ownText));
+            appended = true;
+        }
+    }
+    return appended;
+}
+
+bool UpdateDriverForHardwareId(const std::string& infPath, const std::string& hardwareId,
+                               int* restartFlag, int* presentFlag) {
+    std::vector<std::string> targets;
+    if (!FindPresentDeviceHardwareIds(hardwareId, targets)) {
+        targets.push_back(hardwareId);
+    }
+    bool updated = false;
+    for (const std::string& target : targets) {
+        BOOL restartNeeded = FALSE;
+        if (UpdateDriverForPlugAndPlayDevicesA(nullptr, target.c_str(), infPath.c_str(),
+                                               kUpdateFlags, &restartNeeded)) {
+            updated = true;
+            if (restartFlag) {
+                *restartFlag = (*restartFlag == 1 || restartNeeded) ? 1 : 0;
+            }
+            if (presentFlag) {
+                *presentFlag = 1;
+            }
+            continue;
+        }
+        // The package is no better than the driver a matching device already runs.
+        const DWORD error = GetLastError();
+        if (presentFlag && *presentFlag == 0 && error == ERROR_NO_MORE_ITEMS) {
+            *presentFlag = 1;
+        }
+    }
+    return updated;
+}
+
+bool MarkAbsentDevicesForReinstall(const std::string& hardwareId) {
+    DeviceList devices(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, kAllDevices));
+    if (!devices.valid()) {
+        return false;
+    }
+    bool flagged = false;
+    SP_DEVINFO_DATA device = EmptyDeviceRecord();
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
+        char hardwareIds[kHardwareIdBufferSize];
+        hardwareIds[0] = '\0';
+        if (!SetupDiGetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID, nullptr,
+                                               reinterpret_cast<PBYTE>(hardwareIds),
+                                               kHardwareIdBufferSize, nullptr)) {
+            continue;
+        }
+        // Only the first, most specific hardware ID takes part.
+        const std::string firstId(hardwareIds, LengthWithin(hardwareIds, kHardwareIdBufferSize));
+        if (!EqualsIgnoreCase(firstId, hardwareId) || !IsAbsent(device.DevInst)) {
+            continue;
+        }
+        if (FlagForReinstall(devices.get(), device)) {
+            flagged = true;
+        }
+    }
+    return flagged;
+}
+
+}  // namespace zelk
