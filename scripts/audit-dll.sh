@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Audits the built custom-action DLL from its PE tables: the nine exports at their ordinals,
+# imports from system DLLs only (so it loads on a bare Windows), and no static import of
+# RegDeleteKeyExA, which older systems lack and the DLL looks up at run time instead.
+#
+# usage: audit-dll.sh DLL [--report FILE]   (FILE: a GoogleTest-style XML report)
+set -euo pipefail
+
+dll=${1:?usage: audit-dll.sh DLL [--report FILE]}
+report=
+if [[ ${2:-} == --report ]]; then
+    report=${3:?--report needs a file}
+fi
+objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+
+readonly EXPORTS=(
+    CA_InstallDriver CA_UninstallVirtualDriver CA_ClearInstallDriverRegistryValues
+    CA_UninstallLanDriver CA_InstallCertificate CA_UninstallOldZuraOem
+    CA_InstallNonePnPDriver CA_UninstallNonePnPDriver CA_CheckAndSetRebootStatus
+)
+readonly SYSTEM_DLLS="kernel32 advapi32 msi setupapi newdev cfgmgr32 msvcrt user32"
+readonly FORBIDDEN_IMPORTS=(RegDeleteKeyExA)
+
+results=()  # "name|ok|detail" per check
+failed=0
+
+check() {
+    local name=$1 ok=$2 detail=${3:-}
+    results+=("$name|$ok|$detail")
+    if [[ $ok == yes ]]; then
+        echo "  ok    $name"
+    else
+        failed=$((failed + 1))
+        echo "  FAIL  $name: $detail"
+    fi
+}
+
+write_report() {
+    local entry name ok detail
+    {
+        echo '<?xml version="1.0" encoding="UTF-8"?>'
+        echo "<testsuites tests=\"${#results[@]}\" failures=\"$failed\" disabled=\"0\" errors=\"0\" name=\"DllAudit\">"
+        echo "  <testsuite name=\"DllAudit\" tests=\"${#results[@]}\" failures=\"$failed\" disabled=\"0\" skipped=\"0\" errors=\"0\">"
+        for entry in "${results[@]}"; do
+            IFS='|' read -r name ok detail <<<"$entry"
+            if [[ $ok == yes ]]; then
+                echo "    <testcase name=\"$name\" classname=\"DllAudit\"/>"
+            else
+                echo "    <testcase name=\"$name\" classname=\"DllAudit\"><failure message=\"${detail//[\"<>&]/_}\"/></testcase>"
+            fi
+        done
+        echo "  </testsuite>"
+        echo "</testsuites>"
+    } >"$report"
+}
+
+if [[ ! -f $dll ]]; then
+    echo "audit: $dll does not exist" >&2
+    check DllExists no "$dll"
+    [[ -n $report ]] && write_report
+    exit 1
+fi
+
+tables=$("$objdump" -p "$dll")
+echo "audit: $dll, $(stat -c %s "$dll") bytes"
+
+# Exports: "[Ordinal/Name Pointer] Table" rows read "[index] name" (binutils 2.40) or
+# "[index] +base[ordinal] name"; the ordinal is index + base when no +base is printed.
+base=$(sed -n 's/.*Ordinal Base \([0-9]*\).*/\1/p' <<<"$tables")
+exported=$(awk -v base="${base:-1}" '
+    /^\[Ordinal\/Name Pointer\] Table/ { inside = 1; next }
+    inside && NF == 0 { inside = 0 }
+    inside {
+        line = $0
+        gsub(/[][]/, " ", line)
+        n = split(line, f, " ")
+        if (f[2] == "+base") print f[3], f[n]; else print f[1] + base, f[n]
+    }' <<<"$tables")
+address_count=$(sed -n 's/^\s*Export Address Table\s\+\([0-9a-f]*\)$/\1/p' <<<"$tables" | head -1)
+check ExportsExactlyNine "$([[ $((16#${address_count:-0})) == 9 && $(wc -l <<<"$exported") == 9 ]] && echo yes || echo no)" \
+    "export table holds $((16#${address_count:-0})) addresses and $(grep -c . <<<"$exported") names"
+for i in "${!EXPORTS[@]}"; do
+    name=${EXPORTS[$i]}
+    ordinal=$((i + 1))
+    found=$(awk -v n="$name" '$2 == n { print $1 }' <<<"$exported")
+    check "Export_${name}_AtOrdinal$ordinal" "$([[ $found == "$ordinal" ]] && echo yes || echo no)" \
+        "found at ordinal ${found:-none}"
+done
+
+# Imports: every DLL named in the import tables must be a system DLL.
+imports=$(awk '/^The Import Tables/ { inside = 1; next } /^The / { inside = 0 } inside' <<<"$tables")
+imported_dlls=$(sed -n 's/^\s*DLL Name: \(.*\)$/\1/p' <<<"$imports")
+for imported in $imported_dlls; do
+    base_name=${imported%.*}
+    base_name=${base_name,,}
+    system=no
+    [[ " $SYSTEM_DLLS " == *" $base_name "* ]] && system=yes
+    check "ImportsSystemDll_$imported" "$system" "$imported is not a system DLL"
+done
+runtime=$(grep -ioE 'lib(stdc\+\+|gcc|winpthread)[^ ]*' <<<"$imported_dlls" | tr '\n' ' ' || true)
+check NoCompilerRuntimeDll "$([[ -z $runtime ]] && echo yes || echo no)" "imports $runtime"
+for function in "${FORBIDDEN_IMPORTS[@]}"; do
+    check "DoesNotImport_$function" "$(grep -qw "$function" <<<"$imports" && echo no || echo yes)" \
+        "$function is imported"
+done
+
+[[ -n $report ]] && write_report
+echo "audit: ${#results[@]} checks, $failed failed"
+((failed == 0))

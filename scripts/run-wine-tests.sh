@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Runs the Wine suite against the cross-built DLL, group by group (tests/wine/groups.txt), each
+# in a private Wine prefix; with --smoke, runs the smoke session instead.
+#
+# usage: run-wine-tests.sh [--smoke] [--build DIR] [--dll FILE] [--reports DIR]
+#                          [--group NAME] [-- GTEST_ARGS...]
+#   --build DIR    the mingw build tree (default build/mingw)
+#   --dll FILE     the DLL to test (default: the one in the build tree)
+#   --reports DIR  where to put one GoogleTest XML report per group (wine-GROUP.xml)
+#   --group NAME   run only this group; GTEST_ARGS go to every group run, e.g.
+#                  --group main -- --gtest_filter=NoData.*
+# ZELK_WINE_KEEP=1 keeps the run prefixes under build/wine/run for a look afterwards.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=$repo/build/mingw
+dll=
+reports=
+only_group=
+smoke=false
+gtest_args=()
+
+while (($#)); do
+    case $1 in
+        --smoke) smoke=true ;;
+        --build) build=$2; shift ;;
+        --dll) dll=$2; shift ;;
+        --reports) reports=$2; shift ;;
+        --group) only_group=$2; shift ;;
+        --) shift; gtest_args=("$@"); break ;;
+        *) echo "run-wine-tests: unknown argument $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+
+dll=${dll:-$build/zelk_ca.dll}
+programs=$build/tests/wine
+for file in "$dll" "$programs/wine_tests.exe" "$programs/smoke.exe" "$programs/session.msi"; do
+    [[ -f "$file" ]] || { echo "run-wine-tests: $file is missing; build the mingw preset" >&2; exit 2; }
+done
+
+export ZELK_WINE_ROOT=${ZELK_WINE_ROOT:-$repo/build/wine}
+# shellcheck source=wine-env.sh
+source "$repo/scripts/wine-env.sh"
+trap wine_cleanup EXIT
+
+readonly GROUP_SECONDS=${ZELK_WINE_GROUP_TIMEOUT:-900}
+readonly FOLDER='C:\zelk-tests'
+readonly DEFAULT_LOCALE=en_US.UTF-8
+
+# Lays the DLL beside the programs on the prefix's C: drive, where they find it.
+install_programs() {
+    local folder=$1/drive_c/zelk-tests
+    mkdir -p "$folder"
+    cp "$dll" "$programs/wine_tests.exe" "$programs/smoke.exe" "$programs/session.msi" "$folder/"
+}
+
+# A group that crashed or hung leaves no report; this one counts it as one failure.
+write_lost_report() {
+    local file=$1 name=$2 status=$3
+    cat >"$file" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<testsuites tests="1" failures="1" disabled="0" errors="0" name="AllTests">
+  <testsuite name="WineGroup" tests="1" failures="1" disabled="0" skipped="0" errors="0">
+    <testcase name="$name" classname="WineGroup"><failure message="no report, exit status $status"/></testcase>
+  </testsuite>
+</testsuites>
+XML
+}
+
+run_smoke() {
+    wine_ensure_template
+    wine_copy_prefix smoke
+    local prefix
+    prefix=$(wine_prefix smoke)
+    install_programs "$prefix"
+    local status=0
+    wine_run "$prefix" 120 env LC_ALL=$DEFAULT_LOCALE wine "$FOLDER\\smoke.exe" </dev/null || status=$?
+    wine_remove_prefix smoke
+    return "$status"
+}
+
+# run_group NAME PREFIX FILTER [NAME=value...]: one run of the suite; returns its exit status.
+run_group() {
+    local name=$1 kind=$2 filter=$3
+    shift 3
+    local run=shared
+    if [[ $kind == fresh ]]; then
+        run=$name
+        wine_copy_prefix "$run"
+    fi
+    local prefix
+    prefix=$(wine_prefix "$run")
+    install_programs "$prefix"
+    local report="report-$name.xml"
+    rm -f "$prefix/drive_c/zelk-tests/$report"
+
+    echo "wine: group $name ($filter)${*:+ with $*}"
+    local started=$SECONDS status=0
+    wine_run "$prefix" "$GROUP_SECONDS" env LC_ALL=$DEFAULT_LOCALE "$@" \
+        wine "$FOLDER\\wine_tests.exe" --gtest_filter="$filter" \
+        --gtest_output="xml:$FOLDER\\$report" "${gtest_args[@]}" </dev/null || status=$?
+    if ((status == 124 || status == 137)); then
+        echo "wine: group $name timed out after $GROUP_SECONDS s" >&2
+    fi
+    if [[ -n $reports ]]; then
+        mkdir -p "$reports"
+        if [[ -f "$prefix/drive_c/zelk-tests/$report" ]]; then
+            cp "$prefix/drive_c/zelk-tests/$report" "$reports/wine-$name.xml"
+        else
+            write_lost_report "$reports/wine-$name.xml" "$name" "$status"
+        fi
+    fi
+    echo "wine: group $name finished with status $status in $((SECONDS - started)) s"
+    if [[ $kind == fresh ]]; then
+        wine_remove_prefix "$run"
+    fi
+    return "$status"
+}
+
+run_suite() {
+    local groups=() claimed=() line name kind filter environment
+    while read -r line; do
+        [[ -z $line || $line == \#* ]] && continue
+        read -r name kind filter environment <<<"$line"
+        groups+=("$name|$kind|$filter|$environment")
+        claimed+=("$filter")
+    done <"$repo/tests/wine/groups.txt"
+    local unclaimed
+    unclaimed=$(IFS=:; echo "${claimed[*]}")
+    groups=("main|shared|*${unclaimed:+-$unclaimed}|" "${groups[@]}")
+
+    wine_ensure_template
+    wine_copy_prefix shared
+    local failed=() entry
+    for entry in "${groups[@]}"; do
+        IFS='|' read -r name kind filter environment <<<"$entry"
+        [[ -n $only_group && $name != "$only_group" ]] && continue
+        # shellcheck disable=SC2086  # environment is a list of NAME=value words
+        run_group "$name" "$kind" "$filter" $environment || failed+=("$name")
+    done
+    wine_remove_prefix shared
+
+    if ((${#failed[@]})); then
+        echo "wine: failed groups: ${failed[*]}" >&2
+        return 1
+    fi
+}
+
+if $smoke; then
+    run_smoke
+else
+    run_suite
+fi

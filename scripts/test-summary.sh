@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Adds up the GoogleTest-style XML reports of `make test`, one line per layer and a closing
+# "test: N passed, N failed" line. A layer without a report did not build or stopped early.
+#
+# usage: test-summary.sh REPORTS_DIR [STATUS]   (STATUS: the exit status of the layer runs)
+set -uo pipefail
+
+reports=${1:?usage: test-summary.sh REPORTS_DIR [STATUS]}
+status=${2:-0}
+readonly LAYERS=(host asan audit wine)
+
+# attribute NAME TEXT: the sum of NAME="n" over the elements in TEXT.
+attribute_sum() {
+    grep -o "$1=\"[0-9]*\"" <<<"$2" | grep -o '[0-9]*' | awk '{ s += $1 } END { print s + 0 }'
+}
+
+total_passed=0 total_failed=0 total_skipped=0
+echo
+echo "== test summary =="
+for layer in "${LAYERS[@]}"; do
+    shopt -s nullglob
+    files=("$reports/$layer"[.]xml "$reports/$layer"-*.xml)
+    shopt -u nullglob
+    if ((${#files[@]} == 0)); then
+        printf '  %-6s no report: it did not build, or stopped before its end (see above)\n' "$layer"
+        total_failed=$((total_failed + 1))
+        continue
+    fi
+    tops=$(grep -ho '<testsuites [^>]*>' "${files[@]}")
+    suites=$(grep -ho '<testsuite [^>]*>' "${files[@]}")
+    tests=$(attribute_sum tests "$tops")
+    failed=$(($(attribute_sum failures "$tops") + $(attribute_sum errors "$tops")))
+    skipped=$(($(attribute_sum disabled "$tops") + $(attribute_sum skipped "$suites")))
+    passed=$((tests - failed - skipped))
+    printf '  %-6s %d passed, %d failed%s\n' "$layer" "$passed" "$failed" \
+        "$( ((skipped)) && echo ", $skipped skipped")"
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    total_skipped=$((total_skipped + skipped))
+done
+
+if ((status != 0 && total_failed == 0)); then
+    echo "  a test layer exited with status $status outside its reports"
+    total_failed=1
+fi
+echo "test: $total_passed passed, $total_failed failed$( ((total_skipped)) && echo ", $total_skipped skipped")"
+((total_failed == 0))
