@@ -3,8 +3,7 @@
 #include "platform/win32.h"
 #include "runtime/ansi_text.h"
 #include "runtime/handles.h"
-
-#include <algorithm>
+#include "runtime/multi_string.h"
 
 namespace zelk {
 namespace {
@@ -20,30 +19,6 @@ SP_DEVINFO_DATA EmptyDeviceRecord() {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
     return device;
-}
-
-// Length of the text at `text`, looking no further than `limit` bytes.
-size_t LengthWithin(const char* text, size_t limit) {
-    return static_cast<size_t>(std::find(text, text + limit, '\0') - text);
-}
-
-// The string of a multi-string that equals `hardwareId`, looked for within `size` bytes.
-bool FindInMultiString(const char* strings, size_t size, const std::string& hardwareId,
-                       std::string& found) {
-    size_t start = 0;
-    while (start < size) {
-        const size_t length = LengthWithin(strings + start, size - start);
-        if (length == 0) {
-            return false;
-        }
-        std::string candidate(strings + start, length);
-        if (EqualsIgnoreCase(candidate, hardwareId)) {
-            found = std::move(candidate);
-            return true;
-        }
-        start += length + 1;
-    }
-    return false;
 }
 
 bool IsAbsent(DEVINST devInst) {
@@ -86,10 +61,9 @@ bool FindPresentDeviceHardwareIds(const std::string& hardwareId,
                                                kHardwareIdBufferSize, &size)) {
             continue;
         }
-        std::string ownText;
         const size_t readable = size < kHardwareIdBufferSize ? size : kHardwareIdBufferSize;
-        if (FindInMultiString(hardwareIds, readable, hardwareId, ownText)) {
-            targets.push_back(std::move(ownText));
+        if (auto ownText = FindInMultiString(hardwareIds, readable, hardwareId)) {
+            targets.push_back(std::move(*ownText));
             appended = true;
         }
     }

@@ -1,10 +1,8 @@
 #include "rootdev/root_devices.h"
 
 #include "platform/win32.h"
-#include "runtime/ansi_text.h"
 #include "runtime/handles.h"
-
-#include <cstring>
+#include "runtime/multi_string.h"
 
 namespace zelk {
 namespace {
@@ -29,19 +27,8 @@ bool CarriesHardwareId(HDEVINFO list, SP_DEVINFO_DATA& device, const std::string
         size <= 1) {
         return false;
     }
-    const size_t end = size < sizeof(ids) ? size : sizeof(ids);
-    size_t offset = 0;
-    while (offset < end && ids[offset] != '\0') {
-        const void* nul = std::memchr(ids + offset, '\0', end - offset);
-        const size_t length =
-            nul ? static_cast<size_t>(static_cast<const char*>(nul) - (ids + offset))
-                : end - offset;
-        if (EqualsIgnoreCase(std::string(ids + offset, length), hardwareId)) {
-            return true;
-        }
-        offset += length + 1;
-    }
-    return false;
+    const size_t readable = size < sizeof(ids) ? size : sizeof(ids);
+    return FindInMultiString(ids, readable, hardwareId).has_value();
 }
 
 // The service the device's driver runs under, read while the device still exists.

@@ -9,77 +9,78 @@ ServiceHandle OpenLocalManager() {
     return ServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
+// The local manager and one service in it. Members close in reverse order: the service
+// first, then the manager.
+struct OpenedService {
+    ServiceHandle manager;
+    ServiceHandle service;
+    DWORD error = ERROR_SUCCESS;  // of the open that failed, taken before anything is closed
+};
+
+OpenedService OpenLocalService(const std::string& serviceName, DWORD access) {
+    OpenedService opened;
+    opened.manager = OpenLocalManager();
+    if (!opened.manager) {
+        opened.error = GetLastError();
+        return opened;
+    }
+    opened.service = ServiceHandle(OpenServiceA(opened.manager.get(), serviceName.c_str(), access));
+    if (!opened.service) {
+        opened.error = GetLastError();
+    }
+    return opened;
+}
+
 }  // namespace
 
+// Each failure returns GetLastError() directly: the return value is taken before the handle
+// owners close anything.
 UINT CreateKernelService(KernelServiceConfig config) {
     ServiceHandle manager = OpenLocalManager();
     if (!manager) {
-        const DWORD error = GetLastError();
-        return error;
+        return GetLastError();
     }
     ServiceHandle service(CreateServiceA(
         manager.get(), config.serviceName.c_str(), config.displayName.c_str(), config.desiredAccess,
         config.serviceType, config.startType, config.errorControl, config.binaryPath.c_str(),
         config.loadOrderGroup.c_str(), nullptr, nullptr, nullptr, nullptr));
     if (!service) {
-        const DWORD error = GetLastError();
-        return error;
+        return GetLastError();
     }
     return ERROR_SUCCESS;
 }
 
 UINT StartKernelService(const std::string& serviceName) {
-    ServiceHandle manager = OpenLocalManager();
-    if (!manager) {
-        const DWORD error = GetLastError();
-        return error;
+    OpenedService opened = OpenLocalService(serviceName, SERVICE_ALL_ACCESS);
+    if (opened.error != ERROR_SUCCESS) {
+        return opened.error;
     }
-    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_ALL_ACCESS));
-    if (!service) {
-        const DWORD error = GetLastError();
-        return error;
-    }
-    if (!StartServiceA(service.get(), 0, nullptr)) {
-        const DWORD error = GetLastError();
-        return error;
+    if (!StartServiceA(opened.service.get(), 0, nullptr)) {
+        return GetLastError();
     }
     return ERROR_SUCCESS;
 }
 
 UINT StopKernelService(const std::string& serviceName) {
-    ServiceHandle manager = OpenLocalManager();
-    if (!manager) {
-        const DWORD error = GetLastError();
-        return error;
-    }
-    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_ALL_ACCESS));
-    if (!service) {
-        const DWORD error = GetLastError();
-        return error;
+    OpenedService opened = OpenLocalService(serviceName, SERVICE_ALL_ACCESS);
+    if (opened.error != ERROR_SUCCESS) {
+        return opened.error;
     }
     SERVICE_STATUS status{};
-    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
-        const DWORD error = GetLastError();
-        return error;
+    if (!ControlService(opened.service.get(), SERVICE_CONTROL_STOP, &status)) {
+        return GetLastError();
     }
     return ERROR_SUCCESS;
 }
 
 UINT DeleteKernelService(const std::string& serviceName) {
-    ServiceHandle manager = OpenLocalManager();
-    if (!manager) {
-        const DWORD error = GetLastError();
-        return error;
-    }
     // Deleting needs no other right; asking for more could be refused where DELETE is granted.
-    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), DELETE));
-    if (!service) {
-        const DWORD error = GetLastError();
-        return error;
+    OpenedService opened = OpenLocalService(serviceName, DELETE);
+    if (opened.error != ERROR_SUCCESS) {
+        return opened.error;
     }
-    if (!DeleteService(service.get())) {
-        const DWORD error = GetLastError();
-        return error;
+    if (!DeleteService(opened.service.get())) {
+        return GetLastError();
     }
     return ERROR_SUCCESS;
 }
