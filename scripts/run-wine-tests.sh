@@ -35,7 +35,11 @@ done
 
 dll=${dll:-$build/zelk_ca.dll}
 programs=$build/tests/wine
-for file in "$dll" "$programs/wine_tests.exe" "$programs/smoke.exe" "$programs/session.msi"; do
+# Stand-ins the tests lay on the machine themselves: a kernel driver and a recording program;
+# and newdev.dll, which only groups with WINEDLLOVERRIDES=newdev=n load in place of Wine's own.
+standins=("$programs/zelk_testdrv.sys" "$programs/record_args.exe" "$programs/newdev.dll")
+for file in "$dll" "$programs/wine_tests.exe" "$programs/smoke.exe" "$programs/session.msi" \
+    "${standins[@]}"; do
     [[ -f "$file" ]] || { echo "run-wine-tests: $file is missing; build the mingw preset" >&2; exit 2; }
 done
 
@@ -52,7 +56,8 @@ readonly DEFAULT_LOCALE=en_US.UTF-8
 install_programs() {
     local folder=$1/drive_c/zelk-tests
     mkdir -p "$folder"
-    cp "$dll" "$programs/wine_tests.exe" "$programs/smoke.exe" "$programs/session.msi" "$folder/"
+    cp "$dll" "$programs/wine_tests.exe" "$programs/smoke.exe" "$programs/session.msi" \
+        "${standins[@]}" "$folder/"
 }
 
 # A group that crashed or hung leaves no report; this one counts it as one failure.
@@ -95,9 +100,18 @@ run_group() {
     local report="report-$name.xml"
     rm -f "$prefix/drive_c/zelk-tests/$report"
 
+    # A group's DLL overrides come on top of the runner's own.
+    local variables=() word
+    for word in "$@"; do
+        if [[ $word == WINEDLLOVERRIDES=* ]]; then
+            word="WINEDLLOVERRIDES=$ZELK_WINE_DLL_OVERRIDES;${word#*=}"
+        fi
+        variables+=("$word")
+    done
+
     echo "wine: group $name ($filter)${*:+ with $*}"
     local started=$SECONDS status=0
-    wine_run "$prefix" "$GROUP_SECONDS" env LC_ALL=$DEFAULT_LOCALE "$@" \
+    wine_run "$prefix" "$GROUP_SECONDS" env LC_ALL=$DEFAULT_LOCALE "${variables[@]}" \
         wine "$FOLDER\\wine_tests.exe" --gtest_filter="$filter" \
         --gtest_output="xml:$FOLDER\\$report" "${gtest_args[@]}" </dev/null || status=$?
     if ((status == 124 || status == 137)); then

@@ -11,6 +11,8 @@
 : "${ZELK_WINE_ROOT:?set ZELK_WINE_ROOT to the folder that holds the prefixes}"
 ZELK_WINE_TEMPLATE="$ZELK_WINE_ROOT/template"
 ZELK_WINE_PREFIXES=()
+# No Mono or Gecko download prompt, no desktop menu entries.
+ZELK_WINE_DLL_OVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # wine_run PREFIX SECONDS COMMAND...: runs COMMAND (wine, wineboot, ...) against PREFIX.
 # Extra variables for the Windows process can be put in front with env, e.g. LC_ALL.
@@ -18,7 +20,7 @@ wine_run() {
     local prefix=$1 seconds=$2
     shift 2
     env -u DISPLAY -u WAYLAND_DISPLAY \
-        WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+        WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="$ZELK_WINE_DLL_OVERRIDES" \
         timeout --kill-after=10 "$seconds" "$@"
 }
 
