@@ -40,7 +40,7 @@ UINT InstallAndRecord(const std::string& packagePath, const std::string& stateLo
         return ERROR_INVALID_DATA;
     }
     const std::string keyPath = directory.substr(0, directory.size() - 1);
-    if (keyPath.empty()) {
+    if (!NamesStateKey(keyPath)) {
         return ERROR_INVALID_DATA;
     }
     RecordInstallState(packagePath, keyPath, FileNameOfPath(stateLocation));

@@ -49,6 +49,10 @@ void WriteInstallState(const std::string& keyPath, const std::string& valueName,
 
 }  // namespace
 
+bool NamesStateKey(const std::string& keyPath) {
+    return !WithoutFinalBackslash(keyPath).empty();
+}
+
 void RecordInstallState(const std::string& packagePath, const std::string& keyPath,
                         const std::string& valueName) {
     char message[kMessageBufferSize] = "";
@@ -80,9 +84,13 @@ void ClearInstallState(const std::string& data) {
         return;
     }
     // A whole state key: delete it from its parent; one with subkeys stays.
-    const std::string parentPath = DirectoryOfPath(keyPath);
-    if (key.Open(HKEY_LOCAL_MACHINE, parentPath, kStateAccess) == ERROR_SUCCESS) {
-        key.DeleteSubKey(FileNameOfPath(keyPath));
+    // A path that ends in a backslash names no subkey: the opened key itself is never deleted.
+    const std::string subKey = FileNameOfPath(keyPath);
+    if (subKey.empty()) {
+        return;
+    }
+    if (key.Open(HKEY_LOCAL_MACHINE, DirectoryOfPath(keyPath), kStateAccess) == ERROR_SUCCESS) {
+        key.DeleteSubKey(subKey);
     }
 }
 

@@ -12,6 +12,9 @@ namespace zelk {
 void RecordInstallState(const std::string& packagePath, const std::string& keyPath,
                         const std::string& valueName);
 
+// True when `keyPath`, less one final backslash, still names a key to record under.
+bool NamesStateKey(const std::string& keyPath);
+
 // Removes a state location ("K\V") or a whole state key without subkeys ("K\").
 void ClearInstallState(const std::string& data);
 

@@ -44,9 +44,10 @@ bool InstanceRunsService(const std::string& instancePath, const std::string& ser
     return service == reinterpret_cast<const char*>(value);
 }
 
-int FailCreation(char* messageBuffer, size_t messageBufferSize, const char* format) {
+// Every creation step's message ends with the thread's last error as a signed number.
+int FailCreation(char* messageBuffer, size_t messageBufferSize, const char* what) {
     const auto error = static_cast<int>(GetLastError());
-    std::snprintf(messageBuffer, messageBufferSize, format, error);
+    std::snprintf(messageBuffer, messageBufferSize, "%s. Error %d", what, error);
     return kRootDeviceFailed;
 }
 
@@ -98,13 +99,13 @@ int CreateRootDevice(const std::string& infPath, const std::string& deviceId, ch
     DeviceList devices(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
     if (!devices.valid()) {
         return FailCreation(messageBuffer, messageBufferSize,
-                            "An empty device information set could not be created. Error %d");
+                            "An empty device information set could not be created");
     }
     // The property is a multi-string: the ID, its terminator and the list's closing NUL.
     BYTE hardwareIds[kHardwareIdBufferSize] = {};
     if (deviceId.size() > kMaxHardwareIdLength) {
         return FailCreation(messageBuffer, messageBufferSize,
-                            "An error occurred while copying an array. Error %d");
+                            "An error occurred while copying an array");
     }
     std::memcpy(hardwareIds, deviceId.data(), deviceId.size());
     const auto hardwareIdsSize = static_cast<DWORD>(deviceId.size() + 2);
@@ -119,7 +120,7 @@ int CreateRootDevice(const std::string& infPath, const std::string& deviceId, ch
         return kRootDeviceCreated;
     }
     return FailCreation(messageBuffer, messageBufferSize,
-                        "It was not possible to create and install the new device. Error %d");
+                        "It was not possible to create and install the new device");
 }
 
 }  // namespace zelk

@@ -5,6 +5,13 @@
 namespace zelk {
 namespace {
 
+// The failed call's error. A failure is never reported as success, even should the system
+// leave no error behind.
+DWORD FailureCode() {
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
 ServiceHandle OpenLocalManager() {
     return ServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
@@ -15,60 +22,62 @@ struct OpenedService {
     ServiceHandle manager;
     ServiceHandle service;
     DWORD error = ERROR_SUCCESS;  // of the open that failed, taken before anything is closed
+
+    bool isOpen() const { return manager && service; }
 };
 
 OpenedService OpenLocalService(const std::string& serviceName, DWORD access) {
     OpenedService opened;
     opened.manager = OpenLocalManager();
     if (!opened.manager) {
-        opened.error = GetLastError();
+        opened.error = FailureCode();
         return opened;
     }
     opened.service = ServiceHandle(OpenServiceA(opened.manager.get(), serviceName.c_str(), access));
     if (!opened.service) {
-        opened.error = GetLastError();
+        opened.error = FailureCode();
     }
     return opened;
 }
 
 }  // namespace
 
-// Each failure returns GetLastError() directly: the return value is taken before the handle
-// owners close anything.
+// Each failure returns its code directly: the return value is taken before the handle owners
+// close anything.
 UINT CreateKernelService(KernelServiceConfig config) {
     ServiceHandle manager = OpenLocalManager();
     if (!manager) {
-        return GetLastError();
+        return FailureCode();
     }
     ServiceHandle service(CreateServiceA(
         manager.get(), config.serviceName.c_str(), config.displayName.c_str(), config.desiredAccess,
         config.serviceType, config.startType, config.errorControl, config.binaryPath.c_str(),
         config.loadOrderGroup.c_str(), nullptr, nullptr, nullptr, nullptr));
     if (!service) {
-        return GetLastError();
+        return FailureCode();
     }
     return ERROR_SUCCESS;
 }
 
 UINT StartKernelService(const std::string& serviceName) {
     OpenedService opened = OpenLocalService(serviceName, SERVICE_ALL_ACCESS);
-    if (opened.error != ERROR_SUCCESS) {
+    if (!opened.isOpen()) {
         return opened.error;
     }
     if (!StartServiceA(opened.service.get(), 0, nullptr)) {
-        return GetLastError();
+        return FailureCode();
     }
     return ERROR_SUCCESS;
 }
 
 UINT StopKernelService(const std::string& serviceName) {
     OpenedService opened = OpenLocalService(serviceName, SERVICE_ALL_ACCESS);
-    if (opened.error != ERROR_SUCCESS) {
+    if (!opened.isOpen()) {
         return opened.error;
     }
     SERVICE_STATUS status{};
     if (!ControlService(opened.service.get(), SERVICE_CONTROL_STOP, &status)) {
-        return GetLastError();
+        return FailureCode();
     }
     return ERROR_SUCCESS;
 }
@@ -76,11 +85,11 @@ UINT StopKernelService(const std::string& serviceName) {
 UINT DeleteKernelService(const std::string& serviceName) {
     // Deleting needs no other right; asking for more could be refused where DELETE is granted.
     OpenedService opened = OpenLocalService(serviceName, DELETE);
-    if (opened.error != ERROR_SUCCESS) {
+    if (!opened.isOpen()) {
         return opened.error;
     }
     if (!DeleteService(opened.service.get())) {
-        return GetLastError();
+        return FailureCode();
     }
     return ERROR_SUCCESS;
 }

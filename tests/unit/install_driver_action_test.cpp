@@ -156,11 +156,7 @@ TEST_F(InstallDriverActionTest, StateLocationWithoutKeyPathIsInvalidData) {
     const std::string inf = AddPackage("zelk_usb.inf");
     EXPECT_EQ(Run(inf + "@usb"), 13u);
     EXPECT_EQ(Run(inf + "@\\usb"), 13u);
+    // A key path made only of a backslash would be cut to nothing by the writer.
+    EXPECT_EQ(Run(inf + "@\\\\usb"), 13u);
     EXPECT_FALSE(EngineRan());
-
-    // A key path made only of a backslash is cut to nothing by the writer: installed, not
-    // recorded.
-    EXPECT_EQ(Run(inf + "@\\\\usb"), 0u);
-    EXPECT_EQ(winsim::StagedPackages().size(), 1u);
-    EXPECT_EQ(winsim::CountCalls("RegCreateKeyExA"), 0u);
 }

@@ -134,6 +134,12 @@ TEST_F(InstallStateTest, ClearingAKeyDeletesOnlyItsLastComponentAndOnlyWithoutSu
     winsim::CreateKey("ZelkTop");
     ClearInstallState("ZelkTop\\");  // the parent is HKEY_LOCAL_MACHINE itself
     EXPECT_FALSE(winsim::KeyExists("ZelkTop"));
+
+    // A path that names no last component deletes nothing, least of all the opened parent.
+    ClearInstallState("\\");
+    ClearInstallState("SOFTWARE\\Zelk\\\\");
+    EXPECT_EQ(winsim::CountCalls("RegDeleteKeyExA") + winsim::CountCalls("RegDeleteKeyA"), 3u);
+    EXPECT_TRUE(winsim::KeyExists("SOFTWARE\\Zelk"));
 }
 
 TEST_F(InstallStateTest, ExportClearsWhatTheValueNames) {

@@ -97,6 +97,19 @@ TEST_F(KernelServiceTest, InstallFailuresReturnTheFailingCallsCode) {
     EXPECT_EQ(winsim::FindService(kDriver)->startType, static_cast<DWORD>(SERVICE_AUTO_START));
 }
 
+// A failed call is never taken for success, even without an error code behind it.
+TEST_F(KernelServiceTest, FailedCallsWithoutErrorCodeStillFail) {
+    SetActionData(kDriver);
+    winsim::FailCall("CreateServiceA", {ERROR_SUCCESS});
+    EXPECT_EQ(CA_InstallNonePnPDriver(session_), static_cast<UINT>(ERROR_GEN_FAILURE));
+    winsim::ClearFailures();
+
+    winsim::AddService(Running());
+    winsim::FailCall("OpenServiceA", {ERROR_SUCCESS});
+    EXPECT_EQ(CA_UninstallNonePnPDriver(session_), static_cast<UINT>(ERROR_GEN_FAILURE));
+    EXPECT_EQ(winsim::CountCalls("ControlService"), 0u);
+}
+
 TEST_F(KernelServiceTest, StartFailuresKeepTheNewServiceRegistered) {
     SetActionData(kDriver);
     winsim::AddFile(kImage);
