@@ -1,28 +1,37 @@
 # The front door.
-#   make        installs what is missing, builds zelk_ca.dll into dist/ and runs the smoke
-#               session under Wine
-#   make test   host unit tests, the same under AddressSanitizer, the DLL audit and the Wine
-#               suite; runs them all and ends with one summary line
+#   make        installs what is missing, builds zelk_ca.dll and the sample package into dist/,
+#               installs and uninstalls the package under Wine and reports what each custom
+#               action did
+#   make test   host unit tests, the same under AddressSanitizer, the DLL audit, the Wine suite
+#               and the sample package end to end; runs them all and ends with one summary line
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 REPORTS := build/reports
 DLL := dist/zelk_ca.dll
+PACKAGE := dist/zelk_drivers.msi
 
-.PHONY: all setup host asan mingw dist smoke test test-host test-asan audit test-wine clean
+.PHONY: all setup host asan mingw dist sample smoke test test-host test-asan audit test-wine \
+	test-e2e clean
 
-all: smoke
+all: sample
 
 setup:
 	@scripts/bootstrap.sh
 
+# The build's own make runs as a top-level one, so that it does not announce every directory.
 host asan mingw: setup
 	cmake --preset $@
-	cmake --build --preset $@ -j $(JOBS)
+	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset $@ -j $(JOBS)
 
 dist: mingw
 	@mkdir -p dist
 	cp build/mingw/zelk_ca.dll $(DLL)
+	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
+
+# The sample package installed and uninstalled with msiexec in a fresh Wine prefix.
+sample: dist
+	@scripts/package-e2e.sh
 
 smoke: dist
 	scripts/run-wine-tests.sh --smoke --dll $(DLL)
@@ -30,7 +39,8 @@ smoke: dist
 # Every layer runs even when an earlier one fails; the summary decides.
 test: setup
 	@rm -rf $(REPORTS)
-	@status=0; $(MAKE) -k --no-print-directory test-host test-asan audit test-wine || status=$$?; \
+	@status=0; $(MAKE) -k --no-print-directory test-host test-asan audit test-wine \
+	    test-e2e || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
 # Brief output: failures in full, passing tests only in the count.
@@ -51,5 +61,9 @@ audit: dist
 test-wine: dist
 	scripts/run-wine-tests.sh --dll $(DLL) --reports $(REPORTS) -- $(GTEST_FLAGS)
 
+test-e2e: dist
+	@mkdir -p $(REPORTS)
+	scripts/package-e2e.sh --brief --report $(REPORTS)/e2e.xml
+
 clean:
-	rm -rf build/host build/asan build/mingw build/wine $(REPORTS) dist
+	rm -rf build/host build/asan build/mingw build/wine build/e2e $(REPORTS) dist
