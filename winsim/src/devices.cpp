@@ -323,11 +323,6 @@ std::vector<BYTE> TextBytes(const std::string& text) {
     return bytes;
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 }  // namespace
 
 DEVINST AddDevice(const Device& device) {
@@ -443,6 +438,7 @@ void ResetDevices() {
 using winsim::Num;
 using winsim::Str;
 using winsim::detail::Enter;
+using winsim::detail::Fail;
 
 DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD timeout) {
     using namespace winsim;

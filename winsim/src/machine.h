@@ -18,6 +18,12 @@ std::string Handle(const void* handle);  // "null" or "h<N>"
 std::string Ptr(const void* pointer);    // "null" or "ptr"
 std::string Key(HKEY key);               // "HKLM" for the predefined key, else Handle()
 
+// Fails a BOOL call the Windows way: FALSE, with the reason left for GetLastError.
+inline BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
 void CountOpen(HandleKind kind);
 void CountClose(HandleKind kind);
 

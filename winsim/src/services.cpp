@@ -100,11 +100,6 @@ DWORD ResolveManager(SC_HANDLE handle, DWORD needed) {
                                              : static_cast<DWORD>(ERROR_ACCESS_DENIED);
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 SC_HANDLE FailHandle(DWORD error) {
     SetLastError(error);
     return nullptr;
@@ -157,6 +152,7 @@ void ResetServices() {
 using winsim::Num;
 using winsim::Str;
 using winsim::detail::Enter;
+using winsim::detail::Fail;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess) {
     using namespace winsim;
