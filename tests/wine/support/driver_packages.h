@@ -119,19 +119,7 @@ class PackageOnDisk {
 };
 
 inline std::string ReadWholeFile(const std::string& path) {
-    const HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (raw == INVALID_HANDLE_VALUE) {
-        return "";
-    }
-    const detail::Handle file(raw);
-    std::string content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        content.append(chunk, read);
-    }
-    return content;
+    return ReadFileBytes(path).value_or("");
 }
 
 // How many INF files of the driver store hold exactly the bytes of `infPath`. Windows names a

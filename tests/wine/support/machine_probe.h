@@ -149,6 +149,23 @@ inline bool WriteTextFile(const std::string& path, const std::string& text) {
            written == text.size();
 }
 
+// The file's bytes; nothing when it cannot be opened.
+inline std::optional<std::string> ReadFileBytes(const std::string& path) {
+    const HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (raw == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    const detail::Handle file(raw);
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    return bytes;
+}
+
 struct ProcessOutcome {
     DWORD startError = ERROR_SUCCESS;  // GetLastError of CreateProcessA; 0 when it started
     bool finished = false;             // ended within the time-out

@@ -29,19 +29,7 @@ inline void RemoveRecorder(const std::string& programPath) {
 
 // The raw bytes the stand-in at `programPath` recorded; nothing when it did not run.
 inline std::optional<std::string> RecordedCommandLine(const std::string& programPath) {
-    const HANDLE raw = CreateFileA(RecordFileOf(programPath).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (raw == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    const detail::Handle file(raw);
-    std::string bytes;
-    char chunk[512];
-    DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        bytes.append(chunk, read);
-    }
-    return bytes;
+    return ReadFileBytes(RecordFileOf(programPath));
 }
 
 }  // namespace zelk::wine
