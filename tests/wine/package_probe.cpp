@@ -26,6 +26,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/machine_probe.h"
+
 namespace {
 
 struct DeviceListCloser {
@@ -35,19 +37,10 @@ struct DeviceListCloser {
         }
     }
 };
-struct ServiceCloser {
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-struct RegKeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
 using DeviceList = std::unique_ptr<std::remove_pointer_t<HDEVINFO>, DeviceListCloser>;
-using Service = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceCloser>;
-using RegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
-using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+using zelk::wine::detail::Handle;
+using zelk::wine::detail::RegKey;
+using zelk::wine::detail::Service;
 
 // A device's string property; "" when it has none.
 std::string DeviceText(HDEVINFO list, SP_DEVINFO_DATA& device, DWORD property) {
@@ -184,11 +177,7 @@ std::vector<std::string> ValueLines(HKEY key, const std::string& path) {
 }
 
 RegKey OpenMachineKey(const char* path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return RegKey();
-    }
-    return RegKey(key);
+    return zelk::wine::detail::OpenMachineKey(path, KEY_READ);
 }
 
 void PrintValues(const char* path) {
