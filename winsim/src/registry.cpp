@@ -154,10 +154,6 @@ LSTATUS Resolve(HKEY key, REGSAM needed, Node*& node) {
     return ERROR_SUCCESS;
 }
 
-std::string FullPath(const std::string& keyPath) {
-    return keyPath;
-}
-
 }  // namespace
 
 void CreateKey(const std::string& path) {
@@ -186,7 +182,7 @@ void DeleteKeyTree(const std::string& path) {
 
 void SetValue(const std::string& keyPath, const std::string& name, DWORD type,
               std::vector<BYTE> data) {
-    Node* node = Create(FullPath(keyPath));
+    Node* node = Create(keyPath);
     auto existing = FindValue(*node, name);
     if (existing != node->values.end()) {
         existing->second = RegValue{type, std::move(data)};
