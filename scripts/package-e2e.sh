@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The sample package end to end: installs zelk_drivers.msi with msiexec in a fresh Wine prefix,
-# uninstalls it again and checks on the machine what each custom action did. Prints a report of
-# the effects and exits non-zero when an expected effect is missing. Under Wine a custom action
+# The sample package end to end: installs zelk_drivers.msi with msiexec in fresh Wine prefixes,
+# repairs, upgrades and uninstalls it, lets it fail and roll back, and checks on the machine what
+# each custom action and each of the package's own tables did. Prints a report of the effects
+# and exits non-zero when an expected effect is missing. Under Wine a custom action
 # whose DLL fails to load, or that crashes, can still leave the installation successful, so the
 # checks look at the effects and not only at msiexec's exit code.
 #
@@ -27,9 +28,12 @@ while (($#)); do
 done
 
 readonly PACKAGE=$build/package/zelk_drivers.msi
+# Version 2 of the same package, and one whose kernel driver image cannot start.
+readonly PACKAGE_V2=$build/package/zelk_drivers_v2.msi
+readonly PACKAGE_BAD_DRIVER=$build/package/zelk_drivers_bad_driver.msi
 readonly PROGRAMS=$build/tests/wine
-for file in "$PACKAGE" "$PROGRAMS/package_probe.exe" "$PROGRAMS/newdev.dll" \
-    "$PROGRAMS/record_args.exe"; do
+for file in "$PACKAGE" "$PACKAGE_V2" "$PACKAGE_BAD_DRIVER" "$PROGRAMS/package_probe.exe" \
+    "$PROGRAMS/newdev.dll" "$PROGRAMS/record_args.exe"; do
     if [[ ! -f "$file" ]]; then
         echo "package-e2e: $file is missing; build the mingw preset" >&2
         exit 2
@@ -48,6 +52,7 @@ readonly STATE_KEY='SOFTWARE\Zelk\CAN-LIN Drivers\InstallState'
 readonly OLD_UNINSTALL_KEY='SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ZURA OEM Driver'
 readonly OLD_FOLDER='C:\Program Files\ZURA OEM Driver'
 readonly INSTALL_FOLDER='C:\Program Files\Zelk\CAN-LIN Drivers'
+readonly UNINSTALL_KEYS='SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
 readonly KERNEL_SERVICE=zelk_bus
 # Another product's service that happens to carry the kernel driver's name.
 readonly EXISTING_BINARY='C:\windows\system32\drivers\other_bus.sys'
@@ -77,7 +82,8 @@ prepare_machine() {
     prefix=$(wine_prefix "$1")
     drive=$prefix/drive_c
     mkdir -p "$drive/zelk-package"
-    cp "$PACKAGE" "$PROGRAMS/package_probe.exe" "$drive/zelk-package/"
+    cp "$PACKAGE" "$PACKAGE_V2" "$PACKAGE_BAD_DRIVER" "$PROGRAMS/package_probe.exe" \
+        "$drive/zelk-package/"
     cp "$PROGRAMS/newdev.dll" "$drive/windows/system32/newdev.dll"
     cp "$PROGRAMS/record_args.exe" "$drive/windows/system32/certutil.exe"
 }
@@ -100,14 +106,38 @@ REG
     wine_run "$prefix" 60 wine reg import "$FOLDER\\seed.reg" >/dev/null 2>&1
 }
 
+# A restart left pending in the install-state key alone.
+add_pending_restart() {
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\%s]\n"Earlier"=dword:00000003\n' "$STATE_KEY" \
+        >"$drive/zelk-package/pending.reg"
+    wine_run "$prefix" 60 wine reg import "$FOLDER\\pending.reg" >/dev/null 2>&1
+}
+
+# sc ARGS...: the system's service utility on the machine, quietly.
+sc() {
+    wine_run "$prefix" 60 wine sc "$@" >/dev/null 2>&1 || true
+}
+
+# Whether the kernel driver's image is in the drivers folder.
+kernel_image_present() {
+    [[ -e "$drive/windows/system32/drivers/$KERNEL_SERVICE.sys" ]] && echo yes || echo no
+}
+
 # probe REQUEST...: what the probe program finds (see tests/wine/package_probe.cpp).
 probe() {
     wine_run "$prefix" 60 wine "$FOLDER\\package_probe.exe" "$@" </dev/null | tr -d '\r'
 }
 
+# snapshot NAME [KEY...]: the devices, the services and the values of the package's keys (and
+# of the further KEYs) into NAME.txt.
 snapshot() {
     probe device "${DEVICES[@]}" service "${SERVICES[@]}" values "$PRODUCT_KEY" "$STATE_KEY" \
-        "$OLD_UNINSTALL_KEY" >"$RESULTS/$1.txt"
+        "$OLD_UNINSTALL_KEY" "${@:2}" >"$RESULTS/$1.txt"
+}
+
+# The ProductCode in the property dump of LOG.
+product_code() {
+    sed -n 's/^Property(S): ProductCode = //p' "$RESULTS/$1.log" | tail -1
 }
 
 # run_msiexec NAME ARGS...: runs msiexec ARGS quietly with a verbose log NAME.log; prints its
@@ -242,12 +272,10 @@ readonly INSTALL_ACTIONS=(ZelkRemoveOldOemPackage ZelkInstallCertificate ZelkIns
 readonly UNINSTALL_ACTIONS=(ZelkUninstallKernelService ZelkUninstallVirtualDriver
     ZelkUninstallLanDriver)
 
-# check_run SUITE NAME EXIT: msiexec's exit code and the log's overall result.
+# check_run SUITE NAME EXIT [PHASE]: msiexec's exit code and the log's overall result; PHASE
+# names the run in a suite that holds more than one.
 check_run() {
-    local suite=$1 name=$2 code=$3
-    # The clean machine's suite holds both runs.
-    local phase=
-    [[ $suite == PackageCleanMachine ]] && phase=${name#clean-}
+    local suite=$1 name=$2 code=$3 phase=${4:-}
     expect "$suite" "${phase^}ExitCode" \
         "msiexec exited with ${code:-nothing}, not 0 (or 3010); see $name.log" \
         matches "$code" '^(0|3010)$'
@@ -347,7 +375,7 @@ check_uninstall() {
 # ignores, and no driver outcome forces a restart.
 check_clean_machine() {
     local suite=PackageCleanMachine
-    check_run $suite clean-install "$clean_install_exit"
+    check_run $suite clean-install "$clean_install_exit" install
     local old_package
     old_package=$(log_result "$RESULTS/clean-install.log" ZelkRemoveOldOemPackage)
     expect $suite ZelkRemoveOldOemPackage \
@@ -355,7 +383,7 @@ check_clean_machine() {
         equals "$old_package" 1
     expect $suite RebootNotForced "clean-install.log shows REBOOT = Force" \
         lacks_pattern "$RESULTS/clean-install.log" '^Property(S): REBOOT = Force$'
-    check_run $suite clean-uninstall "$clean_uninstall_exit"
+    check_run $suite clean-uninstall "$clean_uninstall_exit" uninstall
 }
 
 # A service of the kernel driver's name exists already: the kernel service action fails with
@@ -385,6 +413,114 @@ check_rollback() {
         has_line "$RESULTS/rolledback.txt" "key $STATE_KEY none"
     expect $suite ExistingServiceKept "'$(service_line rolledback $KERNEL_SERVICE)'" \
         matches "$(service_line rolledback $KERNEL_SERVICE)" "binary=$EXISTING_BINARY_PATTERN\$"
+}
+
+# A repair (msiexec /famus) reinstalls every file but runs none of the custom actions: the devices,
+# the services and the running driver stay as the installation left them.
+check_repair() {
+    local suite=PackageRepair
+    check_run $suite repair "$repair_exit"
+    expect $suite NoCustomActionRan "repair.log shows a custom action of the package" \
+        lacks_pattern "$RESULTS/repair.log" '^Action start [0-9:]*: \(Set\)\?Zelk'
+    local name
+    for name in ROOT\\ZELK_VIRTUAL ROOT\\ZELK_LAN; do
+        expect $suite "${name#ROOT\\}DeviceKept" "'$(device_line repaired "$name")'" \
+            equals "$(device_line repaired "$name")" "$(device_line installed "$name")"
+    done
+    for name in ZELK_VIRTUAL ZELK_LAN $KERNEL_SERVICE; do
+        expect $suite "${name}ServiceKept" "'$(service_line repaired "$name")'" \
+            equals "$(service_line repaired "$name")" "$(service_line installed "$name")"
+    done
+    expect $suite NoStateLeft "the repair left install-state values" \
+        has_line "$RESULTS/repaired.txt" "key $STATE_KEY none"
+}
+
+# msiexec /norestart on a machine with a pending restart: the reboot decision is skipped, REBOOT
+# keeps the ReallySuppress that the switch sets, and the recorded outcomes are still deleted.
+check_no_restart() {
+    local suite=PackageNoRestart
+    check_run $suite norestart "$norestart_exit"
+    expect $suite ZelkCheckRebootSkipped "norestart.log shows ZelkCheckReboot" \
+        equals "$(log_result "$RESULTS/norestart.log" ZelkCheckReboot)" -
+    expect $suite RebootStaysSuppressed "norestart.log does not end with REBOOT = ReallySuppress" \
+        has_line "$RESULTS/norestart.log" 'Property(S): REBOOT = ReallySuppress'
+    expect $suite StateKeyDeleted "the install-state key was not deleted" \
+        has_line "$RESULTS/norestart.txt" "key $STATE_KEY none"
+    expect $suite KernelServiceRunning "'$(service_line norestart $KERNEL_SERVICE)'" \
+        matches "$(service_line norestart $KERNEL_SERVICE)" ' state=running '
+}
+
+# The kernel driver stopped by hand, then the product removed: the removal action leaves a
+# stopped service, the package's ServiceControl row deletes it, and the next installation works.
+check_stopped_driver() {
+    local suite=PackageStoppedDriver
+    check_run $suite stopped-install "$stopped_install_exit" install
+    expect $suite DriverStoppedByHand "'$(service_line stopped $KERNEL_SERVICE)'" \
+        matches "$(service_line stopped $KERNEL_SERVICE)" ' state=stopped '
+    check_run $suite stopped-uninstall "$stopped_uninstall_exit" uninstall
+    expect $suite KernelServiceDeleted "'$(service_line stopped-removed $KERNEL_SERVICE)'" \
+        has_line "$RESULTS/stopped-removed.txt" "service $KERNEL_SERVICE none"
+    expect $suite KernelImageRemoved "drivers\\$KERNEL_SERVICE.sys is still there" \
+        equals "$stopped_image" no
+    check_run $suite reinstall "$reinstall_exit" reinstall
+    expect $suite ReinstalledDriverRunning "'$(service_line reinstalled $KERNEL_SERVICE)'" \
+        matches "$(service_line reinstalled $KERNEL_SERVICE)" ' state=running '
+}
+
+# Version 2 over version 1: version 1 is removed first, with its devices and services, and
+# version 2 installs its own; afterwards everything version 2 needs is there.
+check_upgrade() {
+    local suite=PackageUpgrade
+    check_run $suite upgrade "$upgrade_exit"
+    check_actions $suite upgrade "${INSTALL_ACTIONS[@]}"
+    expect $suite Version1Removed "version 1 ($v1_code) is still registered" \
+        has_line "$RESULTS/upgraded.txt" "key $UNINSTALL_KEYS\\$v1_code none"
+    expect $suite Version2Registered "version 2 ($v2_code) is not registered as 2.0.0" \
+        has_line "$RESULTS/upgraded.txt" \
+        "value $UNINSTALL_KEYS\\$v2_code\\DisplayVersion type=REG_SZ data=2.0.0"
+    local name device_pattern
+    for name in ZELK_VIRTUAL ZELK_LAN; do
+        device_pattern="^device ROOT.$name instance=ROOT.CAN-HARDWARE.[0-9]+ service=$name present=yes\$"
+        expect $suite "${name}Device" "'$(device_line upgraded "ROOT\\$name")'" \
+            matches "$(device_line upgraded "ROOT\\$name")" "$device_pattern"
+        expect $suite "${name}Service" "'$(service_line upgraded "$name")'" \
+            matches "$(service_line upgraded "$name")" "^service $name state=[a-z-]+ type=1 "
+    done
+    expect $suite KernelServiceRunning "'$(service_line upgraded $KERNEL_SERVICE)'" \
+        matches "$(service_line upgraded $KERNEL_SERVICE)" ' state=running '
+    expect $suite KernelImagePresent "drivers\\$KERNEL_SERVICE.sys is missing" \
+        equals "$upgraded_image" yes
+    expect $suite InstallFolderRecorded "the product's InstallFolder value is missing" \
+        grep -qF "value $PRODUCT_KEY\\InstallFolder type=REG_SZ " "$RESULTS/upgraded.txt"
+    expect $suite DriverPackagesPresent "an INF of the install folder is missing" \
+        equals "$upgraded_infs" yes
+    expect $suite StateKeyDeleted "the install-state key was not deleted" \
+        has_line "$RESULTS/upgraded.txt" "key $STATE_KEY none"
+}
+
+# A package whose kernel driver cannot start: the installation fails and its rollback takes
+# everything away, the service that the failed start left included; the corrected package then
+# installs on the same machine.
+check_failed_start() {
+    local suite=PackageFailedStart result
+    expect $suite ExitCode "msiexec exited with ${nostart_exit:-nothing}, not 1603" \
+        equals "$nostart_exit" 1603
+    result=$(log_result "$RESULTS/nostart.log" ZelkInstallKernelService)
+    expect $suite ZelkInstallKernelServiceFailed \
+        "nostart.log shows ZelkInstallKernelService with Return value $result" \
+        matches "$result" '^[02-9]'
+    expect $suite KernelServiceRolledBack "'$(service_line nostart $KERNEL_SERVICE)'" \
+        has_line "$RESULTS/nostart.txt" "service $KERNEL_SERVICE none"
+    expect $suite KernelImageRemoved "drivers\\$KERNEL_SERVICE.sys is still there" \
+        equals "$nostart_image" no
+    expect $suite RootDevicesRolledBack "a root device stayed" \
+        has_lines "$RESULTS/nostart.txt" "device ROOT\\ZELK_VIRTUAL none" \
+        "device ROOT\\ZELK_LAN none"
+    expect $suite StateRolledBack "install-state values stayed after the rollback" \
+        has_line "$RESULTS/nostart.txt" "key $STATE_KEY none"
+    check_run $suite corrected "$corrected_exit" corrected
+    expect $suite CorrectedDriverRunning "'$(service_line corrected $KERNEL_SERVICE)'" \
+        matches "$(service_line corrected $KERNEL_SERVICE)" ' state=running '
 }
 
 # --- the report --------------------------------------------------------------------------------
@@ -466,6 +602,20 @@ print_report() {
     echo "existing $KERNEL_SERVICE service: msiexec /i exited with ${rollback_exit:-nothing}" \
         "(CA_InstallNonePnPDriver returned ${code:-?});"
     echo "  rollback: root devices $rolled, the existing service $kept"
+    echo "repair: msiexec exited with ${repair_exit:-nothing};" \
+        "$(grep -c '^Action start [0-9:]*: \(Set\)\?Zelk' "$RESULTS/repair.log") custom actions ran"
+    echo "/norestart with a pending restart: msiexec exited with ${norestart_exit:-nothing};" \
+        "$(grep -m1 '^Property(S): REBOOT = ' "$RESULTS/norestart.log" || echo "REBOOT not set")"
+    echo "driver stopped by hand, then msiexec /x: exited with ${stopped_uninstall_exit:-nothing};" \
+        "$(service_line stopped-removed $KERNEL_SERVICE);" \
+        "next msiexec /i exited with ${reinstall_exit:-nothing}"
+    echo "version 1 to 2: msiexec /i exited with ${upgrade_exit:-nothing};" \
+        "$(service_line upgraded $KERNEL_SERVICE | cut -d' ' -f1-3)"
+    code=$(sed -n 's/.*invalid Return Code \([0-9]*\)$/\1/p' "$RESULTS/nostart.stderr" | head -1)
+    echo "driver that cannot start: msiexec /i exited with ${nostart_exit:-nothing}" \
+        "(CA_InstallNonePnPDriver returned ${code:-?}); after the rollback" \
+        "$(service_line nostart $KERNEL_SERVICE);"
+    echo "  the corrected package: msiexec /i exited with ${corrected_exit:-nothing}"
     echo
 }
 
@@ -481,7 +631,9 @@ write_report() {
         echo '<?xml version="1.0" encoding="UTF-8"?>'
         printf '<testsuites tests="%d" failures="%d" disabled="0" errors="0" name="AllTests">\n' \
             "${#check_names[@]}" "$(failed_count)"
-        for suite in PackageInstall PackageUninstall PackageCleanMachine PackageRollback; do
+        for suite in PackageInstall PackageRepair PackageUninstall PackageNoRestart \
+            PackageCleanMachine PackageStoppedDriver PackageUpgrade PackageRollback \
+            PackageFailedStart; do
             tests=0 failures=0
             for i in "${!check_names[@]}"; do
                 [[ ${check_suites[i]} == "$suite" ]] || continue
@@ -558,17 +710,49 @@ cp "$drive/Program Files/ZURA OEM Driver/uninst.exe.args" "$RESULTS/uninst.args"
     true
 staged=$(staged_copy "$repo/package/drivers/zelk_usb.inf")
 
+# msiexec /famus PRODUCT, spelled out: Wine's msiexec /f does not take a product code.
+progress "repairing it"
+repair_exit=$(run_msiexec repair /i "$(product_code install)" REINSTALL=ALL REINSTALLMODE=amus)
+snapshot repaired
+
 progress "uninstalling it"
 uninstall_exit=$(run_msiexec uninstall /x "$FOLDER\\zelk_drivers.msi")
 snapshot removed
 drivers_file_left=false
-[[ -e "$drive/windows/system32/drivers/$KERNEL_SERVICE.sys" ]] && drivers_file_left=true
+[[ $(kernel_image_present) == yes ]] && drivers_file_left=true
+
+# Wine's msiexec ignores /norestart; Windows' sets REBOOT=ReallySuppress for it.
+progress "installing it with a pending restart and /norestart"
+add_pending_restart
+norestart_exit=$(run_msiexec norestart /i "$FOLDER\\zelk_drivers.msi" REBOOT=ReallySuppress)
+snapshot norestart
 wine_remove_prefix package
 
 progress "installing and uninstalling it on a clean machine"
 prepare_machine clean
 clean_install_exit=$(run_msiexec clean-install /i "$FOLDER\\zelk_drivers.msi")
 clean_uninstall_exit=$(run_msiexec clean-uninstall /x "$FOLDER\\zelk_drivers.msi")
+
+progress "uninstalling it with the kernel driver stopped, and installing it again"
+stopped_install_exit=$(run_msiexec stopped-install /i "$FOLDER\\zelk_drivers.msi")
+sc stop "$KERNEL_SERVICE"
+snapshot stopped
+stopped_uninstall_exit=$(run_msiexec stopped-uninstall /x "$FOLDER\\zelk_drivers.msi")
+snapshot stopped-removed
+stopped_image=$(kernel_image_present)
+reinstall_exit=$(run_msiexec reinstall /i "$FOLDER\\zelk_drivers.msi")
+snapshot reinstalled
+
+progress "upgrading it to version 2"
+upgrade_exit=$(run_msiexec upgrade /i "$FOLDER\\zelk_drivers_v2.msi")
+v1_code=$(product_code reinstall)
+v2_code=$(product_code upgrade)
+snapshot upgraded "$UNINSTALL_KEYS\\$v1_code" "$UNINSTALL_KEYS\\$v2_code"
+upgraded_image=$(kernel_image_present)
+upgraded_infs=no
+(cd "$drive/Program Files/Zelk/CAN-LIN Drivers/Drivers" 2>/dev/null &&
+    test -f Virtual/zelk_virtual.inf -a -f Lan/zelk_lan.inf -a -f Usb/zelk_usb.inf) &&
+    upgraded_infs=yes
 wine_remove_prefix clean
 
 progress "installing it where a $KERNEL_SERVICE service exists already (rollback)"
@@ -577,12 +761,25 @@ wine_run "$prefix" 60 wine sc create "$KERNEL_SERVICE" type= kernel start= deman
     binPath= "$EXISTING_BINARY" >/dev/null 2>&1
 rollback_exit=$(run_msiexec rollback /i "$FOLDER\\zelk_drivers.msi")
 snapshot rolledback
+
+progress "installing a package whose kernel driver cannot start, then the corrected one"
+sc delete "$KERNEL_SERVICE"
+nostart_exit=$(run_msiexec nostart /i "$FOLDER\\zelk_drivers_bad_driver.msi")
+snapshot nostart
+nostart_image=$(kernel_image_present)
+corrected_exit=$(run_msiexec corrected /i "$FOLDER\\zelk_drivers.msi")
+snapshot corrected
 wine_remove_prefix rollback
 
 check_install
+check_repair
 check_uninstall
+check_no_restart
 check_clean_machine
+check_stopped_driver
+check_upgrade
 check_rollback
+check_failed_start
 [[ -z $report ]] || write_report "$report"
 $brief || print_report
 print_outcome

@@ -50,8 +50,15 @@ void CheckAndSetRebootStatus(MSIHANDLE session, const std::string& keyPath) {
         return;
     }
     RegistryKey key;
-    // Write rights as well, as every user of the install-state key asks for them.
-    if (key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) {
+    // Write rights as well, as every user of the install-state key asks for them. The immediate
+    // actions of a per-machine package started without elevation run with the user's filtered
+    // token, which is refused them below HKLM\SOFTWARE; the decision only reads, so it asks
+    // again for reading rather than lose a restart that a driver asked for.
+    LONG opened = key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_READ | KEY_WRITE);
+    if (opened == ERROR_ACCESS_DENIED) {
+        opened = key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_READ);
+    }
+    if (opened != ERROR_SUCCESS) {
         return;
     }
     const bool restartNeeded = AnyValueRequestsRestart(key);

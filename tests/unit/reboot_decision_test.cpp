@@ -39,21 +39,33 @@ TEST_F(RebootDecisionTest, AStateOfThreeForcesRestartWhereverItStands) {
     }
 }
 
-TEST_F(RebootDecisionTest, PassesTheDocumentedArguments) {
+// A per-machine package started without elevation runs the decision with the user's filtered
+// token, which is refused write rights on the key: the decision then reads it with KEY_READ.
+TEST_F(RebootDecisionTest, PassesTheDocumentedArgumentsAndDecidesUnderAFilteredToken) {
     winsim::SetDword(kKey, "a", 1);
     winsim::SetDword(kKey, "b", 3);
-    CA_CheckAndSetRebootStatus(session_);
-    EXPECT_EQ(winsim::CallsTo("RegOpenKeyExA")[0].args,
-              (Names{"HKLM", kData, "0", winsim::Num(0x2001F), "ptr"}));
-    auto info = winsim::CallsTo("RegQueryInfoKeyA")[0].args;
-    for (size_t i = 1; i < info.size(); ++i) {
-        EXPECT_EQ(info[i], i == 7 ? "ptr" : "null") << i;
+    for (const bool elevated : {true, false}) {
+        winsim::SetElevated(elevated);
+        winsim::SetProperty(session_, "REBOOT", "");
+        winsim::ClearCalls();
+        CA_CheckAndSetRebootStatus(session_);
+        EXPECT_EQ(Reboot(), "Force") << elevated;
+        const auto opens = winsim::CallsTo("RegOpenKeyExA");
+        ASSERT_EQ(opens.size(), elevated ? 1u : 2u);
+        EXPECT_EQ(opens[0].args, (Names{"HKLM", kData, "0", winsim::Num(0x2001F), "ptr"}));
+        if (!elevated) {
+            EXPECT_EQ(opens[1].args, (Names{"HKLM", kData, "0", winsim::Num(KEY_READ), "ptr"}));
+        }
+        auto info = winsim::CallsTo("RegQueryInfoKeyA")[0].args;
+        for (size_t i = 1; i < info.size(); ++i) {
+            EXPECT_EQ(info[i], i == 7 ? "ptr" : "null") << i;
+        }
+        for (const auto& call : winsim::CallsTo("RegEnumValueA")) {
+            EXPECT_EQ(call.args[3], "260");  // name size, reset for every value
+            EXPECT_EQ(call.args[7], "4");    // data size, reset for every value
+        }
+        EXPECT_EQ(winsim::CountCalls("MsiSetPropertyA"), 1u);
     }
-    for (const auto& call : winsim::CallsTo("RegEnumValueA")) {
-        EXPECT_EQ(call.args[3], "260");  // name size, reset for every value
-        EXPECT_EQ(call.args[7], "4");    // data size, reset for every value
-    }
-    EXPECT_EQ(winsim::CountCalls("MsiSetPropertyA"), 1u);
 }
 
 TEST_F(RebootDecisionTest, OnlyAReadableDwordOfThreeDecides) {
@@ -94,6 +106,13 @@ TEST_F(RebootDecisionTest, LeavesRebootAloneWhenTheKeyCannotBeUsed) {
 
     SetActionData("SOFTWARE\\Zelk\\Missing\\");
     EXPECT_EQ(CA_CheckAndSetRebootStatus(session_), 0u);
+    EXPECT_EQ(winsim::CountCalls("RegOpenKeyExA"), 1u);  // only a refusal asks again
+
+    SetActionData(kData);
+    winsim::FailCall("RegOpenKeyExA", {ERROR_ACCESS_DENIED});
+    EXPECT_EQ(CA_CheckAndSetRebootStatus(session_), 0u);
+    EXPECT_EQ(winsim::CountCalls("RegOpenKeyExA"), 3u);
+    winsim::ClearFailures();
 
     SetActionData(kData);
     winsim::FailCall("RegQueryInfoKeyA", {ERROR_ACCESS_DENIED});
