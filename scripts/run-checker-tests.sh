@@ -53,8 +53,9 @@ action_calling() {
     local kind=$1 entry=$2 best='' name type rollback
     for name in "${!ca_target[@]}"; do
         type=${ca_type[$name]}
-        [[ ${ca_target[$name]} == "$entry" && -n ${sequence[$name]:-} ]] && (((type & 7) == 1)) ||
+        if [[ ${ca_target[$name]} != "$entry" || -z ${sequence[$name]:-} ]] || (((type & 7) != 1)); then
             continue
+        fi
         rollback=$(((type & 0x700) == 0x500))
         if [[ $kind == rollback ]]; then
             ((rollback)) || continue
@@ -75,8 +76,10 @@ setter_of() {
     [[ -n ${sequence[$action]:-} ]] || return 1
     ((ca_type[$action] & 0x400)) && property=$action
     for name in "${!ca_type[@]}"; do
-        [[ ${ca_source[$name]} == "$property" && -n ${sequence[$name]:-} ]] &&
-            (((ca_type[$name] & 63) == 51 && sequence[$name] < sequence[$action])) || continue
+        if [[ ${ca_source[$name]} != "$property" || -z ${sequence[$name]:-} ]] ||
+            (((ca_type[$name] & 63) != 51 || sequence[$name] >= sequence[$action])); then
+            continue
+        fi
         if [[ -z $best ]] || ((sequence[$name] > sequence[$best])); then
             best=$name
         fi
@@ -232,7 +235,7 @@ failures=0 skips=0
 for index in "${!names[@]}"; do
     [[ -n ${skipped[$index]} ]] && continue
     if ! build_variant "$drive/variant-$index.msi" "${changes[$index]}"; then
-        skipped[$index]="msibuild could not apply the change"
+        skipped[index]="msibuild could not apply the change"
         continue
     fi
 done
