@@ -328,6 +328,12 @@ class PackageChecker {
                       "(Execute=\"immediate\") and schedule it once the driver actions have run.");
                 return false;
             }
+            if ((action.type & kNoImpersonate) != 0) {
+                Warning(action,
+                        "the immediate reboot decision carries the no-impersonation flag (2048), "
+                        "which only a deferred action uses and validation tools flag; drop the "
+                        "flag.");
+            }
             return true;
         }
         if (!action.InScript()) {
