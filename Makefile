@@ -12,7 +12,7 @@ DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw dist sample smoke test test-host test-asan audit test-wine \
-	test-e2e clean
+	test-e2e test-checker clean
 
 all: sample
 
@@ -27,6 +27,7 @@ host asan mingw: setup
 dist: mingw
 	@mkdir -p dist
 	cp build/mingw/zelk_ca.dll $(DLL)
+	cp build/mingw/tools/checker/zelk_ca_check.exe dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
 
 # The sample package installed and uninstalled with msiexec in a fresh Wine prefix.
@@ -40,7 +41,7 @@ smoke: dist
 test: setup
 	@rm -rf $(REPORTS)
 	@status=0; $(MAKE) -k --no-print-directory test-host test-asan audit test-wine \
-	    test-e2e || status=$$?; \
+	    test-e2e test-checker || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
 # Brief output: failures in full, passing tests only in the count.
@@ -65,5 +66,10 @@ test-e2e: dist
 	@mkdir -p $(REPORTS)
 	scripts/package-e2e.sh --brief --report $(REPORTS)/e2e.xml
 
+# zelk_ca_check.exe on the sample package and on broken variants of it.
+test-checker: dist
+	@mkdir -p $(REPORTS)
+	scripts/run-checker-tests.sh --report $(REPORTS)/checker.xml
+
 clean:
-	rm -rf build/host build/asan build/mingw build/wine build/e2e $(REPORTS) dist
+	rm -rf build/host build/asan build/mingw build/wine build/e2e build/checker $(REPORTS) dist

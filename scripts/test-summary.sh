@@ -7,7 +7,7 @@ set -uo pipefail
 
 reports=${1:?usage: test-summary.sh REPORTS_DIR [STATUS]}
 status=${2:-0}
-readonly LAYERS=(host asan audit wine e2e)
+readonly LAYERS=(host asan audit wine e2e checker)
 
 # attribute NAME TEXT: the sum of NAME="n" over the elements in TEXT.
 attribute_sum() {
@@ -22,7 +22,7 @@ for layer in "${LAYERS[@]}"; do
     files=("$reports/$layer"[.]xml "$reports/$layer"-*.xml)
     shopt -u nullglob
     if ((${#files[@]} == 0)); then
-        printf '  %-6s no report: it did not build, or stopped before its end (see above)\n' "$layer"
+        printf '  %-7s no report: it did not build, or stopped before its end (see above)\n' "$layer"
         total_failed=$((total_failed + 1))
         continue
     fi
@@ -32,7 +32,7 @@ for layer in "${LAYERS[@]}"; do
     failed=$(($(attribute_sum failures "$tops") + $(attribute_sum errors "$tops")))
     skipped=$(($(attribute_sum disabled "$tops") + $(attribute_sum skipped "$suites")))
     passed=$((tests - failed - skipped))
-    printf '  %-6s %d passed, %d failed%s\n' "$layer" "$passed" "$failed" \
+    printf '  %-7s %d passed, %d failed%s\n' "$layer" "$passed" "$failed" \
         "$( ((skipped)) && echo ", $skipped skipped")"
     total_passed=$((total_passed + passed))
     total_failed=$((total_failed + failed))

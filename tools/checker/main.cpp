@@ -1,0 +1,50 @@
+// zelk_ca_check PACKAGE.msi: checks how an installer package wires the custom actions of
+// zelk_ca.dll and prints one line per finding, "error: ACTION: ..." or "warning: ACTION: ...".
+// Exit code 0 without errors (warnings allowed), 1 with errors, 2 when the package cannot be
+// read.
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "package_checks.h"
+#include "package_tables.h"
+
+namespace {
+
+constexpr int kClean = 0;
+constexpr int kErrorsFound = 1;
+constexpr int kUnreadable = 2;
+
+int CheckPackageFile(const std::string& path) {
+    std::string why;
+    const auto tables = zelk::checker::ReadPackageTables(path, why);
+    if (!tables) {
+        std::fprintf(stderr, "zelk_ca_check: %s\n", why.c_str());
+        return kUnreadable;
+    }
+    int errors = 0;
+    int warnings = 0;
+    for (const zelk::checker::Finding& finding : zelk::checker::CheckPackage(*tables)) {
+        const bool isError = finding.severity == zelk::checker::Severity::Error;
+        (isError ? errors : warnings) += 1;
+        std::printf("%s: %s: %s\n", isError ? "error" : "warning", finding.action.c_str(),
+                    finding.message.c_str());
+    }
+    std::printf("%s: %d error(s), %d warning(s)\n", path.c_str(), errors, warnings);
+    return errors == 0 ? kClean : kErrorsFound;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: zelk_ca_check PACKAGE.msi\n");
+        return kUnreadable;
+    }
+    try {
+        return CheckPackageFile(argv[1]);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "zelk_ca_check: %s\n", failure.what());
+        return kUnreadable;
+    }
+}

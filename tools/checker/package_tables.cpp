@@ -1,0 +1,156 @@
+#include "package_tables.h"
+
+#include "runtime/handles.h"
+
+namespace zelk::checker {
+namespace {
+
+// Any installer handle: database, view or record.
+using MsiHandle = MsiRecord;
+
+std::string SystemMessage(UINT code) {
+    LocalText text;
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    text.reset(buffer);
+    std::string message = length != 0 ? std::string(buffer, length) : std::string();
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message + " (" + std::to_string(code) + ")";
+}
+
+std::string FieldText(MSIHANDLE record, UINT field) {
+    DWORD size = 0;
+    char empty[1] = {};
+    if (MsiRecordGetStringA(record, field, empty, &size) != ERROR_MORE_DATA) {
+        return "";
+    }
+    std::string text(size + 1, '\0');
+    size += 1;
+    if (MsiRecordGetStringA(record, field, text.data(), &size) != ERROR_SUCCESS) {
+        return "";
+    }
+    text.resize(size);
+    return text;
+}
+
+int FieldInteger(MSIHANDLE record, UINT field) {
+    const int value = MsiRecordGetInteger(record, field);
+    return value == static_cast<int>(MSI_NULL_INTEGER) ? 0 : value;
+}
+
+class TableReader {
+  public:
+    explicit TableReader(MSIHANDLE database) : database_(database) {}
+
+    bool HasTable(const char* table) const {
+        return MsiDatabaseIsTablePersistentA(database_, table) == MSICONDITION_TRUE;
+    }
+
+    // Calls take(record) for every row of the query; false, with why set, when it fails.
+    template <typename Take>
+    bool ForEachRow(const std::string& query, Take take, std::string& why) const {
+        MSIHANDLE raw = 0;
+        UINT result = MsiDatabaseOpenViewA(database_, query.c_str(), &raw);
+        MsiHandle view(raw);
+        if (result == ERROR_SUCCESS) {
+            result = MsiViewExecute(view.get(), 0);
+        }
+        while (result == ERROR_SUCCESS) {
+            MSIHANDLE fetched = 0;
+            result = MsiViewFetch(view.get(), &fetched);
+            MsiHandle record(fetched);
+            if (result == ERROR_SUCCESS) {
+                take(record.get());
+            }
+        }
+        if (result != ERROR_NO_MORE_ITEMS) {
+            why = "cannot read the package's tables (" + query + "): " + SystemMessage(result);
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    MSIHANDLE database_;
+};
+
+bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& why) {
+    if (reader.HasTable("CustomAction") &&
+        !reader.ForEachRow(
+            "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
+            [&](MSIHANDLE row) {
+                tables.customActions.push_back({FieldText(row, 1), FieldInteger(row, 2),
+                                                FieldText(row, 3), FieldText(row, 4)});
+            },
+            why)) {
+        return false;
+    }
+    if (reader.HasTable("InstallExecuteSequence") &&
+        !reader.ForEachRow(
+            "SELECT `Action`, `Condition`, `Sequence` FROM `InstallExecuteSequence`",
+            [&](MSIHANDLE row) {
+                if (!MsiRecordIsNull(row, 3)) {
+                    tables.installExecuteSequence.push_back(
+                        {FieldText(row, 1), FieldText(row, 2), FieldInteger(row, 3)});
+                }
+            },
+            why)) {
+        return false;
+    }
+    if (reader.HasTable("Property") &&
+        !reader.ForEachRow(
+            "SELECT `Property`, `Value` FROM `Property`",
+            [&](MSIHANDLE row) { tables.properties[FieldText(row, 1)] = FieldText(row, 2); },
+            why)) {
+        return false;
+    }
+    if (reader.HasTable("Directory") &&
+        !reader.ForEachRow(
+            "SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
+            [&](MSIHANDLE row) {
+                tables.directories[FieldText(row, 1)] = {FieldText(row, 2), FieldText(row, 3)};
+            },
+            why)) {
+        return false;
+    }
+    if (reader.HasTable("Component") && !reader.ForEachRow(
+                                            "SELECT `Component`, `Directory_` FROM `Component`",
+                                            [&](MSIHANDLE row) {
+                                                tables.componentDirectories[FieldText(row, 1)] =
+                                                    FieldText(row, 2);
+                                            },
+                                            why)) {
+        return false;
+    }
+    return !reader.HasTable("File") ||
+           reader.ForEachRow(
+               "SELECT `File`, `Component_`, `FileName` FROM `File`",
+               [&](MSIHANDLE row) {
+                   tables.files[FieldText(row, 1)] = {FieldText(row, 2), FieldText(row, 3)};
+               },
+               why);
+}
+
+}  // namespace
+
+std::optional<PackageTables> ReadPackageTables(const std::string& path, std::string& why) {
+    MSIHANDLE raw = 0;
+    const UINT opened = MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, &raw);
+    MsiHandle database(raw);
+    if (opened != ERROR_SUCCESS) {
+        why = "cannot open " + path + " as an installer package: " + SystemMessage(opened);
+        return std::nullopt;
+    }
+    PackageTables tables;
+    if (!ReadTables(TableReader(database.get()), tables, why)) {
+        return std::nullopt;
+    }
+    return tables;
+}
+
+}  // namespace zelk::checker
