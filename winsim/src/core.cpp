@@ -13,6 +13,7 @@ struct Core {
         int seen = 0;
     };
     std::map<std::string, Armed> failures;
+    bool elevated = true;
 };
 
 Core& State() {
@@ -69,6 +70,10 @@ std::string Str(const char* text) {
     return text ? std::string(text) : std::string("null");
 }
 
+void SetElevated(bool elevated) {
+    State().elevated = elevated;
+}
+
 int OpenHandles() {
     int total = 0;
     for (const auto& entry : State().open) {
@@ -122,6 +127,10 @@ std::string Ptr(const void* pointer) {
 
 std::string Key(HKEY key) {
     return key == HKEY_LOCAL_MACHINE ? "HKLM" : Handle(key);
+}
+
+bool Elevated() {
+    return State().elevated;
 }
 
 void CountOpen(HandleKind kind) {

@@ -317,6 +317,11 @@ DWORD CopyProperty(DWORD type, const std::vector<BYTE>& value, PDWORD typeOut, P
     return ERROR_SUCCESS;
 }
 
+// Device installation needs an administrator's full token.
+bool Denied() {
+    return !detail::Elevated();
+}
+
 std::vector<BYTE> TextBytes(const std::string& text) {
     std::vector<BYTE> bytes(text.begin(), text.end());
     bytes.push_back(0);
@@ -470,6 +475,9 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
     std::optional<std::string> text = detail::FileText(sourceInfFileName);
     if (!text) {
         return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    if (Denied()) {
+        return Fail(ERROR_ACCESS_DENIED);
     }
     if (auto refused = State().refused.find(detail::Upper(sourceInfFileName));
         refused != State().refused.end()) {
@@ -625,7 +633,9 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
     if (propertyBuffer == nullptr && propertyBufferSize != 0) {
         return Fail(ERROR_INVALID_USER_BUFFER);
     }
-    const std::string key = EnumKeyOf(*node);
+    if (node->registered && Denied()) {
+        return Fail(ERROR_ACCESS_DENIED);  // the instance key is written at once
+    }
     if (property == SPDRP_HARDWAREID) {
         if (propertyBufferSize == 0) {
             node->hardwareIds.reset();
@@ -663,6 +673,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO devi
     Node* node = nullptr;
     if (DWORD error = ResolveElement(deviceInfoSet, deviceInfoData, node); error != ERROR_SUCCESS) {
         return Fail(error);
+    }
+    if (Denied()) {
+        return Fail(ERROR_ACCESS_DENIED);
     }
     if (!node->registered) {
         // A root-enumerated device is there as soon as it is registered, driver or not.
@@ -788,6 +801,9 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
     if (!node->registered) {
         return Fail(ERROR_DEVINFO_NOT_REGISTERED);
     }
+    if (Denied()) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
     DeleteKeyTree(EnumKeyOf(*node));
     State().nodes.erase(deviceInfoData->DevInst);
     return TRUE;
@@ -866,6 +882,9 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
     }
     if (!detail::FileText(fullInfPath)) {
         return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    if (Denied()) {
+        return Fail(ERROR_ACCESS_DENIED);
     }
     DriverOffer offer;
     if (auto found = State().offers.find(detail::Upper(fullInfPath));

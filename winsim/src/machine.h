@@ -24,6 +24,9 @@ inline BOOL Fail(DWORD error) {
     return FALSE;
 }
 
+// Whether the caller holds a full (elevated) token; see SetElevated().
+bool Elevated();
+
 void CountOpen(HandleKind kind);
 void CountClose(HandleKind kind);
 

@@ -34,6 +34,15 @@ Registry& State() {
 
 constexpr LSTATUS kBadPathname = 161;  // ERROR_BAD_PATHNAME
 
+// Rights that a filtered token does not hold on keys below HKEY_LOCAL_MACHINE (GENERIC_WRITE and
+// GENERIC_ALL included, as they map onto them).
+constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE |
+                                WRITE_DAC | WRITE_OWNER | 0x40000000 | 0x10000000;
+
+bool Denied(REGSAM access) {
+    return !detail::Elevated() && (access & kWriteRights) != 0;
+}
+
 // Splits a subkey path into components; a single trailing backslash is tolerated as Windows
 // does, empty components elsewhere are not.
 bool SplitPath(const std::string& path, std::vector<std::string>& parts) {
@@ -113,7 +122,7 @@ std::string Join(const std::string& base, const std::string& sub) {
 bool BasePath(HKEY key, std::string& path, REGSAM& access) {
     if (key == HKEY_LOCAL_MACHINE) {
         path.clear();
-        access = KEY_ALL_ACCESS;
+        access = detail::Elevated() ? KEY_ALL_ACCESS : KEY_READ;
         return true;
     }
     auto* open = reinterpret_cast<OpenKey*>(key);
@@ -301,6 +310,9 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM acce
     if (Find(path) == nullptr) {
         return Find(base) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
+    if (Denied(access)) {
+        return ERROR_ACCESS_DENIED;
+    }
     *result = NewHandle(path, access);
     return ERROR_SUCCESS;
 }
@@ -337,6 +349,10 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cl
     std::string path = base;
     for (const auto& part : parts) {
         path = Join(path, part);
+    }
+    // Creating needs KEY_CREATE_SUB_KEY on the parent; opening an existing key, the rights asked.
+    if (Denied(Find(path) ? access : KEY_CREATE_SUB_KEY)) {
+        return ERROR_ACCESS_DENIED;
     }
     bool created = false;
     Create(path, &created);
@@ -392,8 +408,8 @@ LSTATUS DeleteSubKey(HKEY key, LPCSTR subKey) {
     if (node == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }
-    if (!node->children.empty()) {
-        return ERROR_ACCESS_DENIED;  // only a key without subkeys can be deleted
+    if (!node->children.empty() || Denied(DELETE)) {
+        return ERROR_ACCESS_DENIED;  // only a key without subkeys, and only with DELETE rights
     }
     DeleteKeyTree(path);
     return ERROR_SUCCESS;

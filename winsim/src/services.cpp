@@ -100,6 +100,19 @@ DWORD ResolveManager(SC_HANDLE handle, DWORD needed) {
                                              : static_cast<DWORD>(ERROR_ACCESS_DENIED);
 }
 
+// What a filtered token may ask of the manager and of a service: connect, enumerate and query
+// (GENERIC_READ maps onto them); everything that changes the database or a service is refused.
+constexpr DWORD kGenericRead = 0x80000000;
+constexpr DWORD kFilteredManagerRights = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE |
+                                         SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL | kGenericRead;
+constexpr DWORD kFilteredServiceRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
+                                         SERVICE_ENUMERATE_DEPENDENTS | SERVICE_INTERROGATE |
+                                         SERVICE_USER_DEFINED_CONTROL | READ_CONTROL | kGenericRead;
+
+bool Denied(DWORD access, DWORD allowed) {
+    return !detail::Elevated() && (access & ~allowed) != 0;
+}
+
 SC_HANDLE FailHandle(DWORD error) {
     SetLastError(error);
     return nullptr;
@@ -164,6 +177,9 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD d
     if (databaseName != nullptr && !detail::EqualNoCase(databaseName, SERVICES_ACTIVE_DATABASEA)) {
         return FailHandle(ERROR_INVALID_NAME);
     }
+    if (Denied(desiredAccess, kFilteredManagerRights)) {
+        return FailHandle(ERROR_ACCESS_DENIED);
+    }
     return NewHandle(OpenHandle{true, desiredAccess, {}});
 }
 
@@ -223,6 +239,9 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desir
     std::string key = detail::Upper(serviceName);
     if (Lookup(key) == nullptr) {
         return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
+    }
+    if (Denied(desiredAccess, kFilteredServiceRights)) {
+        return FailHandle(ERROR_ACCESS_DENIED);
     }
     return NewHandle(OpenHandle{false, desiredAccess, key});
 }

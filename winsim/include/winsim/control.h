@@ -11,9 +11,19 @@
 
 namespace winsim {
 
-// A fresh machine: empty registry and file system, no sessions, code page 1252, empty call
-// log, no open handles, no injected failures. Every area of the simulation is reset.
+// A fresh machine: empty registry and file system, no sessions, code page 1252, an elevated
+// caller, empty call log, no open handles, no injected failures. Every area is reset.
 void Reset();
+
+// ---- Caller ------------------------------------------------------------------------------------
+// Under UAC an immediate custom action runs with the user's filtered token even in a per-machine
+// installation. Filtered, HKEY_LOCAL_MACHINE is readable but opening a key for writing, creating
+// or deleting one answers ERROR_ACCESS_DENIED; so do the service control manager beyond
+// connecting and reading, service rights beyond query, and every device installation call.
+// Launching programs stays allowed.
+// clang-format off
+void SetElevated(bool elevated);  // false: calls behave as under a filtered (non-elevated) UAC token
+// clang-format on
 
 // ---- Call log -------------------------------------------------------------------------------
 // Every platform call is logged with its arguments rendered as text: numbers in decimal,
