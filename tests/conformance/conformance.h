@@ -28,6 +28,11 @@ std::string TestFolder();
 void PutFile(const std::string& path, const std::string& text = "");
 void PutFolder(const std::string& path);
 
+// Lays a program at `path` that records the command line it is started with, and reads that
+// record back once it has run ("" when it did not run).
+void PutRecordingProgram(const std::string& path);
+std::string RecordedCommandLine(const std::string& path);
+
 // A kernel driver image that loads and unloads (Windows) or is there (host).
 std::string LoadableDriver();
 
@@ -87,14 +92,15 @@ template <class Actual, class Windows, class Wine>
 void ExpectAsWindows(const Actual& actual, const Windows& windows, const Wine& wine,
                      const char* tag, const char* file, int line) {
     std::ostringstream answers;
-    answers << "Windows " << windows << ", Wine " << wine;
+    answers << "Windows " << ::testing::PrintToString(windows) << ", Wine "
+            << ::testing::PrintToString(wine);
     ::testing::Test::RecordProperty(std::string("wine_difference:") + tag, answers.str());
     const bool asExpected =
         UnderWine() ? actual == static_cast<Actual>(wine) : actual == static_cast<Actual>(windows);
     if (!asExpected) {
         ADD_FAILURE_AT(file, line)
-            << tag << ": got " << actual << " under " << (UnderWine() ? "Wine" : "Windows rules")
-            << "; " << answers.str();
+            << tag << ": got " << ::testing::PrintToString(actual) << " under "
+            << (UnderWine() ? "Wine" : "Windows rules") << "; " << answers.str();
     }
 }
 

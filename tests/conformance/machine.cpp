@@ -26,6 +26,19 @@ namespace {
 
 constexpr const char* kFolder = "C:\\zelk-conformance\\";
 
+// The position of the last backslash that is a character of its own, not a trail byte.
+size_t LastSeparator(const std::string& path) {
+    size_t last = std::string::npos;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(path[i]))) {
+            ++i;
+        } else if (path[i] == '\\') {
+            last = i;
+        }
+    }
+    return last;
+}
+
 std::string BesideProgram(const std::string& fileName) {
     char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -41,15 +54,15 @@ bool UnderWine() {
 }
 
 void PutFolder(const std::string& path) {
-    for (size_t slash = path.find('\\', 3); slash != std::string::npos;
-         slash = path.find('\\', slash + 1)) {
-        CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
+    const size_t parent = LastSeparator(path);
+    if (parent != std::string::npos && parent > 2) {
+        PutFolder(path.substr(0, parent));
     }
     CreateDirectoryA(path.c_str(), nullptr);
 }
 
 void PutFile(const std::string& path, const std::string& text) {
-    PutFolder(path.substr(0, path.find_last_of('\\')));
+    PutFolder(path.substr(0, LastSeparator(path)));
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
@@ -79,6 +92,24 @@ void CloseSession(MSIHANDLE session) {
 
 std::string LoadableDriver() {
     return BesideProgram("zelk_testdrv.sys");
+}
+
+void PutRecordingProgram(const std::string& path) {
+    PutFolder(path.substr(0, LastSeparator(path)));
+    CopyFileA(BesideProgram("record_args.exe").c_str(), path.c_str(), FALSE);
+}
+
+std::string RecordedCommandLine(const std::string& path) {
+    HANDLE file = CreateFileA((path + ".args").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "";
+    }
+    char buffer[1024] = {};
+    DWORD read = 0;
+    ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
+    CloseHandle(file);
+    return std::string(buffer, read);
 }
 
 bool UseCodePage(UINT codePage) {
@@ -126,6 +157,16 @@ MSIHANDLE OpenSession() {
 
 void CloseSession(MSIHANDLE) {}  // the installer owns the sessions it hands out
 
+void PutRecordingProgram(const std::string& path) {
+    winsim::AddFile(path);
+}
+
+// The simulated program ends at once; the latest launch is the one a case asks about.
+std::string RecordedCommandLine(const std::string&) {
+    const auto& launches = winsim::Launches();
+    return launches.empty() ? "" : launches.back().commandLine;
+}
+
 std::string LoadableDriver() {
     const std::string path = "C:\\zelk-conformance\\zelk_testdrv.sys";
     winsim::AddFile(path);
@@ -149,6 +190,8 @@ void UseFilteredToken() {
 void Case::SetUp() {
     winsim::Reset();
     winsim::AddDirectory("C:\\Windows\\system32\\drivers");
+    winsim::AddFile("C:\\Windows\\system32\\cmd.exe");
+    winsim::SetCurrentDirectory("C:\\zelk-tests");  // where the Wine runner starts the suite
     winsim::CreateKey("SYSTEM\\CurrentControlSet\\Services");
     winsim::CreateKey("HARDWARE");
     winsim::CreateKey(TestKey());
