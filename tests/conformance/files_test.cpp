@@ -94,6 +94,18 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
         CloseHandle(process.hProcess);
         EXPECT_EQ(RecordedCommandLine(program), commandLine) << row.application;
     }
+    // A filtered token launches programs as well (no UAC under Wine: host only).
+    if (FilteredTokenAvailable()) {
+        UseFilteredToken();
+        std::string again = "prog.exe";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessA(program.c_str(), &again[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
     // A folder is no program.
     std::string folderLine = "sub";
     STARTUPINFOA folderStartup{};

@@ -317,6 +317,34 @@ DWORD CopyProperty(DWORD type, const std::vector<BYTE>& value, PDWORD typeOut, P
     return ERROR_SUCCESS;
 }
 
+// SetupAPI clears the last error when a call succeeds.
+BOOL Succeed() {
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+constexpr DWORD kExpectedSectionName = 0xE0000000;  // ERROR_EXPECTED_SECTION_NAME
+constexpr DWORD kFileInvalid = 1006;                // ERROR_FILE_INVALID
+
+// How the INF parser answers a text that is no INF: nothing at all, or lines before the first
+// section; 0 for a text it reads.
+DWORD InfSyntaxError(const std::string& text) {
+    if (text.empty()) {
+        return kFileInvalid;
+    }
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        std::string line =
+            Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (!line.empty() && line.front() != ';') {
+            return line.front() == '[' ? 0 : kExpectedSectionName;
+        }
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return 0;
+}
+
 // Device installation needs an administrator's full token.
 bool Denied() {
     return !detail::Elevated();
@@ -479,6 +507,9 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
     if (Denied()) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    if (DWORD error = InfSyntaxError(*text); error != 0) {
+        return Fail(error);
+    }
     if (auto refused = State().refused.find(detail::Upper(sourceInfFileName));
         refused != State().refused.end()) {
         return Fail(refused->second);
@@ -509,7 +540,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
         Stage(sourceInfFileName, *text);
     }
     answerName();
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
@@ -529,20 +560,22 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
         return Fail(ERROR_FILE_NOT_FOUND);
     }
     InfVersion version = ReadInfVersion(*text);
-    if (!version.className || version.className->empty()) {
+    // A GUID without a name stands for a class that is not installed here: its name is empty.
+    if ((!version.className || version.className->empty()) && !version.classGuid) {
         return Fail(ERROR_INVALID_CLASS);
     }
-    const auto needed = static_cast<DWORD>(version.className->size() + 1);
+    const std::string name = version.className.value_or("");
+    const auto needed = static_cast<DWORD>(name.size() + 1);
     if (requiredSize) {
         *requiredSize = needed;
     }
     if (classNameSize < needed) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    std::memcpy(className, version.className->c_str(), needed);
+    std::memcpy(className, name.c_str(), needed);
     // A class that names no valid GUID is not installed on the system: GUID_NULL.
     *classGuid = version.classGuid ? ParseGuid(*version.classGuid).value_or(GUID{}) : GUID{};
-    return TRUE;
+    return Succeed();
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) {
@@ -559,6 +592,7 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) 
     }
     State().lists.insert(list);
     detail::CountOpen(HandleKind::DeviceList);
+    Succeed();
     return list;
 }
 
@@ -608,7 +642,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
     if (deviceInfoData) {
         FillElement(State().nodes[devInst], devInst, deviceInfoData);
     }
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
@@ -655,7 +689,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
     if (node->registered) {
         MirrorToRegistry(*node);
     }
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
@@ -683,7 +717,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO devi
         node->present = true;
         MirrorToRegistry(*node);
     }
-    return TRUE;
+    return Succeed();
 }
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
@@ -718,6 +752,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
     }
     State().lists.insert(list);
     detail::CountOpen(HandleKind::DeviceList);
+    Succeed();
     return list;
 }
 
@@ -744,7 +779,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
     // A removed device keeps its place in the list.
     static const Node removed;
     FillElement(found == State().nodes.end() ? removed : found->second, devInst, deviceInfoData);
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
@@ -784,7 +819,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
     }
     DWORD error = CopyProperty(type, *value, propertyRegDataType, propertyBuffer,
                                propertyBufferSize, requiredSize);
-    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+    return error == ERROR_SUCCESS ? Succeed() : Fail(error);
 }
 
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData) {
@@ -806,7 +841,7 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
     }
     DeleteKeyTree(EnumKeyOf(*node));
     State().nodes.erase(deviceInfoData->DevInst);
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
@@ -829,7 +864,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
     State().lists.erase(list);
     delete list;
     detail::CountClose(HandleKind::DeviceList);
-    return TRUE;
+    return Succeed();
 }
 
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problemNumber, DEVINST devInst,
