@@ -385,30 +385,8 @@ int WINAPI LCMapStringA(LCID locale, DWORD mapFlags, LPCSTR source, int sourceLe
         return 0;
     }
     size_t length = sourceLength < 0 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
-    std::string mapped(source, length);
-    for (size_t i = 0; i < mapped.size(); ++i) {
-        auto byte = static_cast<BYTE>(mapped[i]);
-        if (IsLeadByte(byte) && i + 1 < mapped.size()) {
-            // Full-width Latin letters: A-Z at 0x8260-0x8279, a-z at 0x8281-0x829A.
-            auto trail = static_cast<BYTE>(mapped[i + 1]);
-            if (byte == 0x82 && lower && trail >= 0x60 && trail <= 0x79) {
-                mapped[i + 1] = static_cast<char>(trail + 0x21);
-            } else if (byte == 0x82 && upper && trail >= 0x81 && trail <= 0x9A) {
-                mapped[i + 1] = static_cast<char>(trail - 0x21);
-            }
-            ++i;
-        } else if (lower && byte >= 'A' && byte <= 'Z') {
-            mapped[i] = static_cast<char>(byte + 32);
-        } else if (upper && byte >= 'a' && byte <= 'z') {
-            mapped[i] = static_cast<char>(byte - 32);
-        } else if (State().codePage == 1252 && lower && byte >= 0xC0 && byte <= 0xDE &&
-                   byte != 0xD7) {
-            mapped[i] = static_cast<char>(byte + 32);
-        } else if (State().codePage == 1252 && upper && byte >= 0xE0 && byte <= 0xFE &&
-                   byte != 0xF7) {
-            mapped[i] = static_cast<char>(byte - 32);
-        }
-    }
+    const std::string text(source, length);
+    const std::string mapped = upper ? detail::Upper(text) : detail::Lower(text);
     if (destinationLength == 0) {
         return static_cast<int>(mapped.size());
     }
