@@ -5,6 +5,7 @@
 #   make test   host unit tests, the same under AddressSanitizer, the DLL audit, the Wine suite,
 #               the platform conformance suite on both sides and the sample package end to end;
 #               runs them all and ends with one summary line
+#   make bench  host benchmarks of the simulated platform (figures, not a test)
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -13,7 +14,7 @@ DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw dist sample smoke test test-host test-asan audit test-wine \
-	test-e2e test-conformance clean
+	test-e2e test-conformance bench clean
 
 all: sample
 
@@ -73,6 +74,9 @@ test-conformance: host dist
 test-e2e: dist
 	@mkdir -p $(REPORTS)
 	scripts/package-e2e.sh --brief --report $(REPORTS)/e2e.xml
+
+bench: host
+	build/host/benchmarks/device_tree_benchmark
 
 clean:
 	rm -rf build/host build/asan build/mingw build/wine build/e2e $(REPORTS) dist

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace winsim {
 namespace {
@@ -30,10 +32,19 @@ struct Node {
 struct DeviceInfoList {
     std::optional<GUID> classGuid;
     std::vector<DEVINST> elements;  // an element whose node is gone was removed
+    std::unordered_set<DEVINST> members;
+
+    void Add(DEVINST devInst) {
+        elements.push_back(devInst);
+        members.insert(devInst);
+    }
 };
 
+// Every lookup of a device is a hash lookup, so that a property read costs the same in a tree of
+// any size; the order of creation is that of the devnode numbers.
 struct Devices {
-    std::map<DEVINST, Node> nodes;  // devnodes grow, so this is creation order
+    std::unordered_map<DEVINST, Node> nodes;
+    std::unordered_map<std::string, DEVINST> byId;  // by upper-cased instance ID
     std::set<DeviceInfoList*> lists;
     DEVINST nextDevInst = 1;
     DWORD pendingWait = WAIT_OBJECT_0;
@@ -130,13 +141,31 @@ void MirrorToRegistry(const Node& node) {
 }
 
 Node* FindNode(const std::string& instanceId, bool registeredOnly) {
-    for (auto& entry : State().nodes) {
-        if (detail::EqualNoCase(entry.second.instanceId, instanceId) &&
-            (entry.second.registered || !registeredOnly)) {
-            return &entry.second;
+    auto id = State().byId.find(detail::Upper(instanceId));
+    if (id == State().byId.end()) {
+        return nullptr;
+    }
+    Node& node = State().nodes.at(id->second);
+    return node.registered || !registeredOnly ? &node : nullptr;
+}
+
+// Visits the devnodes in the order they were created.
+template <class Visit>
+void ForEachNode(Visit visit) {
+    for (DEVINST devInst = 1; devInst < State().nextDevInst; ++devInst) {
+        auto found = State().nodes.find(devInst);
+        if (found != State().nodes.end()) {
+            visit(devInst, found->second);
         }
     }
-    return nullptr;
+}
+
+void RemoveNode(DEVINST devInst) {
+    auto found = State().nodes.find(devInst);
+    if (found != State().nodes.end()) {
+        State().byId.erase(detail::Upper(found->second.instanceId));
+        State().nodes.erase(found);
+    }
 }
 
 DeviceInfoList* FindList(HDEVINFO handle) {
@@ -153,11 +182,7 @@ DWORD ResolveElement(HDEVINFO handle, PSP_DEVINFO_DATA data, Node*& node) {
     if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
         return ERROR_INVALID_USER_BUFFER;
     }
-    bool member = false;
-    for (DEVINST element : list->elements) {
-        member = member || element == data->DevInst;
-    }
-    if (!member) {
+    if (list->members.count(data->DevInst) == 0) {
         return ERROR_INVALID_PARAMETER;
     }
     auto found = State().nodes.find(data->DevInst);
@@ -176,6 +201,7 @@ void FillElement(const Node& node, DEVINST devInst, PSP_DEVINFO_DATA data) {
 
 DEVINST AddNode(Node node) {
     DEVINST devInst = State().nextDevInst++;
+    State().byId[detail::Upper(node.instanceId)] = devInst;
     State().nodes[devInst] = std::move(node);
     return devInst;
 }
@@ -361,12 +387,7 @@ std::vector<BYTE> TextBytes(const std::string& text) {
 DEVINST AddDevice(const Device& device) {
     if (Node* existing = FindNode(device.instanceId, false)) {
         DeleteKeyTree(EnumKeyOf(*existing));
-        for (auto entry = State().nodes.begin(); entry != State().nodes.end(); ++entry) {
-            if (&entry->second == existing) {
-                State().nodes.erase(entry);
-                break;
-            }
-        }
+        RemoveNode(State().byId.at(detail::Upper(device.instanceId)));
     }
     Node node;
     node.instanceId = device.instanceId;
@@ -413,11 +434,11 @@ std::optional<Device> FindDevice(const std::string& instanceId) {
 
 std::vector<std::string> DeviceInstanceIds() {
     std::vector<std::string> ids;
-    for (const auto& entry : State().nodes) {
-        if (entry.second.registered) {
-            ids.push_back(entry.second.instanceId);
+    ForEachNode([&](DEVINST, const Node& node) {
+        if (node.registered) {
+            ids.push_back(node.instanceId);
         }
-    }
+    });
     return ids;
 }
 
@@ -638,7 +659,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
     node.instanceId = instanceId;
     node.classGuid = *classGuid;
     DEVINST devInst = AddNode(std::move(node));
-    list->elements.push_back(devInst);
+    list->Add(devInst);
     if (deviceInfoData) {
         FillElement(State().nodes[devInst], devInst, deviceInfoData);
     }
@@ -735,21 +756,20 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
         return INVALID_HANDLE_VALUE;
     }
     auto* list = new DeviceInfoList;
-    for (const auto& entry : State().nodes) {
-        const Node& node = entry.second;
+    ForEachNode([&](DEVINST devInst, const Node& node) {
         if (!node.registered || ((flags & DIGCF_PRESENT) && !node.present)) {
-            continue;
+            return;
         }
         if ((flags & DIGCF_ALLCLASSES) == 0 && !SameGuid(node.classGuid, *classGuid)) {
-            continue;
+            return;
         }
         if (enumerator != nullptr &&
             !detail::EqualNoCase(node.instanceId.substr(0, node.instanceId.find('\\')),
                                  enumerator)) {
-            continue;
+            return;
         }
-        list->elements.push_back(entry.first);
-    }
+        list->Add(devInst);
+    });
     State().lists.insert(list);
     detail::CountOpen(HandleKind::DeviceList);
     Succeed();
@@ -840,7 +860,7 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
         return Fail(ERROR_ACCESS_DENIED);
     }
     DeleteKeyTree(EnumKeyOf(*node));
-    State().nodes.erase(deviceInfoData->DevInst);
+    RemoveNode(deviceInfoData->DevInst);
     return Succeed();
 }
 
@@ -858,7 +878,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
     for (DEVINST devInst : list->elements) {
         auto found = State().nodes.find(devInst);
         if (found != State().nodes.end() && !found->second.registered) {
-            State().nodes.erase(found);
+            RemoveNode(devInst);
         }
     }
     State().lists.erase(list);
@@ -928,14 +948,13 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
     }
     bool matched = false;
     bool installed = false;
-    for (auto& entry : State().nodes) {
-        Node& node = entry.second;
+    ForEachNode([&](DEVINST, Node& node) {
         if (!node.registered || !node.present || !CarriesHardwareId(node, hardwareId)) {
-            continue;
+            return;
         }
         matched = true;
         if (!IsBetterMatch(node, fullInfPath, installFlags)) {
-            continue;
+            return;
         }
         node.driverInf = fullInfPath;
         node.hasBestDriver = false;
@@ -944,7 +963,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
         }
         MirrorToRegistry(node);
         installed = true;
-    }
+    });
     if (!matched) {
         return Fail(ERROR_NO_SUCH_DEVINST);
     }

@@ -48,23 +48,28 @@ int Fold932(Byte lead, Byte trail, bool upper) {
     return trail;
 }
 
+// The length of the character at `index`: 2 for a lead byte with its trail byte, else 1.
+size_t CharacterLength(const std::string& text, size_t index, bool doubleByte) {
+    return doubleByte && index + 1 < text.size() && IsDBCSLeadByte(static_cast<Byte>(text[index]))
+               ? 2
+               : 1;
+}
+
 std::string Fold(const std::string& text, bool upper) {
     const UINT codePage = GetACP();
-    std::string folded;
-    folded.reserve(text.size());
-    for (const std::string& character : Characters(text)) {
-        auto first = static_cast<Byte>(character[0]);
-        if (character.size() == 2) {
-            folded += character[0];
-            folded += static_cast<char>(Fold932(first, static_cast<Byte>(character[1]), upper));
+    const bool doubleByte = codePage == 932;
+    std::string folded = text;
+    for (size_t i = 0; i < folded.size(); i += CharacterLength(text, i, doubleByte)) {
+        auto first = static_cast<Byte>(folded[i]);
+        if (CharacterLength(text, i, doubleByte) == 2) {
+            folded[i + 1] =
+                static_cast<char>(Fold932(first, static_cast<Byte>(folded[i + 1]), upper));
         } else if (upper && first >= 'a' && first <= 'z') {
-            folded += static_cast<char>(first - 0x20);
+            folded[i] = static_cast<char>(first - 0x20);
         } else if (!upper && first >= 'A' && first <= 'Z') {
-            folded += static_cast<char>(first + 0x20);
+            folded[i] = static_cast<char>(first + 0x20);
         } else if (codePage == 1252) {
-            folded += static_cast<char>(Fold1252(first, upper));
-        } else {
-            folded += character;
+            folded[i] = static_cast<char>(Fold1252(first, upper));
         }
     }
     return folded;
@@ -73,23 +78,27 @@ std::string Fold(const std::string& text, bool upper) {
 }  // namespace
 
 std::vector<std::string> Characters(const std::string& text) {
+    const bool doubleByte = GetACP() == 932;
     std::vector<std::string> characters;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const bool pair = IsDBCSLeadByte(static_cast<Byte>(text[i])) && i + 1 < text.size();
-        characters.push_back(text.substr(i, pair ? 2 : 1));
-        i += pair ? 1 : 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = CharacterLength(text, i, doubleByte);
+        characters.push_back(text.substr(i, length));
+        i += length;
     }
     return characters;
 }
 
 std::vector<std::string> Components(const std::string& text, const std::string& separators) {
+    const bool doubleByte = GetACP() == 932;
     std::vector<std::string> components(1);
-    for (const std::string& character : Characters(text)) {
-        if (character.size() == 1 && separators.find(character[0]) != std::string::npos) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = CharacterLength(text, i, doubleByte);
+        if (length == 1 && separators.find(text[i]) != std::string::npos) {
             components.emplace_back();
         } else {
-            components.back() += character;
+            components.back().append(text, i, length);
         }
+        i += length;
     }
     return components;
 }
@@ -103,7 +112,12 @@ std::string Lower(const std::string& text) {
 }
 
 size_t Utf16Length(const std::string& text) {
-    return Characters(text).size();
+    const bool doubleByte = GetACP() == 932;
+    size_t length = 0;
+    for (size_t i = 0; i < text.size(); i += CharacterLength(text, i, doubleByte)) {
+        ++length;
+    }
+    return length;
 }
 
 }  // namespace winsim::detail
