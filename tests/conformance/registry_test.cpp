@@ -54,6 +54,8 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
         {Op::Open, t + "\\A", ERROR_FILE_NOT_FOUND},
         {Op::Create, t + "\\A\\B", ERROR_SUCCESS},  // intermediate keys too
         {Op::Open, t + "\\a\\b\\", ERROR_SUCCESS},  // any case, one trailing backslash
+        {Op::Create, t + "\\\x8A\xC0", ERROR_SUCCESS},
+        {Op::Open, t + "\\\x9A\xE0", ERROR_SUCCESS},  // 1252 letters fold too
         {Op::Create, "\\" + t + "\\C", kBadPathname},
         {Op::Delete, t + "\\A", ERROR_ACCESS_DENIED},  // it has a subkey
         {Op::Delete, t + "\\A\\B", ERROR_SUCCESS},
