@@ -23,7 +23,7 @@ constexpr DWORD kPoison = 0xdeadbeef;
 
 bool UnderWine();
 
-// Folder of this test's files, with a trailing backslash; created empty for the test.
+// Folder of this test's files, with a trailing backslash; created for the test.
 std::string TestFolder();
 void PutFile(const std::string& path, const std::string& text = "");
 void PutFolder(const std::string& path);

@@ -5,10 +5,16 @@
 
 #include <sys/stat.h>
 
+#include <ostream>
+
 namespace conformance {
 namespace {
 
 enum class Kind { Missing, File, Folder };
+
+void PrintTo(Kind kind, std::ostream* out) {
+    *out << (kind == Kind::File ? "file" : kind == Kind::Folder ? "folder" : "missing");
+}
 
 Kind Stat(const std::string& path) {
     struct _stat64 status {};
