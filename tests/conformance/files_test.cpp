@@ -65,6 +65,16 @@ TEST_F(Files, StatReadsPathsAsWindowsDoes) {
     }
 }
 
+TEST_F(Files, SystemFolderFitsOrTellsItsSize) {
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(length, std::string(folder).size());  // without the terminator
+    EXPECT_EQ(Stat(folder), Kind::Folder);
+    char small[4] = {};
+    EXPECT_EQ(GetSystemDirectoryA(small, sizeof(small)), length + 1);  // with the terminator
+}
+
 TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
     const std::string f = TestFolder();
     const std::string program = f + "prog.exe";

@@ -56,6 +56,7 @@ int IndexOf(HDEVINFO list, const std::string& hardwareId) {
 class SetupApi : public Case {};
 
 TEST_F(SetupApi, ListsCheckTheirArguments) {
+    EXPECT_EQ(CMP_WaitNoPendingInstallEvents(10000), WAIT_OBJECT_0);  // nothing is installing
     SetLastError(kPoison);
     EXPECT_EQ(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, 0), INVALID_HANDLE_VALUE);
     EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER);
