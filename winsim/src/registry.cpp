@@ -34,10 +34,13 @@ Registry& State() {
 
 constexpr LSTATUS kBadPathname = 161;  // ERROR_BAD_PATHNAME
 
-// Rights that a filtered token does not hold on keys below HKEY_LOCAL_MACHINE (GENERIC_WRITE and
-// GENERIC_ALL included, as they map onto them).
+constexpr REGSAM kGenericWrite = 0x40000000;
+constexpr REGSAM kGenericAll = 0x10000000;
+
+// Rights that a filtered token does not hold on keys below HKEY_LOCAL_MACHINE (the generic
+// rights included, as they map onto them).
 constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE |
-                                WRITE_DAC | WRITE_OWNER | 0x40000000 | 0x10000000;
+                                WRITE_DAC | WRITE_OWNER | kGenericWrite | kGenericAll;
 
 bool Denied(REGSAM access) {
     return !detail::Elevated() && (access & kWriteRights) != 0;
@@ -341,8 +344,9 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cl
     // Creating needs KEY_CREATE_SUB_KEY on the parent; opening an existing key, the rights asked.
     // Nobody creates keys directly below the machine root: those are the hives.
     const bool exists = Find(path) != nullptr;
-    if (Denied(exists ? access : KEY_CREATE_SUB_KEY) ||
-        (!exists && SplitPath(path, parts) && parts.size() == 1)) {
+    std::vector<std::string> components;
+    const bool belowRoot = SplitPath(path, components) && components.size() == 1;
+    if (Denied(exists ? access : KEY_CREATE_SUB_KEY) || (!exists && belowRoot)) {
         return ERROR_ACCESS_DENIED;
     }
     bool created = false;
