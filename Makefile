@@ -2,8 +2,10 @@
 #   make        installs what is missing, builds zelk_ca.dll and the sample package into dist/,
 #               installs and uninstalls the package under Wine and reports what each custom
 #               action did
-#   make test   host unit tests, the same under AddressSanitizer, the DLL audit, the Wine suite
-#               and the sample package end to end; runs them all and ends with one summary line
+#   make test   host unit tests, the same under AddressSanitizer, the DLL audit, the Wine suite,
+#               the platform conformance suite on both sides and the sample package end to end;
+#               runs them all and ends with one summary line
+#   make bench  host benchmarks of the simulated platform (figures, not a test)
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -12,7 +14,7 @@ DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw dist sample smoke test test-host test-asan audit test-wine \
-	test-e2e test-checker clean
+	test-e2e test-conformance test-checker bench clean
 
 all: sample
 
@@ -41,7 +43,7 @@ smoke: dist
 test: setup
 	@rm -rf $(REPORTS)
 	@status=0; $(MAKE) -k --no-print-directory test-host test-asan audit test-wine \
-	    test-e2e test-checker || status=$$?; \
+	    test-conformance test-e2e test-checker || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
 # Brief output: failures in full, passing tests only in the count.
@@ -62,6 +64,14 @@ audit: dist
 test-wine: dist
 	scripts/run-wine-tests.sh --dll $(DLL) --reports $(REPORTS) -- $(GTEST_FLAGS)
 
+# The same platform cases against winsim and under Wine; both sides run even when one fails.
+test-conformance: host dist
+	@mkdir -p $(REPORTS)
+	@status=0; build/host/tests/conformance/conformance_tests $(GTEST_FLAGS) \
+	    --gtest_output=xml:$(REPORTS)/conf-host.xml || status=1; \
+	    scripts/run-wine-tests.sh --suite conformance --dll $(DLL) --reports $(REPORTS) \
+	    -- $(GTEST_FLAGS) || status=1; exit $$status
+
 test-e2e: dist
 	@mkdir -p $(REPORTS)
 	scripts/package-e2e.sh --brief --report $(REPORTS)/e2e.xml
@@ -70,6 +80,9 @@ test-e2e: dist
 test-checker: dist
 	@mkdir -p $(REPORTS)
 	scripts/run-checker-tests.sh --report $(REPORTS)/checker.xml
+
+bench: host
+	build/host/benchmarks/device_tree_benchmark
 
 clean:
 	rm -rf build/host build/asan build/mingw build/wine build/e2e build/checker $(REPORTS) dist

@@ -8,7 +8,26 @@ readonly PACKAGES=(
     g++-mingw-w64-x86-64         # the DLL and the Wine suite (win32 thread model compilers)
     wine wine64                  # running the real DLL
     wixl msitools                # the test installer package
+    locales                      # the Japanese locale of the code page 932 groups
 )
+
+# Under LC_ALL=ja_JP.UTF-8 Wine runs a program with code page 932; it can name files with
+# double-byte characters only when that locale exists on the Linux side too.
+has_japanese_locale() {
+    locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'
+}
+
+ensure_japanese_locale() {
+    has_japanese_locale && return 0
+    if ((EUID != 0)); then
+        echo "bootstrap: generate the Japanese locale as root with:" >&2
+        echo "    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8" >&2
+        return 1
+    fi
+    # localedef's exit status also counts warnings; what matters is that the locale is there.
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || true
+    has_japanese_locale
+}
 
 is_installed() {
     [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == "install ok installed" ]]
@@ -20,6 +39,7 @@ for package in "${PACKAGES[@]}"; do
 done
 
 if ((${#missing[@]} == 0)); then
+    ensure_japanese_locale
     exit 0
 fi
 
@@ -34,3 +54,4 @@ echo "bootstrap: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 apt-get install -y -q "${missing[@]}" </dev/null
+ensure_japanese_locale

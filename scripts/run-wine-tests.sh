@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Runs the Wine suite against the cross-built DLL, group by group (tests/wine/groups.txt), each
-# in a private Wine prefix; with --smoke, runs the smoke session instead.
+# in a private Wine prefix; with --smoke, runs the smoke session instead; with --suite
+# conformance, runs the platform conformance suite the same way (tests/conformance/groups.txt).
 #
-# usage: run-wine-tests.sh [--smoke] [--build DIR] [--dll FILE] [--reports DIR]
-#                          [--group NAME] [-- GTEST_ARGS...]
+# usage: run-wine-tests.sh [--smoke] [--suite wine|conformance] [--build DIR] [--dll FILE]
+#                          [--reports DIR] [--group NAME] [-- GTEST_ARGS...]
 #   --build DIR    the mingw build tree (default build/mingw)
 #   --dll FILE     the DLL to test (default: the one in the build tree)
-#   --reports DIR  where to put one GoogleTest XML report per group (wine-GROUP.xml)
+#   --reports DIR  where to put one GoogleTest XML report per group (wine-GROUP.xml, or
+#                  conf-wine-GROUP.xml for the conformance suite)
 #   --group NAME   run only this group; GTEST_ARGS go to every group run, e.g.
 #                  --group main -- --gtest_filter=NoData.*
 # ZELK_WINE_KEEP=1 keeps the run prefixes under build/wine/run for a look afterwards.
@@ -18,11 +20,13 @@ dll=
 reports=
 only_group=
 smoke=false
+suite=wine
 gtest_args=()
 
 while (($#)); do
     case $1 in
         --smoke) smoke=true ;;
+        --suite) suite=$2; shift ;;
         --build) build=$2; shift ;;
         --dll) dll=$2; shift ;;
         --reports) reports=$2; shift ;;
@@ -38,7 +42,15 @@ programs=$build/tests/wine
 # Stand-ins the tests lay on the machine themselves: a kernel driver and a recording program;
 # and newdev.dll, which only groups with WINEDLLOVERRIDES=newdev=n load in place of Wine's own.
 standins=("$programs/zelk_testdrv.sys" "$programs/record_args.exe" "$programs/newdev.dll")
-for file in "$dll" "$programs/wine_tests.exe" "$programs/smoke.exe" "$programs/session.msi" \
+# Each suite has its own program, groups, reports and prefixes.
+case $suite in
+    wine) program=$programs/wine_tests.exe groups_file=$repo/tests/wine/groups.txt
+        report_prefix=wine run_prefix= ;;
+    conformance) program=$build/tests/conformance/conformance_tests.exe
+        groups_file=$repo/tests/conformance/groups.txt report_prefix=conf-wine run_prefix=conf- ;;
+    *) echo "run-wine-tests: unknown suite $suite" >&2; exit 2 ;;
+esac
+for file in "$dll" "$program" "$programs/smoke.exe" "$programs/session.msi" \
     "${standins[@]}"; do
     [[ -f "$file" ]] || { echo "run-wine-tests: $file is missing; build the mingw preset" >&2; exit 2; }
 done
@@ -56,7 +68,7 @@ readonly DEFAULT_LOCALE=en_US.UTF-8
 install_programs() {
     local folder=$1/drive_c/zelk-tests
     mkdir -p "$folder"
-    cp "$dll" "$programs/wine_tests.exe" "$programs/smoke.exe" "$programs/session.msi" \
+    cp "$dll" "$program" "$programs/smoke.exe" "$programs/session.msi" \
         "${standins[@]}" "$folder/"
 }
 
@@ -89,9 +101,9 @@ run_smoke() {
 run_group() {
     local name=$1 kind=$2 filter=$3
     shift 3
-    local run=shared
+    local run=${run_prefix}shared
     if [[ $kind == fresh ]]; then
-        run=$name
+        run=$run_prefix$name
         wine_copy_prefix "$run"
     fi
     local prefix
@@ -112,7 +124,7 @@ run_group() {
     echo "wine: group $name ($filter)${*:+ with $*}"
     local started=$SECONDS status=0
     wine_run "$prefix" "$GROUP_SECONDS" env LC_ALL=$DEFAULT_LOCALE "${variables[@]}" \
-        wine "$FOLDER\\wine_tests.exe" --gtest_filter="$filter" \
+        wine "$FOLDER\\${program##*/}" --gtest_filter="$filter" \
         --gtest_output="xml:$FOLDER\\$report" "${gtest_args[@]}" </dev/null || status=$?
     if ((status == 124 || status == 137)); then
         echo "wine: group $name timed out after $GROUP_SECONDS s" >&2
@@ -120,9 +132,9 @@ run_group() {
     if [[ -n $reports ]]; then
         mkdir -p "$reports"
         if [[ -f "$prefix/drive_c/zelk-tests/$report" ]]; then
-            cp "$prefix/drive_c/zelk-tests/$report" "$reports/wine-$name.xml"
+            cp "$prefix/drive_c/zelk-tests/$report" "$reports/$report_prefix-$name.xml"
         else
-            write_lost_report "$reports/wine-$name.xml" "$name" "$status"
+            write_lost_report "$reports/$report_prefix-$name.xml" "$name" "$status"
         fi
     fi
     echo "wine: group $name finished with status $status in $((SECONDS - started)) s"
@@ -139,13 +151,13 @@ run_suite() {
         read -r name kind filter environment <<<"$line"
         groups+=("$name|$kind|$filter|$environment")
         claimed+=("$filter")
-    done <"$repo/tests/wine/groups.txt"
+    done <"$groups_file"
     local unclaimed
     unclaimed=$(IFS=:; echo "${claimed[*]}")
     groups=("main|shared|*${unclaimed:+-$unclaimed}|" "${groups[@]}")
 
     wine_ensure_template
-    wine_copy_prefix shared
+    wine_copy_prefix "${run_prefix}shared"
     local failed=() entry
     for entry in "${groups[@]}"; do
         IFS='|' read -r name kind filter environment <<<"$entry"
@@ -153,7 +165,7 @@ run_suite() {
         # shellcheck disable=SC2086  # environment is a list of NAME=value words
         run_group "$name" "$kind" "$filter" $environment || failed+=("$name")
     done
-    wine_remove_prefix shared
+    wine_remove_prefix "${run_prefix}shared"
 
     if ((${#failed[@]})); then
         echo "wine: failed groups: ${failed[*]}" >&2

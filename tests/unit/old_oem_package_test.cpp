@@ -38,10 +38,11 @@ TEST_F(OldOemPackageTest, BuildsProgramAndCommandLineFromTheUninstallString) {
         {"\"C:\\Old\\uninst.exe\"", kUninstaller, "", 0},
         {"\"C:\\Old\\uninst.exe\" \"C:\\Old\\install.log\"", kUninstaller,
          "\" \"\"C:\\Old\\install.log\"", 0},
-        {"C:\\Old\\uninst.exe /U", "C:\\Old\\uninst.exe /U", " /S ", ERROR_FILE_NOT_FOUND},
+        // "/" separates: no folder "C:\Old\uninst.exe " holds a program "U".
+        {"C:\\Old\\uninst.exe /U", "C:\\Old\\uninst.exe /U", " /S ", ERROR_PATH_NOT_FOUND},
         {"\"C:\\Old\\uninst.exe\"/U\"x\"/U\"/u\"", kUninstaller, "\"/U\" /S \"x\"\"/U\" /S \"/u\"",
          0},
-        {"\"\"C:\\Old\\/Uninst.exe\"\"", "C:\\Old\\/Uninst.exe", " /S ", ERROR_FILE_NOT_FOUND},
+        {"\"\"C:\\Old\\/Uninst.exe\"\"", "C:\\Old\\/Uninst.exe", " /S ", 0},  // C:\Old\uninst.exe
     };
     for (const Case& c : cases) {
         winsim::Reset();
@@ -99,7 +100,7 @@ TEST_F(OldOemPackageTest, ReadsAtMost254BytesOfText) {
 TEST_F(OldOemPackageTest, UsesExpandableStringsUnexpandedAndStopsAtTheFirstNul) {
     winsim::SetString(kEnglish, "UninstallString", "\"%ProgramFiles%\\Old\\uninst.exe\" /U",
                       REG_EXPAND_SZ);
-    EXPECT_EQ(CA_UninstallOldZuraOem(0), static_cast<UINT>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(CA_UninstallOldZuraOem(0), static_cast<UINT>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(Attempt(), (Names{"%ProgramFiles%\\Old\\uninst.exe", "\" /U\" /S "}));
 
     winsim::ClearCalls();

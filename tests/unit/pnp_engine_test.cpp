@@ -189,7 +189,8 @@ TEST_F(EngineTest, UpdatedRootDeviceIsNeverMarkedOrRecreated) {
 }
 
 TEST_F(EngineTest, FailedRootDeviceCreationLeavesItsMessage) {
-    const std::string inf = AddPackage("zelk_virtual.inf", "");
+    const std::string inf = AddPackage("zelk_virtual.inf");
+    winsim::WriteFile(inf, pnp_test::ClasslessInfText());
     EXPECT_EQ(Install(inf), zelk::kInstallFailed);
     EXPECT_EQ(message_.text(),
               "Class-GUID could not be extracted from " + inf + ". Error -536870394");

@@ -28,6 +28,11 @@ inline std::string InfText(const std::string& className = "CAN-HARDWARE") {
            "Maker=\"Maker\"\r\n";
 }
 
+// An INF that names neither a class nor a class GUID, from which no class can be read.
+inline std::string ClasslessInfText() {
+    return "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n";
+}
+
 inline GUID PackageClassGuid() {
     return GUID{0x6a3c94f2, 0x2b0c, 0x4e5d, {0x9f, 0x51, 0x3d, 0x1e, 0x0b, 0x7a, 0x8c, 0x11}};
 }

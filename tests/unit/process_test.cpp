@@ -44,6 +44,8 @@ TEST_F(ProcessTest, EmptyProgramIsInvalidDataAndStartsNothing) {
 
 TEST_F(ProcessTest, MissingProgramReturnsTheSystemsCode) {
     EXPECT_EQ(RunProcessAndWait("C:\\nowhere\\setup.exe", "", INFINITE, true),
+              static_cast<UINT>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(RunProcessAndWait("C:\\setup.exe", "", INFINITE, true),
               static_cast<UINT>(ERROR_FILE_NOT_FOUND));
     winsim::FailCall("CreateProcessA", {ERROR_BAD_EXE_FORMAT});
     EXPECT_EQ(RunProcessAndWait("C:\\bad.exe", "", INFINITE, true),

@@ -139,6 +139,9 @@ TEST_F(RebootDecisionTest, ATrailByteThatLooksLikeABackslashDoesNotEndThePath) {
     SetActionData(key + "\\");
     CA_CheckAndSetRebootStatus(session_);
     EXPECT_EQ(winsim::CountCalls("RegOpenKeyExA"), 1u);
+    EXPECT_TRUE(Reboot());
+    // The test side reads names as the registry does: one key, its name ending in 0x5C.
+    EXPECT_EQ(winsim::SubKeyNames("SOFTWARE\\Zelk"), std::vector<std::string>{"\x95\x5C"});
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ TEST_F(ServiceDatabaseTest, HandlesCarryOnlyTheRightsAskedFor) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     CloseServiceHandle(deleteOnly);
 
-    EXPECT_EQ(OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_EQ(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), 1065u);  // ERROR_DATABASE_DOES_NOT_EXIST
 }
 
 TEST_F(ServiceDatabaseTest, AMarkedServiceGoesOnlyWhenStoppedAndNoHandleIsOpen) {

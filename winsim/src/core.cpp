@@ -141,16 +141,6 @@ void CountClose(HandleKind kind) {
     --State().open[kind];
 }
 
-std::string Upper(const std::string& text) {
-    std::string upper = text;
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return upper;
-}
-
 bool EqualNoCase(const std::string& a, const std::string& b) {
     return Upper(a) == Upper(b);
 }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace winsim {
 namespace {
@@ -30,10 +32,19 @@ struct Node {
 struct DeviceInfoList {
     std::optional<GUID> classGuid;
     std::vector<DEVINST> elements;  // an element whose node is gone was removed
+    std::unordered_set<DEVINST> members;
+
+    void Add(DEVINST devInst) {
+        elements.push_back(devInst);
+        members.insert(devInst);
+    }
 };
 
+// Every lookup of a device is a hash lookup, so that a property read costs the same in a tree of
+// any size; the order of creation is that of the devnode numbers.
 struct Devices {
-    std::map<DEVINST, Node> nodes;  // devnodes grow, so this is creation order
+    std::unordered_map<DEVINST, Node> nodes;
+    std::unordered_map<std::string, DEVINST> byId;  // by upper-cased instance ID
     std::set<DeviceInfoList*> lists;
     DEVINST nextDevInst = 1;
     DWORD pendingWait = WAIT_OBJECT_0;
@@ -130,13 +141,31 @@ void MirrorToRegistry(const Node& node) {
 }
 
 Node* FindNode(const std::string& instanceId, bool registeredOnly) {
-    for (auto& entry : State().nodes) {
-        if (detail::EqualNoCase(entry.second.instanceId, instanceId) &&
-            (entry.second.registered || !registeredOnly)) {
-            return &entry.second;
+    auto id = State().byId.find(detail::Upper(instanceId));
+    if (id == State().byId.end()) {
+        return nullptr;
+    }
+    Node& node = State().nodes.at(id->second);
+    return node.registered || !registeredOnly ? &node : nullptr;
+}
+
+// Visits the devnodes in the order they were created.
+template <class Visit>
+void ForEachNode(Visit visit) {
+    for (DEVINST devInst = 1; devInst < State().nextDevInst; ++devInst) {
+        auto found = State().nodes.find(devInst);
+        if (found != State().nodes.end()) {
+            visit(devInst, found->second);
         }
     }
-    return nullptr;
+}
+
+void RemoveNode(DEVINST devInst) {
+    auto found = State().nodes.find(devInst);
+    if (found != State().nodes.end()) {
+        State().byId.erase(detail::Upper(found->second.instanceId));
+        State().nodes.erase(found);
+    }
 }
 
 DeviceInfoList* FindList(HDEVINFO handle) {
@@ -153,11 +182,7 @@ DWORD ResolveElement(HDEVINFO handle, PSP_DEVINFO_DATA data, Node*& node) {
     if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
         return ERROR_INVALID_USER_BUFFER;
     }
-    bool member = false;
-    for (DEVINST element : list->elements) {
-        member = member || element == data->DevInst;
-    }
-    if (!member) {
+    if (list->members.count(data->DevInst) == 0) {
         return ERROR_INVALID_PARAMETER;
     }
     auto found = State().nodes.find(data->DevInst);
@@ -176,6 +201,7 @@ void FillElement(const Node& node, DEVINST devInst, PSP_DEVINFO_DATA data) {
 
 DEVINST AddNode(Node node) {
     DEVINST devInst = State().nextDevInst++;
+    State().byId[detail::Upper(node.instanceId)] = devInst;
     State().nodes[devInst] = std::move(node);
     return devInst;
 }
@@ -317,6 +343,34 @@ DWORD CopyProperty(DWORD type, const std::vector<BYTE>& value, PDWORD typeOut, P
     return ERROR_SUCCESS;
 }
 
+// SetupAPI clears the last error when a call succeeds.
+BOOL Succeed() {
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+constexpr DWORD kExpectedSectionName = 0xE0000000;  // ERROR_EXPECTED_SECTION_NAME
+constexpr DWORD kFileInvalid = 1006;                // ERROR_FILE_INVALID
+
+// How the INF parser answers a text that is no INF: nothing at all, or lines before the first
+// section; 0 for a text it reads.
+DWORD InfSyntaxError(const std::string& text) {
+    if (text.empty()) {
+        return kFileInvalid;
+    }
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        std::string line =
+            Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (!line.empty() && line.front() != ';') {
+            return line.front() == '[' ? 0 : kExpectedSectionName;
+        }
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return 0;
+}
+
 // Device installation needs an administrator's full token.
 bool Denied() {
     return !detail::Elevated();
@@ -333,12 +387,7 @@ std::vector<BYTE> TextBytes(const std::string& text) {
 DEVINST AddDevice(const Device& device) {
     if (Node* existing = FindNode(device.instanceId, false)) {
         DeleteKeyTree(EnumKeyOf(*existing));
-        for (auto entry = State().nodes.begin(); entry != State().nodes.end(); ++entry) {
-            if (&entry->second == existing) {
-                State().nodes.erase(entry);
-                break;
-            }
-        }
+        RemoveNode(State().byId.at(detail::Upper(device.instanceId)));
     }
     Node node;
     node.instanceId = device.instanceId;
@@ -385,11 +434,11 @@ std::optional<Device> FindDevice(const std::string& instanceId) {
 
 std::vector<std::string> DeviceInstanceIds() {
     std::vector<std::string> ids;
-    for (const auto& entry : State().nodes) {
-        if (entry.second.registered) {
-            ids.push_back(entry.second.instanceId);
+    ForEachNode([&](DEVINST, const Node& node) {
+        if (node.registered) {
+            ids.push_back(node.instanceId);
         }
-    }
+    });
     return ids;
 }
 
@@ -479,6 +528,9 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
     if (Denied()) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    if (DWORD error = InfSyntaxError(*text); error != 0) {
+        return Fail(error);
+    }
     if (auto refused = State().refused.find(detail::Upper(sourceInfFileName));
         refused != State().refused.end()) {
         return Fail(refused->second);
@@ -509,7 +561,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
         Stage(sourceInfFileName, *text);
     }
     answerName();
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
@@ -529,20 +581,22 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
         return Fail(ERROR_FILE_NOT_FOUND);
     }
     InfVersion version = ReadInfVersion(*text);
-    if (!version.className || version.className->empty()) {
+    // A GUID without a name stands for a class that is not installed here: its name is empty.
+    if ((!version.className || version.className->empty()) && !version.classGuid) {
         return Fail(ERROR_INVALID_CLASS);
     }
-    const auto needed = static_cast<DWORD>(version.className->size() + 1);
+    const std::string name = version.className.value_or("");
+    const auto needed = static_cast<DWORD>(name.size() + 1);
     if (requiredSize) {
         *requiredSize = needed;
     }
     if (classNameSize < needed) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    std::memcpy(className, version.className->c_str(), needed);
+    std::memcpy(className, name.c_str(), needed);
     // A class that names no valid GUID is not installed on the system: GUID_NULL.
     *classGuid = version.classGuid ? ParseGuid(*version.classGuid).value_or(GUID{}) : GUID{};
-    return TRUE;
+    return Succeed();
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) {
@@ -559,6 +613,7 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) 
     }
     State().lists.insert(list);
     detail::CountOpen(HandleKind::DeviceList);
+    Succeed();
     return list;
 }
 
@@ -604,11 +659,11 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
     node.instanceId = instanceId;
     node.classGuid = *classGuid;
     DEVINST devInst = AddNode(std::move(node));
-    list->elements.push_back(devInst);
+    list->Add(devInst);
     if (deviceInfoData) {
         FillElement(State().nodes[devInst], devInst, deviceInfoData);
     }
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
@@ -655,7 +710,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
     if (node->registered) {
         MirrorToRegistry(*node);
     }
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
@@ -683,7 +738,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO devi
         node->present = true;
         MirrorToRegistry(*node);
     }
-    return TRUE;
+    return Succeed();
 }
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
@@ -701,23 +756,23 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
         return INVALID_HANDLE_VALUE;
     }
     auto* list = new DeviceInfoList;
-    for (const auto& entry : State().nodes) {
-        const Node& node = entry.second;
+    ForEachNode([&](DEVINST devInst, const Node& node) {
         if (!node.registered || ((flags & DIGCF_PRESENT) && !node.present)) {
-            continue;
+            return;
         }
         if ((flags & DIGCF_ALLCLASSES) == 0 && !SameGuid(node.classGuid, *classGuid)) {
-            continue;
+            return;
         }
         if (enumerator != nullptr &&
             !detail::EqualNoCase(node.instanceId.substr(0, node.instanceId.find('\\')),
                                  enumerator)) {
-            continue;
+            return;
         }
-        list->elements.push_back(entry.first);
-    }
+        list->Add(devInst);
+    });
     State().lists.insert(list);
     detail::CountOpen(HandleKind::DeviceList);
+    Succeed();
     return list;
 }
 
@@ -744,7 +799,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
     // A removed device keeps its place in the list.
     static const Node removed;
     FillElement(found == State().nodes.end() ? removed : found->second, devInst, deviceInfoData);
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
@@ -784,7 +839,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
     }
     DWORD error = CopyProperty(type, *value, propertyRegDataType, propertyBuffer,
                                propertyBufferSize, requiredSize);
-    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+    return error == ERROR_SUCCESS ? Succeed() : Fail(error);
 }
 
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData) {
@@ -805,8 +860,8 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
         return Fail(ERROR_ACCESS_DENIED);
     }
     DeleteKeyTree(EnumKeyOf(*node));
-    State().nodes.erase(deviceInfoData->DevInst);
-    return TRUE;
+    RemoveNode(deviceInfoData->DevInst);
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
@@ -823,13 +878,13 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
     for (DEVINST devInst : list->elements) {
         auto found = State().nodes.find(devInst);
         if (found != State().nodes.end() && !found->second.registered) {
-            State().nodes.erase(found);
+            RemoveNode(devInst);
         }
     }
     State().lists.erase(list);
     delete list;
     detail::CountClose(HandleKind::DeviceList);
-    return TRUE;
+    return Succeed();
 }
 
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problemNumber, DEVINST devInst,
@@ -893,14 +948,13 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
     }
     bool matched = false;
     bool installed = false;
-    for (auto& entry : State().nodes) {
-        Node& node = entry.second;
+    ForEachNode([&](DEVINST, Node& node) {
         if (!node.registered || !node.present || !CarriesHardwareId(node, hardwareId)) {
-            continue;
+            return;
         }
         matched = true;
         if (!IsBetterMatch(node, fullInfPath, installFlags)) {
-            continue;
+            return;
         }
         node.driverInf = fullInfPath;
         node.hasBestDriver = false;
@@ -909,7 +963,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
         }
         MirrorToRegistry(node);
         installed = true;
-    }
+    });
     if (!matched) {
         return Fail(ERROR_NO_SUCH_DEVINST);
     }

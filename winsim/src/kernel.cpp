@@ -13,7 +13,8 @@ struct Kernel {
     UINT codePage = 1252;
     std::set<std::string> files;                  // upper-cased full paths
     std::map<std::string, std::string> contents;  // by upper-cased path; absent means empty
-    std::set<std::string> directories;            // upper-cased full paths, no trailing backslash
+    std::set<std::string> directories{
+        "C:\\"};  // upper-cased full paths; only roots end in a backslash
     std::string currentDirectory = "C:\\Windows\\system32";
     std::string systemDirectory = "C:\\Windows\\system32";
     std::vector<Launch> launches;
@@ -41,24 +42,58 @@ const std::map<DWORD, std::string>& DefaultMessages() {
     return texts;
 }
 
+// A file path as Windows reads it, upper-cased for comparison: "/" and "\\" both separate,
+// doubled separators count once, "." and ".." are resolved, trailing dots and spaces of the last
+// name are dropped, and a double-byte character is never split. "C:" alone is the root "C:\\".
 std::string NormalizePath(const std::string& path) {
-    std::string upper = detail::Upper(path);
-    while (upper.size() > 3 && upper.back() == '\\') {
-        upper.pop_back();
+    std::vector<std::string> names;
+    for (const std::string& name : detail::Components(path, "\\/")) {
+        if (name == "..") {
+            if (names.size() > 1) {
+                names.pop_back();
+            }
+        } else if (name != "." && (!name.empty() || names.empty())) {
+            names.push_back(name);
+        }
     }
-    return upper;
+    // No trail byte is a dot or a space, so the bytes can be trimmed as they are.
+    std::string& last = names.back();
+    while (names.size() > 1 && !last.empty() && (last.back() == '.' || last.back() == ' ')) {
+        last.pop_back();
+    }
+    std::string normalized;
+    for (size_t i = 0; i < names.size(); ++i) {
+        normalized += (i ? "\\" : "") + names[i];
+    }
+    if (names.size() == 1 && normalized.size() == 2 && normalized[1] == ':') {
+        normalized += "\\";
+    }
+    return detail::Upper(normalized);
+}
+
+// The folder that holds a normalized path ("" for a root).
+std::string ParentOf(const std::string& normalized) {
+    std::vector<std::string> names = detail::Components(normalized, "\\");
+    if (names.size() < 2 || names[1].empty()) {
+        return "";
+    }
+    names.pop_back();
+    std::string parent;
+    for (size_t i = 0; i < names.size(); ++i) {
+        parent += (i ? "\\" : "") + names[i];
+    }
+    return names.size() == 1 ? parent + "\\" : parent;
 }
 
 bool IsAbsolute(const std::string& path) {
-    return (path.size() >= 2 && path[1] == ':') || (!path.empty() && path[0] == '\\');
+    return (path.size() >= 2 && path[1] == ':') ||
+           (!path.empty() && (path[0] == '\\' || path[0] == '/'));
 }
 
 void AddParents(const std::string& path) {
-    std::string normalized = NormalizePath(path);
-    for (size_t slash = normalized.find('\\'); slash != std::string::npos;
-         slash = normalized.find('\\', slash + 1)) {
-        std::string parent = normalized.substr(0, slash);
-        State().directories.insert(parent.size() == 2 ? parent + "\\" : parent);
+    for (std::string parent = ParentOf(NormalizePath(path)); !parent.empty();
+         parent = ParentOf(parent)) {
+        State().directories.insert(parent);
     }
 }
 
@@ -176,8 +211,10 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
     // relative to the current directory.
     std::string resolved = IsAbsolute(name) ? name : State().currentDirectory + "\\" + name;
     if (!FileExists(resolved)) {
-        SetLastError(State().directories.count(NormalizePath(resolved)) ? ERROR_ACCESS_DENIED
-                                                                        : ERROR_FILE_NOT_FOUND);
+        const std::string normalized = NormalizePath(resolved);
+        SetLastError(State().directories.count(normalized)             ? ERROR_ACCESS_DENIED
+                     : State().directories.count(ParentOf(normalized)) ? ERROR_FILE_NOT_FOUND
+                                                                       : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     Launch launch;
@@ -348,30 +385,8 @@ int WINAPI LCMapStringA(LCID locale, DWORD mapFlags, LPCSTR source, int sourceLe
         return 0;
     }
     size_t length = sourceLength < 0 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
-    std::string mapped(source, length);
-    for (size_t i = 0; i < mapped.size(); ++i) {
-        auto byte = static_cast<BYTE>(mapped[i]);
-        if (IsLeadByte(byte) && i + 1 < mapped.size()) {
-            // Full-width Latin letters: A-Z at 0x8260-0x8279, a-z at 0x8281-0x829A.
-            auto trail = static_cast<BYTE>(mapped[i + 1]);
-            if (byte == 0x82 && lower && trail >= 0x60 && trail <= 0x79) {
-                mapped[i + 1] = static_cast<char>(trail + 0x21);
-            } else if (byte == 0x82 && upper && trail >= 0x81 && trail <= 0x9A) {
-                mapped[i + 1] = static_cast<char>(trail - 0x21);
-            }
-            ++i;
-        } else if (lower && byte >= 'A' && byte <= 'Z') {
-            mapped[i] = static_cast<char>(byte + 32);
-        } else if (upper && byte >= 'a' && byte <= 'z') {
-            mapped[i] = static_cast<char>(byte - 32);
-        } else if (State().codePage == 1252 && lower && byte >= 0xC0 && byte <= 0xDE &&
-                   byte != 0xD7) {
-            mapped[i] = static_cast<char>(byte + 32);
-        } else if (State().codePage == 1252 && upper && byte >= 0xE0 && byte <= 0xFE &&
-                   byte != 0xF7) {
-            mapped[i] = static_cast<char>(byte - 32);
-        }
-    }
+    const std::string text(source, length);
+    const std::string mapped = upper ? detail::Upper(text) : detail::Lower(text);
     if (destinationLength == 0) {
         return static_cast<int>(mapped.size());
     }
@@ -409,7 +424,8 @@ int _stat64(const char* path, struct _stat64* status) {
         return -1;
     }
     // The CRT refuses a directory path with a trailing backslash, except a drive root.
-    bool trailing = text.back() == '\\' && !(text.size() == 3 && text[1] == ':');
+    const std::string last = detail::Characters(text).back();
+    bool trailing = (last == "\\" || last == "/") && !(text.size() == 3 && text[1] == ':');
     std::string normalized = NormalizePath(text);
     bool isFile = !trailing && State().files.count(normalized) > 0;
     bool isDirectory = !trailing && State().directories.count(normalized) > 0;

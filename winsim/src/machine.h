@@ -5,6 +5,8 @@
 #include <winsim/control.h>
 #include <winsim/win32.h>
 
+#include "names.h"
+
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -30,8 +32,7 @@ bool Elevated();
 void CountOpen(HandleKind kind);
 void CountClose(HandleKind kind);
 
-// Case-insensitive (ASCII) equality and upper-casing, as the registry and file system compare.
-std::string Upper(const std::string& text);
+// Equality without regard to case (see names.h), as the registry and file system compare.
 bool EqualNoCase(const std::string& a, const std::string& b);
 
 // The text of a simulated file; nullopt when no file is there.

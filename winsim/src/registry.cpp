@@ -34,40 +34,30 @@ Registry& State() {
 
 constexpr LSTATUS kBadPathname = 161;  // ERROR_BAD_PATHNAME
 
-// Rights that a filtered token does not hold on keys below HKEY_LOCAL_MACHINE (GENERIC_WRITE and
-// GENERIC_ALL included, as they map onto them).
+constexpr REGSAM kGenericWrite = 0x40000000;
+constexpr REGSAM kGenericAll = 0x10000000;
+
+// Rights that a filtered token does not hold on keys below HKEY_LOCAL_MACHINE (the generic
+// rights included, as they map onto them).
 constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE |
-                                WRITE_DAC | WRITE_OWNER | 0x40000000 | 0x10000000;
+                                WRITE_DAC | WRITE_OWNER | kGenericWrite | kGenericAll;
 
 bool Denied(REGSAM access) {
     return !detail::Elevated() && (access & kWriteRights) != 0;
 }
 
-// Splits a subkey path into components; a single trailing backslash is tolerated as Windows
-// does, empty components elsewhere are not.
+// Splits a subkey path into components, character by character in the code page; a single
+// trailing backslash is tolerated as Windows does, empty components elsewhere are not.
 bool SplitPath(const std::string& path, std::vector<std::string>& parts) {
-    parts.clear();
-    std::string trimmed = path;
-    if (!trimmed.empty() && trimmed.back() == '\\') {
-        trimmed.pop_back();
+    parts = detail::Components(path, "\\");
+    if (parts.size() > 1 && parts.back().empty()) {
+        parts.pop_back();
     }
-    if (trimmed.empty()) {
-        return true;
+    if (parts.size() == 1 && parts.front().empty()) {
+        parts.clear();
     }
-    size_t start = 0;
-    while (true) {
-        size_t slash = trimmed.find('\\', start);
-        std::string part =
-            trimmed.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty()) {
-            return false;
-        }
-        parts.push_back(part);
-        if (slash == std::string::npos) {
-            return true;
-        }
-        start = slash + 1;
-    }
+    return std::none_of(parts.begin(), parts.end(),
+                        [](const std::string& part) { return part.empty(); });
 }
 
 Node* Find(const std::string& fullPath) {
@@ -157,7 +147,8 @@ LSTATUS Resolve(HKEY key, REGSAM needed, Node*& node) {
     if (node == nullptr) {
         return ERROR_KEY_DELETED;
     }
-    if ((access & needed) != needed) {
+    // The machine root is no hive: it holds no values of its own.
+    if ((access & needed) != needed || (path.empty() && (needed & KEY_SET_VALUE))) {
         return ERROR_ACCESS_DENIED;
     }
     return ERROR_SUCCESS;
@@ -351,7 +342,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cl
         path = Join(path, part);
     }
     // Creating needs KEY_CREATE_SUB_KEY on the parent; opening an existing key, the rights asked.
-    if (Denied(Find(path) ? access : KEY_CREATE_SUB_KEY)) {
+    // Nobody creates keys directly below the machine root: those are the hives.
+    const bool exists = Find(path) != nullptr;
+    std::vector<std::string> components;
+    const bool belowRoot = SplitPath(path, components) && components.size() == 1;
+    if (Denied(exists ? access : KEY_CREATE_SUB_KEY) || (!exists && belowRoot)) {
         return ERROR_ACCESS_DENIED;
     }
     bool created = false;
@@ -593,6 +588,19 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLeng
     return CopyData(entry.second, type, data, dataSize);
 }
 
+namespace {
+
+// Bytes a value takes in the registry, where strings are kept in UTF-16.
+DWORD StoredSize(const winsim::RegValue& value) {
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
+        return static_cast<DWORD>(value.data.size());
+    }
+    const std::string text(value.data.begin(), value.data.end());
+    return static_cast<DWORD>(2 * winsim::detail::Utf16Length(text));
+}
+
+}  // namespace
+
 LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, LPDWORD reserved,
                                 LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
                                 LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
@@ -617,15 +625,17 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, 
     if (values) {
         *values = static_cast<DWORD>(node->values.size());
     }
+    // Lengths as the registry stores names and strings: in UTF-16 code units.
     DWORD longestName = 0;
     DWORD longestData = 0;
     for (const auto& entry : node->values) {
-        longestName = std::max(longestName, static_cast<DWORD>(entry.first.size()));
-        longestData = std::max(longestData, static_cast<DWORD>(entry.second.data.size()));
+        longestName = std::max(longestName, static_cast<DWORD>(detail::Utf16Length(entry.first)));
+        longestData = std::max(longestData, StoredSize(entry.second));
     }
     DWORD longestKey = 0;
     for (const auto& child : node->children) {
-        longestKey = std::max(longestKey, static_cast<DWORD>(child.second->name.size()));
+        longestKey =
+            std::max(longestKey, static_cast<DWORD>(detail::Utf16Length(child.second->name)));
     }
     if (maxSubKeyLength) {
         *maxSubKeyLength = longestKey;

@@ -9,6 +9,7 @@ namespace winsim {
 namespace {
 
 constexpr size_t kMaxServiceNameLength = 256;
+constexpr DWORD kDatabaseDoesNotExist = 1065;  // ERROR_DATABASE_DOES_NOT_EXIST
 
 struct OpenHandle {
     bool manager = false;
@@ -175,7 +176,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD d
         return FailHandle(failure->error);
     }
     if (databaseName != nullptr && !detail::EqualNoCase(databaseName, SERVICES_ACTIVE_DATABASEA)) {
-        return FailHandle(ERROR_INVALID_NAME);
+        return FailHandle(kDatabaseDoesNotExist);
+    }
+    if (Denied(desiredAccess, kFilteredManagerRights)) {
+        return FailHandle(ERROR_ACCESS_DENIED);
     }
     if (Denied(desiredAccess, kFilteredManagerRights)) {
         return FailHandle(ERROR_ACCESS_DENIED);

@@ -1,0 +1,114 @@
+// The platform conformance suite: one set of cases stating how the Windows calls the product
+// relies on behave, built twice: for the host against winsim and with mingw for Windows, where it
+// runs under Wine. Cases follow Windows' documented behaviour. Where Wine is known to answer
+// otherwise, EXPECT_AS_WINDOWS marks the difference with the Windows answer beside Wine's; winsim
+// follows Windows. A marked difference that Wine stops making fails, so the mark goes away.
+//
+// What only a test does to the machine (laying down files, opening an installer session, choosing
+// the code page or the caller's token) goes through the few functions below: winsim's control
+// API on the host, the real system on Windows.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+namespace conformance {
+
+// Poison for the last error, so that a call that leaves it alone is told from one that sets it.
+constexpr DWORD kPoison = 0xdeadbeef;
+
+bool UnderWine();
+
+// Folder of this test's files, with a trailing backslash; created for the test.
+std::string TestFolder();
+void PutFile(const std::string& path, const std::string& text = "");
+void PutFolder(const std::string& path);
+
+// Lays a program at `path` that records the command line it is started with, and reads that
+// record back once it has run ("" when it did not run).
+void PutRecordingProgram(const std::string& path);
+std::string RecordedCommandLine(const std::string& path);
+
+// A kernel driver image that loads and unloads (Windows) or is there (host).
+std::string LoadableDriver();
+
+// Registry key below HKEY_LOCAL_MACHINE that holds this test's keys; created for the test.
+std::string TestKey();
+
+// An installer session on an empty package, with the property "Probe" set to "value".
+MSIHANDLE OpenSession();
+void CloseSession(MSIHANDLE session);
+
+// Whether the process runs with the ANSI code page; on Windows the runner chooses it (its
+// group's locale), on the host the case sets it.
+bool UseCodePage(UINT codePage);
+
+// Whether the caller's token can be switched to a filtered (non-elevated) one, and the switch.
+// Wine has no UAC: there the cases of a filtered caller are skipped and rest on Windows'
+// documentation.
+bool FilteredTokenAvailable();
+void UseFilteredToken();
+
+// A registry key handle owned by a case.
+struct Key {
+    HKEY handle = nullptr;
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key() {
+        if (handle != nullptr) {
+            RegCloseKey(handle);
+        }
+    }
+};
+
+// A service control manager or service handle owned by a case.
+struct ServiceHandle {
+    SC_HANDLE handle = nullptr;
+    explicit ServiceHandle(SC_HANDLE opened = nullptr) : handle(opened) {}
+    ServiceHandle(const ServiceHandle&) = delete;
+    ServiceHandle& operator=(const ServiceHandle&) = delete;
+    ~ServiceHandle() { Close(); }
+    void Close() {
+        if (handle != nullptr) {
+            CloseServiceHandle(handle);
+            handle = nullptr;
+        }
+    }
+};
+
+// Fresh machine for each case on the host; on Windows each case works under its own names.
+class Case : public ::testing::Test {
+  protected:
+    void SetUp() override;
+};
+
+// Records the mark (for the summary) and checks the answer of the side this runs on.
+template <class Actual, class Windows, class Wine>
+void ExpectAsWindows(const Actual& actual, const Windows& windows, const Wine& wine,
+                     const char* tag, const char* file, int line) {
+    std::ostringstream answers;
+    answers << "Windows " << ::testing::PrintToString(windows) << ", Wine "
+            << ::testing::PrintToString(wine);
+    ::testing::Test::RecordProperty(std::string("wine_difference:") + tag, answers.str());
+    const bool asExpected =
+        UnderWine() ? actual == static_cast<Actual>(wine) : actual == static_cast<Actual>(windows);
+    if (!asExpected) {
+        ADD_FAILURE_AT(file, line)
+            << tag << ": got " << ::testing::PrintToString(actual) << " under "
+            << (UnderWine() ? "Wine" : "Windows rules") << "; " << answers.str();
+    }
+}
+
+}  // namespace conformance
+
+// `actual` must be `windows` on Windows and in winsim, and is known to be `wine` under Wine.
+#define EXPECT_AS_WINDOWS(actual, windows, wine, tag) \
+    ::conformance::ExpectAsWindows((actual), (windows), (wine), (tag), __FILE__, __LINE__)
+
+// The last error after a call, compared as the DWORD it is.
+#define EXPECT_LAST_ERROR(code) EXPECT_EQ(GetLastError(), static_cast<DWORD>(code))

@@ -1,0 +1,186 @@
+// The CRT's file-status query and CreateProcessA: how paths are read (separators, trailing dots
+// and spaces, wildcards, double-byte names), which error a missing file or folder gives, and the
+// command line a program receives.
+#include "conformance.h"
+
+#include <sys/stat.h>
+
+#include <ostream>
+
+namespace conformance {
+namespace {
+
+enum class Kind { Missing, File, Folder };
+
+void PrintTo(Kind kind, std::ostream* out) {
+    *out << (kind == Kind::File ? "file" : kind == Kind::Folder ? "folder" : "missing");
+}
+
+Kind Stat(const std::string& path) {
+    struct _stat64 status {};
+    if (_stat64(path.c_str(), &status) != 0) {
+        return Kind::Missing;
+    }
+    return (status.st_mode & 0x4000) ? Kind::Folder : Kind::File;  // _S_IFDIR
+}
+
+std::string Slashed(std::string path) {
+    for (char& c : path) {
+        c = c == '\\' ? '/' : c;
+    }
+    return path;
+}
+
+class Files : public Case {};
+
+TEST_F(Files, StatReadsPathsAsWindowsDoes) {
+    const std::string f = TestFolder();
+    PutFile(f + "file.txt");
+    PutFolder(f + "sub");
+    struct Row {
+        std::string path;
+        Kind expected;
+    };
+    const Row rows[] = {
+        {f + "file.txt", Kind::File},
+        {f + "FILE.TXT", Kind::File},
+        {f + "sub", Kind::Folder},
+        {"C:\\", Kind::Folder},
+        {f + "missing.txt", Kind::Missing},
+        {f + "missing\\file.txt", Kind::Missing},
+        {f + "*.txt", Kind::Missing},
+        {f + "file.tx?", Kind::Missing},
+        {f + "file.txt\\", Kind::Missing},
+        {f + "sub\\", Kind::Missing},  // the runtime refuses a trailing separator but on a root
+                                       // {Slashed(f) + "file.txt", Kind::File},
+        {f + "\\file.txt", Kind::File},
+        {f + "sub\\\\..\\file.txt", Kind::File},
+        {f + "file.txt.", Kind::File},
+        {f + "file.txt  ", Kind::File},
+        {f + "file.txt. .", Kind::File},
+        {f + "sub.\\..\\file.txt", Kind::File},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Stat(row.path), row.expected) << row.path;
+    }
+}
+
+TEST_F(Files, SystemFolderFitsOrTellsItsSize) {
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(length, std::string(folder).size());  // without the terminator
+    EXPECT_EQ(Stat(folder), Kind::Folder);
+    char small[4] = {};
+    EXPECT_EQ(GetSystemDirectoryA(small, sizeof(small)), length + 1);  // with the terminator
+}
+
+TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
+    const std::string f = TestFolder();
+    const std::string program = f + "prog.exe";
+    PutRecordingProgram(program);
+    PutFolder(f + "sub");
+    struct Row {
+        std::string application;
+        DWORD error;  // 0: starts
+    };
+    const Row rows[] = {
+        {f + "missing.exe", ERROR_FILE_NOT_FOUND},
+        {f + "nofolder\\prog.exe", ERROR_PATH_NOT_FOUND},
+        {f + "sub\\..\\\\prog.exe", 0},
+        {Slashed(program), 0},
+        {program, 0},
+    };
+    for (const Row& row : rows) {
+        std::string commandLine = "\"" + row.application + "\" /U \"C:\\a b\\install.log\" \xE9";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        SetLastError(kPoison);
+        const BOOL started =
+            CreateProcessA(row.application.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                           nullptr, nullptr, &startup, &process);
+        EXPECT_EQ(started != FALSE, row.error == 0) << row.application;
+        if (!started) {
+            EXPECT_LAST_ERROR(row.error) << row.application;
+            continue;
+        }
+        EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        EXPECT_EQ(RecordedCommandLine(program), commandLine) << row.application;
+    }
+    // A filtered token launches programs as well (no UAC under Wine: host only).
+    if (FilteredTokenAvailable()) {
+        UseFilteredToken();
+        std::string again = "prog.exe";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessA(program.c_str(), &again[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    // A folder is no program.
+    std::string folderLine = "sub";
+    STARTUPINFOA folderStartup{};
+    folderStartup.cb = sizeof(folderStartup);
+    PROCESS_INFORMATION folderProcess{};
+    SetLastError(kPoison);
+    EXPECT_FALSE(CreateProcessA((f + "sub").c_str(), &folderLine[0], nullptr, nullptr, FALSE, 0,
+                                nullptr, nullptr, &folderStartup, &folderProcess));
+    EXPECT_AS_WINDOWS(GetLastError(), ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, "launch_folder");
+    // The application name is completed from the current folder, never searched for.
+    std::string commandLine = "cmd.exe /c exit";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    SetLastError(kPoison);
+    const BOOL started = CreateProcessA("cmd.exe", &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    EXPECT_FALSE(started);
+    EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+    if (started) {
+        WaitForSingleObject(process.hProcess, 30000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+// Under code page 932 the file name "Z" followed by katakana SO ends in the byte 0x5C, which is
+// no separator.
+class CodePage932Files : public Case {
+  protected:
+    void SetUp() override {
+        Case::SetUp();
+        ASSERT_TRUE(UseCodePage(932)) << "run with LC_ALL=ja_JP.UTF-8";
+    }
+};
+
+TEST_F(CodePage932Files, DoubleByteNamesAreWholeCharacters) {
+    const std::string f = TestFolder();
+    const std::string so = "Z\x83\x5C";
+    PutFile(f + so);
+    PutFolder(f + "\x83\x5C" + "dir");
+    PutRecordingProgram(f + so + ".exe");
+    // Wine's runtime looks for a trailing separator byte by byte and takes the trail byte for one.
+    EXPECT_AS_WINDOWS(Stat(f + so), Kind::File, Kind::Missing, "stat_trail_byte_5c");
+    EXPECT_EQ(Stat(f + "Z\x83"), Kind::Missing);
+    EXPECT_EQ(Stat(f + "\x83\x5C" + "dir"), Kind::Folder);
+    EXPECT_EQ(Stat(f + "\x83\x5C" + "DIR"), Kind::Folder);
+    std::string commandLine = "\"" + f + so + ".exe\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessA((f + so + ".exe").c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                               0, nullptr, nullptr, &startup, &process))
+        << GetLastError();
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(RecordedCommandLine(f + so + ".exe"), commandLine);
+}
+
+}  // namespace
+}  // namespace conformance

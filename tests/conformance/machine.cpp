@@ -1,0 +1,202 @@
+// The test's own hands on the machine: winsim's control API on the host, the real system on
+// Windows. Nothing here is under test.
+#include "conformance.h"
+
+#ifndef _WIN32
+#include <winsim/control.h>
+#endif
+
+namespace conformance {
+namespace {
+
+std::string CaseName() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return std::string(test->test_suite_name()) + "." + test->name();
+}
+
+}  // namespace
+
+std::string TestKey() {
+    return "SOFTWARE\\ZelkConformance\\" + CaseName();
+}
+
+#ifdef _WIN32
+
+namespace {
+
+constexpr const char* kFolder = "C:\\zelk-conformance\\";
+
+// The position of the last backslash that is a character of its own, not a trail byte.
+size_t LastSeparator(const std::string& path) {
+    size_t last = std::string::npos;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(path[i]))) {
+            ++i;
+        } else if (path[i] == '\\') {
+            last = i;
+        }
+    }
+    return last;
+}
+
+std::string BesideProgram(const std::string& fileName) {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\') + 1) + fileName;
+}
+
+}  // namespace
+
+bool UnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void PutFolder(const std::string& path) {
+    const size_t parent = LastSeparator(path);
+    if (parent != std::string::npos && parent > 2) {
+        PutFolder(path.substr(0, parent));
+    }
+    CreateDirectoryA(path.c_str(), nullptr);
+}
+
+void PutFile(const std::string& path, const std::string& text) {
+    PutFolder(path.substr(0, LastSeparator(path)));
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string TestFolder() {
+    const std::string folder = kFolder + CaseName() + "\\";
+    PutFolder(folder);
+    return folder;
+}
+
+MSIHANDLE OpenSession() {
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    MSIHANDLE session = 0;
+    if (MsiOpenPackageA(BesideProgram("session.msi").c_str(), &session) == ERROR_SUCCESS) {
+        MsiSetPropertyA(session, "Probe", "value");
+    }
+    return session;
+}
+
+void CloseSession(MSIHANDLE session) {
+    MsiCloseHandle(session);
+}
+
+std::string LoadableDriver() {
+    return BesideProgram("zelk_testdrv.sys");
+}
+
+void PutRecordingProgram(const std::string& path) {
+    PutFolder(path.substr(0, LastSeparator(path)));
+    CopyFileA(BesideProgram("record_args.exe").c_str(), path.c_str(), FALSE);
+}
+
+std::string RecordedCommandLine(const std::string& path) {
+    HANDLE file = CreateFileA((path + ".args").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "";
+    }
+    char buffer[1024] = {};
+    DWORD read = 0;
+    ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
+    CloseHandle(file);
+    return std::string(buffer, read);
+}
+
+bool UseCodePage(UINT codePage) {
+    return GetACP() == codePage;
+}
+
+bool FilteredTokenAvailable() {
+    return false;
+}
+
+void UseFilteredToken() {}
+
+void Case::SetUp() {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr);
+    RegCloseKey(key);
+}
+
+#else
+
+bool UnderWine() {
+    return false;
+}
+
+void PutFolder(const std::string& path) {
+    winsim::AddDirectory(path);
+}
+
+void PutFile(const std::string& path, const std::string& text) {
+    winsim::WriteFile(path, text);
+}
+
+std::string TestFolder() {
+    const std::string folder = "C:\\zelk-conformance\\" + CaseName() + "\\";
+    winsim::AddDirectory(folder);
+    return folder;
+}
+
+MSIHANDLE OpenSession() {
+    MSIHANDLE session = winsim::OpenSession();
+    winsim::SetProperty(session, "Probe", "value");
+    return session;
+}
+
+void CloseSession(MSIHANDLE) {}  // the installer owns the sessions it hands out
+
+void PutRecordingProgram(const std::string& path) {
+    winsim::AddFile(path);
+}
+
+// The simulated program ends at once; the latest launch is the one a case asks about.
+std::string RecordedCommandLine(const std::string&) {
+    const auto& launches = winsim::Launches();
+    return launches.empty() ? "" : launches.back().commandLine;
+}
+
+std::string LoadableDriver() {
+    const std::string path = "C:\\zelk-conformance\\zelk_testdrv.sys";
+    winsim::AddFile(path);
+    return path;
+}
+
+bool UseCodePage(UINT codePage) {
+    winsim::SetCodePage(codePage);
+    return true;
+}
+
+bool FilteredTokenAvailable() {
+    return true;
+}
+
+void UseFilteredToken() {
+    winsim::SetElevated(false);
+}
+
+// The parts of a machine the cases take for granted.
+void Case::SetUp() {
+    winsim::Reset();
+    winsim::AddDirectory("C:\\Windows\\system32\\drivers");
+    winsim::AddFile("C:\\Windows\\system32\\cmd.exe");
+    winsim::SetCurrentDirectory("C:\\zelk-tests");  // where the Wine runner starts the suite
+    winsim::CreateKey("SYSTEM\\CurrentControlSet\\Services");
+    winsim::CreateKey("HARDWARE");
+    winsim::CreateKey(TestKey());
+}
+
+#endif
+
+}  // namespace conformance

@@ -1,0 +1,314 @@
+// Registry below HKEY_LOCAL_MACHINE: opening, creating and deleting keys, value sizes, access
+// rights, double-byte names, and what a filtered token may do.
+#include "conformance.h"
+
+#include <cstring>
+#include <vector>
+
+namespace conformance {
+namespace {
+
+constexpr LSTATUS kBadPathname = 161;  // ERROR_BAD_PATHNAME
+
+using DeleteKeyEx = LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+
+enum class Op { Create, Open, Delete, DeleteEx };
+
+LSTATUS Apply(Op op, const std::string& path, REGSAM access = KEY_ALL_ACCESS) {
+    Key key;
+    switch (op) {
+        case Op::Create:
+            return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, access, nullptr,
+                                   &key.handle, nullptr);
+        case Op::Open:
+            return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key.handle);
+        case Op::Delete:
+            return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+        case Op::DeleteEx: {
+            // Looked up at run time, as the product does.
+            auto deleteEx = reinterpret_cast<DeleteKeyEx>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA")));
+            return deleteEx ? deleteEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0)
+                            : ERROR_PROC_NOT_FOUND;
+        }
+    }
+    return ERROR_INVALID_PARAMETER;
+}
+
+void SetValue(HKEY key, const char* name, DWORD type, const std::string& bytes) {
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+}
+
+class Registry : public Case {};
+
+TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
+    const std::string t = TestKey();
+    struct Row {
+        Op op;
+        std::string path;
+        LSTATUS expected;
+    };
+    const Row rows[] = {
+        {Op::Open, t + "\\A", ERROR_FILE_NOT_FOUND},
+        {Op::Create, t + "\\A\\B", ERROR_SUCCESS},  // intermediate keys too
+        {Op::Open, t + "\\a\\b\\", ERROR_SUCCESS},  // any case, one trailing backslash
+        {Op::Create, t + "\\\x8A\xC0", ERROR_SUCCESS},
+        {Op::Open, t + "\\\x9A\xE0", ERROR_SUCCESS},  // 1252 letters fold too
+        {Op::Create, "\\" + t + "\\C", kBadPathname},
+        {Op::Delete, t + "\\A", ERROR_ACCESS_DENIED},  // it has a subkey
+        {Op::Delete, t + "\\A\\B", ERROR_SUCCESS},
+        {Op::Delete, t + "\\A\\B", ERROR_FILE_NOT_FOUND},
+        {Op::DeleteEx, t + "\\A", ERROR_SUCCESS},
+        {Op::DeleteEx, t + "\\A", ERROR_FILE_NOT_FOUND},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Apply(row.op, row.path), row.expected)
+            << static_cast<int>(row.op) << " " << row.path;
+    }
+    Key key;
+    DWORD disposition = 0;
+    for (DWORD expected : {REG_CREATED_NEW_KEY, REG_OPENED_EXISTING_KEY}) {
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (t + "\\D").c_str(), 0, nullptr, 0, KEY_READ,
+                                  nullptr, &key.handle, &disposition),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(disposition, expected);
+        RegCloseKey(key.handle);
+        key.handle = nullptr;
+    }
+}
+
+TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
+    // The root is not a hive: Windows refuses keys and values directly beneath it.
+    EXPECT_AS_WINDOWS(Apply(Op::Create, "ZelkConformanceRoot"), ERROR_ACCESS_DENIED, ERROR_SUCCESS,
+                      "root_key_created");
+    Apply(Op::Delete, "ZelkConformanceRoot");
+    const BYTE one[4] = {1};
+    EXPECT_AS_WINDOWS(RegSetValueExA(HKEY_LOCAL_MACHINE, "ZelkConformance", 0, REG_DWORD, one, 4),
+                      ERROR_ACCESS_DENIED, ERROR_SUCCESS, "root_value_set");
+    RegDeleteValueA(HKEY_LOCAL_MACHINE, "ZelkConformance");
+
+    // An empty subkey opens another handle to the root, through which its keys are found.
+    Key root;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, &root.handle), ERROR_SUCCESS);
+    EXPECT_NE(root.handle, nullptr);
+    Key software;
+    EXPECT_EQ(RegOpenKeyExA(root.handle, "SOFTWARE", 0, KEY_READ, &software.handle), ERROR_SUCCESS);
+    DWORD subKeys = 0;
+    EXPECT_EQ(RegQueryInfoKeyA(root.handle, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_GE(subKeys, 2u);
+}
+
+TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
+    Key key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_ALL_ACCESS, &key.handle),
+              ERROR_SUCCESS);
+    struct Row {
+        const char* name;
+        DWORD type;
+        std::string bytes;
+    };
+    const Row rows[] = {
+        {"Text", REG_SZ, std::string("abcdef", 7)},
+        {"Number", REG_DWORD, std::string("\x03\0\0\0", 4)},
+        {"List", REG_MULTI_SZ, std::string("a\0bc\0\0", 6)},
+        {"Raw", REG_BINARY, std::string("\x01\x02\x03", 3)},
+        {"", REG_SZ, std::string("default", 8)},
+    };
+    for (const Row& row : rows) {
+        SetValue(key.handle, row.name, row.type, row.bytes);
+    }
+    for (const Row& row : rows) {
+        DWORD type = 0;
+        DWORD size = 0;
+        EXPECT_EQ(RegQueryValueExA(key.handle, row.name, nullptr, &type, nullptr, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, row.bytes.size()) << row.name;
+        std::vector<BYTE> data(size + 8, 0xCC);
+        size = static_cast<DWORD>(row.bytes.size() - 1);
+        EXPECT_EQ(RegQueryValueExA(key.handle, row.name, nullptr, &type, data.data(), &size),
+                  ERROR_MORE_DATA)
+            << row.name;
+        EXPECT_EQ(size, row.bytes.size()) << row.name;
+        size = static_cast<DWORD>(data.size());
+        ASSERT_EQ(RegQueryValueExA(key.handle, row.name, nullptr, &type, data.data(), &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(type, row.type) << row.name;
+        EXPECT_EQ(std::string(data.begin(), data.begin() + size), row.bytes) << row.name;
+    }
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(key.handle, "TEXT", nullptr, nullptr, nullptr, &size),
+              ERROR_SUCCESS);  // names compare without regard to case
+    EXPECT_EQ(RegQueryValueExA(key.handle, "Missing", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueA(key.handle, "Missing"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueA(key.handle, "Raw"), ERROR_SUCCESS);
+
+    DWORD values = 0;
+    DWORD longestName = 0;
+    DWORD longestData = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(key.handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               &values, &longestName, &longestData, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, 4u);
+    EXPECT_EQ(longestName, 6u);   // "Number"
+    EXPECT_EQ(longestData, 16u);  // "default" with its NUL, as stored: in UTF-16
+}
+
+TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
+    Key key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (TestKey() + "\\Sub").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key.handle, nullptr),
+              ERROR_SUCCESS);
+    SetValue(key.handle, "Status", REG_SZ, std::string("longer than four", 17));
+    Key parent;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_READ, &parent.handle),
+              ERROR_SUCCESS);
+    char name[16] = {};
+    struct Row {
+        DWORD capacity;
+        LSTATUS expected;
+    };
+    for (const Row& row : {Row{3, ERROR_MORE_DATA}, Row{4, ERROR_SUCCESS}}) {
+        DWORD length = row.capacity;
+        EXPECT_EQ(
+            RegEnumKeyExA(parent.handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+            row.expected)
+            << row.capacity;
+        if (row.expected == ERROR_SUCCESS) {
+            EXPECT_STREQ(name, "Sub");
+            EXPECT_EQ(length, 3u);
+        }
+    }
+    DWORD length = sizeof(name);
+    EXPECT_EQ(RegEnumKeyExA(parent.handle, 1, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+
+    // The product reads REG_DWORD values through a 4-byte buffer and skips what does not fit.
+    for (const Row& row : {Row{6, ERROR_MORE_DATA}, Row{7, ERROR_MORE_DATA}}) {
+        DWORD nameLength = row.capacity;
+        DWORD type = 0;
+        BYTE data[4] = {};
+        DWORD dataSize = sizeof(data);
+        EXPECT_EQ(RegEnumValueA(key.handle, 0, name, &nameLength, nullptr, &type, data, &dataSize),
+                  row.expected)
+            << row.capacity;
+    }
+    DWORD nameLength = sizeof(name);
+    DWORD type = 0;
+    BYTE data[4] = {};
+    DWORD dataSize = sizeof(data);
+    EXPECT_EQ(RegEnumValueA(key.handle, 1, name, &nameLength, nullptr, &type, data, &dataSize),
+              ERROR_NO_MORE_ITEMS);
+}
+
+TEST_F(Registry, HandlesGrantOnlyTheRightsAskedFor) {
+    Key reader;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_QUERY_VALUE, &reader.handle),
+        ERROR_SUCCESS);
+    const BYTE one[4] = {1};
+    EXPECT_EQ(RegSetValueExA(reader.handle, "V", 0, REG_DWORD, one, 4), ERROR_ACCESS_DENIED);
+    char name[16] = {};
+    DWORD length = sizeof(name);
+    EXPECT_EQ(RegEnumKeyExA(reader.handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_ACCESS_DENIED);
+    Key writer;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_SET_VALUE, &writer.handle),
+        ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(writer.handle, "V", 0, REG_DWORD, one, 4), ERROR_SUCCESS);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(writer.handle, "V", nullptr, nullptr, nullptr, &size),
+              ERROR_ACCESS_DENIED);
+}
+
+// Windows documents that a filtered token reads HKEY_LOCAL_MACHINE but may not write there; Wine
+// has no UAC, so these rows rest on the documentation alone.
+TEST_F(Registry, FilteredTokenReadsButDoesNotChangeTheMachine) {
+    if (!FilteredTokenAvailable()) {
+        GTEST_SKIP() << "Wine has no UAC: the filtered token is checked against winsim only";
+    }
+    const std::string t = TestKey();
+    ASSERT_EQ(Apply(Op::Create, t + "\\Leaf"), ERROR_SUCCESS);
+    UseFilteredToken();
+    struct Row {
+        Op op;
+        std::string path;
+        REGSAM access;
+        LSTATUS expected;
+    };
+    const Row rows[] = {
+        {Op::Open, t, KEY_READ, ERROR_SUCCESS},
+        {Op::Create, t, KEY_READ, ERROR_SUCCESS},
+        {Op::Open, t, KEY_WRITE, ERROR_ACCESS_DENIED},
+        {Op::Open, t, KEY_SET_VALUE, ERROR_ACCESS_DENIED},
+        {Op::Open, t, KEY_CREATE_SUB_KEY, ERROR_ACCESS_DENIED},
+        {Op::Open, t, DELETE, ERROR_ACCESS_DENIED},
+        {Op::Open, t, KEY_READ | KEY_WRITE, ERROR_ACCESS_DENIED},
+        {Op::Create, t, KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+        {Op::Create, t + "\\New", KEY_READ, ERROR_ACCESS_DENIED},
+        {Op::Delete, t + "\\Leaf", 0, ERROR_ACCESS_DENIED},
+        {Op::DeleteEx, t + "\\Leaf", 0, ERROR_ACCESS_DENIED},
+        {Op::Delete, t + "\\Missing", 0, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Apply(row.op, row.path, row.access), row.expected)
+            << static_cast<int>(row.op) << " " << row.path << " " << row.access;
+    }
+    const BYTE one[4] = {1};
+    EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "V", 0, REG_DWORD, one, 4), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Apply(Op::Open, t + "\\Leaf", KEY_READ), ERROR_SUCCESS);
+}
+
+// Names are converted to UTF-16 before they are parsed: a double-byte character whose trail byte
+// is 0x5C is no separator, and trail bytes are not case-folded as ASCII letters.
+class CodePage932Registry : public Case {
+  protected:
+    void SetUp() override {
+        Case::SetUp();
+        ASSERT_TRUE(UseCodePage(932)) << "run with LC_ALL=ja_JP.UTF-8";
+    }
+};
+
+TEST_F(CodePage932Registry, DoubleByteNamesAreWholeCharacters) {
+    const std::string t = TestKey();
+    const std::string so = "Z\x83\x5C";  // "Z" and katakana SO, whose trail byte is 0x5C
+    for (const std::string& name : {so, std::string("\x83\x61"), std::string("\x83\x41")}) {
+        Key key;
+        DWORD disposition = 0;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (t + "\\" + name).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key.handle, &disposition),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY)) << name;
+        SetValue(key.handle, so.c_str(), REG_SZ, std::string("x", 2));
+    }
+    Key parent;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, t.c_str(), 0, KEY_READ, &parent.handle),
+              ERROR_SUCCESS);
+    DWORD subKeys = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(parent.handle, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subKeys, 3u);
+    EXPECT_EQ(Apply(Op::Open, t + "\\Z\x83"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Apply(Op::Open, t + "\\" + so + "\\"), ERROR_SUCCESS);
+    Key key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (t + "\\" + so).c_str(), 0, KEY_READ, &key.handle),
+              ERROR_SUCCESS);
+    char name[16] = {};
+    DWORD nameLength = sizeof(name);
+    BYTE data[4] = {};
+    DWORD dataSize = sizeof(data);
+    ASSERT_EQ(RegEnumValueA(key.handle, 0, name, &nameLength, nullptr, nullptr, data, &dataSize),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::string(name, nameLength), so);
+    EXPECT_EQ(Apply(Op::Delete, t + "\\" + so), ERROR_SUCCESS);
+    EXPECT_EQ(Apply(Op::Open, t + "\\Z"), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace conformance

@@ -1,0 +1,150 @@
+// The service control manager: kernel driver services created, started, stopped, marked for
+// deletion and gone, with every error code the product passes on.
+#include "conformance.h"
+
+namespace conformance {
+namespace {
+
+constexpr DWORD kDatabaseDoesNotExist = 1065;  // ERROR_DATABASE_DOES_NOT_EXIST
+
+class Services : public Case {
+  protected:
+    // A service name of this case's own: Wine's database outlives a case.
+    static std::string Name(const char* suffix) {
+        return std::string("ZelkConf") +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
+    }
+
+    SC_HANDLE Create(SC_HANDLE manager, const std::string& name, const std::string& image) {
+        return CreateServiceA(manager, name.c_str(), "", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(),
+                              "Extended Base", nullptr, nullptr, nullptr, nullptr);
+    }
+};
+
+TEST_F(Services, ManagerAndServiceNamesAreChecked) {
+    for (const char* database : {static_cast<const char*>(nullptr), "ServicesActive"}) {
+        ServiceHandle manager(OpenSCManagerA(nullptr, database, SC_MANAGER_ALL_ACCESS));
+        EXPECT_NE(manager.handle, nullptr);
+    }
+    SetLastError(kPoison);
+    EXPECT_EQ(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_CONNECT), nullptr);
+    EXPECT_AS_WINDOWS(GetLastError(), kDatabaseDoesNotExist, ERROR_INVALID_NAME,
+                      "scm_unknown_database");
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_NE(manager.handle, nullptr);
+    struct NameRow {
+        std::string name;
+        DWORD error;
+    };
+    for (const NameRow& row : {NameRow{Name("Missing"), ERROR_SERVICE_DOES_NOT_EXIST},
+                               NameRow{"", ERROR_INVALID_NAME}}) {
+        SetLastError(kPoison);
+        EXPECT_EQ(OpenServiceA(manager.handle, row.name.c_str(), SERVICE_ALL_ACCESS), nullptr);
+        EXPECT_LAST_ERROR(row.error) << row.name;
+    }
+    SetLastError(kPoison);
+    EXPECT_EQ(Create(manager.handle, "Zelk\\Conf", LoadableDriver()), nullptr);
+    EXPECT_LAST_ERROR(ERROR_INVALID_NAME);
+}
+
+TEST_F(Services, DriverServiceLivesUntilDeletedAndClosed) {
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_NE(manager.handle, nullptr);
+    const std::string name = Name("");
+    const std::string missingImage = TestFolder() + "missing.sys";
+    ServiceHandle service(Create(manager.handle, name, missingImage));  // empty display name
+    ASSERT_NE(service.handle, nullptr) << GetLastError();
+
+    SetLastError(kPoison);
+    EXPECT_EQ(Create(manager.handle, name, missingImage), nullptr);
+    EXPECT_LAST_ERROR(ERROR_SERVICE_EXISTS);
+    // Wine's driver host reports every image it cannot load as ERROR_DLL_INIT_FAILED.
+    SetLastError(kPoison);
+    EXPECT_FALSE(StartServiceA(service.handle, 0, nullptr));
+    EXPECT_AS_WINDOWS(GetLastError(), ERROR_FILE_NOT_FOUND, ERROR_DLL_INIT_FAILED,
+                      "driver_image_missing");
+    SERVICE_STATUS status{};
+    SetLastError(kPoison);
+    EXPECT_FALSE(ControlService(service.handle, SERVICE_CONTROL_STOP, &status));
+    EXPECT_LAST_ERROR(ERROR_SERVICE_NOT_ACTIVE);
+
+    ServiceHandle reader(OpenServiceA(manager.handle, name.c_str(), SERVICE_QUERY_STATUS));
+    ASSERT_NE(reader.handle, nullptr);
+    SetLastError(kPoison);
+    EXPECT_FALSE(DeleteService(reader.handle));
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+
+    EXPECT_TRUE(DeleteService(service.handle));
+    // Marked for deletion while handles are open: still there, but refuses everything.
+    SetLastError(kPoison);
+    EXPECT_FALSE(DeleteService(service.handle));
+    EXPECT_LAST_ERROR(ERROR_SERVICE_MARKED_FOR_DELETE);
+    SetLastError(kPoison);
+    EXPECT_EQ(Create(manager.handle, name, missingImage), nullptr);
+    EXPECT_LAST_ERROR(ERROR_SERVICE_MARKED_FOR_DELETE);
+    SetLastError(kPoison);
+    EXPECT_FALSE(StartServiceA(service.handle, 0, nullptr));
+    EXPECT_AS_WINDOWS(GetLastError(), ERROR_SERVICE_MARKED_FOR_DELETE, ERROR_DLL_INIT_FAILED,
+                      "start_marked_for_delete");
+
+    service.Close();
+    reader.Close();
+    SetLastError(kPoison);
+    EXPECT_EQ(OpenServiceA(manager.handle, name.c_str(), SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_LAST_ERROR(ERROR_SERVICE_DOES_NOT_EXIST);
+}
+
+TEST_F(Services, DriverStartsOnceAndStopsOnce) {
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_NE(manager.handle, nullptr);
+    ServiceHandle service(Create(manager.handle, Name(""), LoadableDriver()));
+    ASSERT_NE(service.handle, nullptr) << GetLastError();
+    EXPECT_TRUE(StartServiceA(service.handle, 0, nullptr)) << GetLastError();
+    SetLastError(kPoison);
+    EXPECT_FALSE(StartServiceA(service.handle, 0, nullptr));
+    EXPECT_LAST_ERROR(ERROR_SERVICE_ALREADY_RUNNING);
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(ControlService(service.handle, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_TRUE(DeleteService(service.handle));
+}
+
+// A filtered token may connect and query, nothing more (Windows' default security of the
+// manager and of services); Wine has no UAC, so these rows rest on the documentation alone.
+TEST_F(Services, FilteredTokenConnectsAndQueriesOnly) {
+    if (!FilteredTokenAvailable()) {
+        GTEST_SKIP() << "Wine has no UAC: the filtered token is checked against winsim only";
+    }
+    {
+        ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        ServiceHandle created(Create(manager.handle, Name(""), LoadableDriver()));
+        ASSERT_NE(created.handle, nullptr);
+    }
+    UseFilteredToken();
+    struct ManagerRow {
+        DWORD access;
+        bool opens;
+    };
+    for (const ManagerRow& row :
+         {ManagerRow{SC_MANAGER_CONNECT, true}, ManagerRow{SC_MANAGER_ENUMERATE_SERVICE, true},
+          ManagerRow{SC_MANAGER_CREATE_SERVICE, false}, ManagerRow{SC_MANAGER_ALL_ACCESS, false}}) {
+        SetLastError(kPoison);
+        ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, row.access));
+        EXPECT_EQ(manager.handle != nullptr, row.opens) << row.access;
+        if (!row.opens) {
+            EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED) << row.access;
+        }
+    }
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    for (DWORD access : {DWORD{DELETE}, DWORD{SERVICE_START}, DWORD{SERVICE_STOP},
+                         DWORD{SERVICE_CHANGE_CONFIG}, DWORD{SERVICE_ALL_ACCESS}, DWORD{0xF003F}}) {
+        SetLastError(kPoison);
+        EXPECT_EQ(OpenServiceA(manager.handle, Name("").c_str(), access), nullptr) << access;
+        EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED) << access;
+    }
+    ServiceHandle reader(OpenServiceA(manager.handle, Name("").c_str(), SERVICE_QUERY_STATUS));
+    EXPECT_NE(reader.handle, nullptr);
+}
+
+}  // namespace
+}  // namespace conformance

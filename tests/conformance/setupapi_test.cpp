@@ -1,0 +1,261 @@
+// SetupAPI, cfgmgr32 and newdev: device lists, a root-enumerated device from creation to
+// removal, property sizes, the driver store and device installation.
+#include "conformance.h"
+
+#include <cstring>
+#include <vector>
+
+namespace conformance {
+namespace {
+
+// A class of its own, so that nothing else on the machine is touched.
+constexpr GUID kClass = {
+    0x4f0c29d1, 0x7a3e, 0x4b61, {0x9c, 0x2d, 0x5e, 0x81, 0x0a, 0x6b, 0x3f, 0x27}};
+constexpr DWORD kExpectedSectionName = 0xE0000000;  // ERROR_EXPECTED_SECTION_NAME
+constexpr DWORD kFileInvalid = 1006;                // ERROR_FILE_INVALID
+constexpr const char* kClassText = "{4f0c29d1-7a3e-4b61-9c2d-5e810a6b3f27}";
+
+std::string Inf(const std::string& classLine) {
+    return "[Version]\r\nSignature=\"$Windows NT$\"\r\n" + classLine + "ClassGuid=" + kClassText +
+           "\r\nProvider=Zelk\r\nDriverVer=01/01/2024,1.0.0.0\r\n";
+}
+
+SP_DEVINFO_DATA Record() {
+    SP_DEVINFO_DATA record{};
+    record.cbSize = sizeof(record);
+    return record;
+}
+
+// A device information set owned by a case.
+struct DeviceList {
+    HDEVINFO handle;
+    explicit DeviceList(HDEVINFO opened) : handle(opened) {}
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+    ~DeviceList() {
+        if (handle != INVALID_HANDLE_VALUE) {
+            SetupDiDestroyDeviceInfoList(handle);
+        }
+    }
+};
+
+// The index of the root device carrying `hardwareId` in `list`, or -1.
+int IndexOf(HDEVINFO list, const std::string& hardwareId) {
+    SP_DEVINFO_DATA record = Record();
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(list, index, &record); ++index) {
+        char ids[256] = {};
+        if (SetupDiGetDeviceRegistryPropertyA(list, &record, SPDRP_HARDWAREID, nullptr,
+                                              reinterpret_cast<BYTE*>(ids), sizeof(ids), nullptr) &&
+            hardwareId == ids) {
+            return static_cast<int>(index);
+        }
+    }
+    return -1;
+}
+
+class SetupApi : public Case {};
+
+TEST_F(SetupApi, ListsCheckTheirArguments) {
+    EXPECT_EQ(CMP_WaitNoPendingInstallEvents(10000), WAIT_OBJECT_0);  // nothing is installing
+    SetLastError(kPoison);
+    EXPECT_EQ(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, 0), INVALID_HANDLE_VALUE);
+    EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER);
+    // SetupAPI clears the last error when it succeeds; Wine's does so only in some calls.
+    SetLastError(kPoison);
+    DeviceList all(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+    ASSERT_NE(all.handle, INVALID_HANDLE_VALUE);
+    EXPECT_AS_WINDOWS(GetLastError(), DWORD{ERROR_SUCCESS}, kPoison, "class_devs_last_error");
+    SP_DEVINFO_DATA record = Record();
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupDiEnumDeviceInfo(all.handle, 100000, &record));
+    EXPECT_LAST_ERROR(ERROR_NO_MORE_ITEMS);
+    record.cbSize = 0;
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupDiEnumDeviceInfo(all.handle, 0, &record));
+    EXPECT_LAST_ERROR(ERROR_INVALID_USER_BUFFER);
+}
+
+TEST_F(SetupApi, InfClassComesFromTheVersionSection) {
+    const std::string f = TestFolder();
+    PutFile(f + "good.inf", Inf("Class=ZelkConformance\r\n"));
+    PutFile(f + "noclass.inf", Inf(""));
+    PutFile(f + "neither.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n");
+    GUID guid{};
+    char name[MAX_CLASS_NAME_LEN] = {};
+    DWORD required = 0;
+    SetLastError(kPoison);
+    ASSERT_TRUE(
+        SetupDiGetINFClassA((f + "good.inf").c_str(), &guid, name, sizeof(name), &required));
+    EXPECT_LAST_ERROR(ERROR_SUCCESS);
+    EXPECT_STREQ(name, "ZelkConformance");
+    EXPECT_EQ(required, 16u);
+    EXPECT_EQ(std::memcmp(&guid, &kClass, sizeof(GUID)), 0);
+    // Wine's A form reports success into a buffer too small, and no size.
+    required = 0;
+    SetLastError(kPoison);
+    const BOOL fitted = SetupDiGetINFClassA((f + "good.inf").c_str(), &guid, name, 15, &required);
+    EXPECT_AS_WINDOWS(fitted ? DWORD{ERROR_SUCCESS} : GetLastError(),
+                      DWORD{ERROR_INSUFFICIENT_BUFFER}, DWORD{ERROR_SUCCESS},
+                      "inf_class_small_buffer");
+    EXPECT_AS_WINDOWS(required, 16u, 0u, "inf_class_small_buffer_size");
+    SetLastError(kPoison);
+    EXPECT_FALSE(
+        SetupDiGetINFClassA((f + "missing.inf").c_str(), &guid, name, sizeof(name), nullptr));
+    EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+    // A GUID without a class name: the name of that class if installed, else empty (Wine leaves
+    // the buffer as it was). Neither: no class, and Wine fails without saying why.
+    std::strcpy(name, "x");
+    EXPECT_TRUE(
+        SetupDiGetINFClassA((f + "noclass.inf").c_str(), &guid, name, sizeof(name), nullptr));
+    EXPECT_AS_WINDOWS(std::string(name), std::string(""), std::string("x"), "inf_class_guid_only");
+    SetLastError(kPoison);
+    EXPECT_FALSE(
+        SetupDiGetINFClassA((f + "neither.inf").c_str(), &guid, name, sizeof(name), nullptr));
+    EXPECT_AS_WINDOWS(GetLastError(), DWORD{ERROR_INVALID_CLASS}, DWORD{ERROR_SUCCESS},
+                      "inf_class_none");
+}
+
+TEST_F(SetupApi, RootDeviceIsRegisteredFoundAndRemoved) {
+    const std::string hardwareId = "ROOT\\ZELK_CONFORMANCE";
+    DeviceList created(SetupDiCreateDeviceInfoList(&kClass, nullptr));
+    ASSERT_NE(created.handle, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA device = Record();
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupDiCreateDeviceInfoA(created.handle, "A\\B", &kClass, nullptr, nullptr,
+                                          DICD_GENERATE_ID, &device));
+    EXPECT_LAST_ERROR(ERROR_INVALID_DEVINST_NAME);
+    ASSERT_TRUE(SetupDiCreateDeviceInfoA(created.handle, "ZelkConformance", &kClass, nullptr,
+                                         nullptr, DICD_GENERATE_ID, &device));
+    const std::string ids = hardwareId + std::string(2, '\0');
+    ASSERT_TRUE(SetupDiSetDeviceRegistryPropertyA(created.handle, &device, SPDRP_HARDWAREID,
+                                                  reinterpret_cast<const BYTE*>(ids.data()),
+                                                  static_cast<DWORD>(ids.size())));
+    SetLastError(kPoison);
+    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REGISTERDEVICE, created.handle, &device));
+    EXPECT_AS_WINDOWS(GetLastError(), DWORD{ERROR_SUCCESS}, DWORD{ERROR_FILE_NOT_FOUND},
+                      "class_installer_last_error");
+
+    DeviceList root(SetupDiGetClassDevsA(nullptr, "ROOT", nullptr, DIGCF_ALLCLASSES));
+    const int index = IndexOf(root.handle, hardwareId);
+    ASSERT_GE(index, 0);
+    SP_DEVINFO_DATA found = Record();
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(root.handle, index, &found));
+    BYTE buffer[4] = {};
+    DWORD type = 0;
+    DWORD required = 0;
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(root.handle, &found, SPDRP_HARDWAREID, &type,
+                                                   buffer, sizeof(buffer), &required));
+    EXPECT_LAST_ERROR(ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(required, ids.size());
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    char service[256] = {};
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(root.handle, &found, SPDRP_SERVICE, nullptr,
+                                                   reinterpret_cast<BYTE*>(service), 255, nullptr));
+    EXPECT_LAST_ERROR(ERROR_INVALID_DATA);
+    EXPECT_STREQ(service, "");
+
+    // Registered but without a driver: the devnode reports a failed installation (code 28).
+    ULONG status = 0;
+    ULONG problem = 0;
+    EXPECT_EQ(CM_Get_DevNode_Status(&status, &problem, found.DevInst, 0), CR_SUCCESS);
+    EXPECT_AS_WINDOWS(status & DN_HAS_PROBLEM, ULONG{DN_HAS_PROBLEM}, ULONG{0},
+                      "devnode_status_stub");
+    EXPECT_AS_WINDOWS(problem, ULONG{CM_PROB_FAILED_INSTALL}, ULONG{0}, "devnode_problem_stub");
+
+    SetLastError(kPoison);
+    EXPECT_TRUE(SetupDiRemoveDevice(root.handle, &found));
+    EXPECT_LAST_ERROR(ERROR_SUCCESS);
+    // The list keeps its element; a new list no longer holds the device.
+    SP_DEVINFO_DATA again = Record();
+    EXPECT_TRUE(SetupDiEnumDeviceInfo(root.handle, index, &again));
+    DeviceList after(SetupDiGetClassDevsA(nullptr, "ROOT", nullptr, DIGCF_ALLCLASSES));
+    EXPECT_EQ(IndexOf(after.handle, hardwareId), -1);
+}
+
+TEST_F(SetupApi, DriverStoreKeepsOneCopyOfAPackage) {
+    const std::string f = TestFolder();
+    PutFile(f + "zelkconf.inf", Inf("Class=ZelkConformance\r\n"));
+    PutFile(f + "garbage.inf", "\x01\x02 this is no INF \xFF\r\n");
+    PutFile(f + "empty.inf", "");
+    char stored[MAX_PATH] = {};
+    const std::string inf = f + "zelkconf.inf";
+    SetLastError(kPoison);
+    ASSERT_TRUE(SetupCopyOEMInfA(inf.c_str(), nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, stored,
+                                 MAX_PATH, nullptr, nullptr))
+        << GetLastError();
+    const std::string first = stored;
+    // Windows stores the copy as oem<N>.inf; Wine keeps the file's own name.
+    EXPECT_AS_WINDOWS(first.find("\\oem") != std::string::npos, true, false, "oem_inf_name");
+
+    std::memset(stored, 0, sizeof(stored));
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupCopyOEMInfA(inf.c_str(), nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, stored,
+                                  MAX_PATH, nullptr, nullptr));
+    EXPECT_LAST_ERROR(ERROR_FILE_EXISTS);
+    EXPECT_EQ(stored, first);
+    ASSERT_TRUE(
+        SetupCopyOEMInfA(inf.c_str(), nullptr, SPOST_PATH, 0, stored, MAX_PATH, nullptr, nullptr));
+    EXPECT_EQ(stored, first);
+
+    // Windows documents no code for these; both are the INF parser's answers.
+    struct Row {
+        const char* name;
+        DWORD error;
+    };
+    for (const Row& row :
+         {Row{"garbage.inf", kExpectedSectionName}, Row{"empty.inf", kFileInvalid}}) {
+        SetLastError(kPoison);
+        EXPECT_FALSE(SetupCopyOEMInfA((f + row.name).c_str(), nullptr, SPOST_PATH,
+                                      SP_COPY_NOOVERWRITE, stored, MAX_PATH, nullptr, nullptr))
+            << row.name;
+        EXPECT_LAST_ERROR(row.error) << row.name;
+    }
+    // Wine's device installation reports success whatever it is given.
+    SetLastError(kPoison);
+    const BOOL updated = UpdateDriverForPlugAndPlayDevicesA(nullptr, "ROOT\\ZELK_NO_SUCH_DEVICE",
+                                                            inf.c_str(), 0, nullptr);
+    EXPECT_AS_WINDOWS(updated ? DWORD{ERROR_SUCCESS} : GetLastError(), DWORD{ERROR_NO_SUCH_DEVINST},
+                      DWORD{ERROR_SUCCESS}, "update_driver_without_device");
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupCopyOEMInfA((f + "missing.inf").c_str(), nullptr, SPOST_PATH,
+                                  SP_COPY_NOOVERWRITE, stored, MAX_PATH, nullptr, nullptr));
+    EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
+}
+
+// A filtered token may look at devices but install, register or remove none (device
+// installation needs an administrator); Wine has no UAC, so this rests on the documentation.
+TEST_F(SetupApi, FilteredTokenInstallsNothing) {
+    if (!FilteredTokenAvailable()) {
+        GTEST_SKIP() << "Wine has no UAC: the filtered token is checked against winsim only";
+    }
+    const std::string f = TestFolder();
+    PutFile(f + "zelkconf.inf", Inf("Class=ZelkConformance\r\n"));
+    DeviceList list(SetupDiCreateDeviceInfoList(&kClass, nullptr));
+    SP_DEVINFO_DATA device = Record();
+    ASSERT_TRUE(SetupDiCreateDeviceInfoA(list.handle, "ZelkConformance", &kClass, nullptr, nullptr,
+                                         DICD_GENERATE_ID, &device));
+    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REGISTERDEVICE, list.handle, &device));
+    UseFilteredToken();
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupCopyOEMInfA((f + "zelkconf.inf").c_str(), nullptr, SPOST_PATH, 0, nullptr, 0,
+                                  nullptr, nullptr));
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+    SetLastError(kPoison);
+    EXPECT_FALSE(UpdateDriverForPlugAndPlayDevicesA(nullptr, "ROOT\\ZELK_CONFORMANCE",
+                                                    (f + "zelkconf.inf").c_str(), 0, nullptr));
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupDiRemoveDevice(list.handle, &device));
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+    SP_DEVINFO_DATA another = Record();
+    ASSERT_TRUE(SetupDiCreateDeviceInfoA(list.handle, "ZelkConformance", &kClass, nullptr, nullptr,
+                                         DICD_GENERATE_ID, &another));
+    SetLastError(kPoison);
+    EXPECT_FALSE(SetupDiCallClassInstaller(DIF_REGISTERDEVICE, list.handle, &another));
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+}
+
+}  // namespace
+}  // namespace conformance
