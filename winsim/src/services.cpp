@@ -181,9 +181,6 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD d
     if (Denied(desiredAccess, kFilteredManagerRights)) {
         return FailHandle(ERROR_ACCESS_DENIED);
     }
-    if (Denied(desiredAccess, kFilteredManagerRights)) {
-        return FailHandle(ERROR_ACCESS_DENIED);
-    }
     return NewHandle(OpenHandle{true, desiredAccess, {}});
 }
 
