@@ -3,10 +3,10 @@
 #include "platform/win32.h"
 #include "pnp/driver_package_table.h"
 #include "pnp/driver_store_staging.h"
+#include "runtime/format_text.h"
 #include "runtime/handles.h"
 #include "runtime/registry_key.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace zelk {
@@ -47,7 +47,7 @@ bool InstanceRunsService(const std::string& instancePath, const std::string& ser
 // Every creation step's message ends with the thread's last error as a signed number.
 int FailCreation(char* messageBuffer, size_t messageBufferSize, const char* what) {
     const auto error = static_cast<int>(GetLastError());
-    std::snprintf(messageBuffer, messageBufferSize, "%s. Error %d", what, error);
+    FormatText(messageBuffer, messageBufferSize, "%s. Error %d", what, error);
     return kRootDeviceFailed;
 }
 
@@ -91,9 +91,8 @@ int CreateRootDevice(const std::string& infPath, const std::string& deviceId, ch
     char className[MAX_CLASS_NAME_LEN] = {};
     if (!SetupDiGetINFClassA(infPath.c_str(), &classGuid, className, MAX_CLASS_NAME_LEN, nullptr)) {
         const auto error = static_cast<int>(GetLastError());
-        std::snprintf(messageBuffer, messageBufferSize,
-                      "Class-GUID could not be extracted from %s. Error %d", infPath.c_str(),
-                      error);
+        FormatText(messageBuffer, messageBufferSize,
+                   "Class-GUID could not be extracted from %s. Error %d", infPath.c_str(), error);
         return kRootDeviceFailed;
     }
     DeviceList devices(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
