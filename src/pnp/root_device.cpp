@@ -7,8 +7,6 @@
 #include "runtime/handles.h"
 #include "runtime/registry_key.h"
 
-#include <cstring>
-
 namespace zelk {
 namespace {
 
@@ -25,7 +23,9 @@ bool IsRootService(const std::string& service) {
     return service == kVirtualServiceName || service == kLanServiceName;
 }
 
-// A "Service" value counts only as a string that fits the buffer with its terminator.
+// A "Service" value counts only as a string that fits the buffer with its terminator. A key
+// path and a service name cannot be mistaken for each other unnoticed: no key is named so.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool InstanceRunsService(const std::string& instancePath, const std::string& service) {
     RegistryKey instance;
     if (instance.Open(HKEY_LOCAL_MACHINE, instancePath, KEY_READ) != ERROR_SUCCESS) {
@@ -79,6 +79,9 @@ int RootDeviceExists(const std::string& deviceId) {
     }
 }
 
+// An INF path and a device ID cannot be mistaken for each other unnoticed: a device ID names
+// no file, and a path is no root device ID.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 int CreateRootDevice(const std::string& infPath, const std::string& deviceId, char* messageBuffer,
                      size_t messageBufferSize) {
     if (RootDeviceExists(deviceId) == kRootDeviceFound) {
@@ -106,7 +109,7 @@ int CreateRootDevice(const std::string& infPath, const std::string& deviceId, ch
         return FailCreation(messageBuffer, messageBufferSize,
                             "An error occurred while copying an array");
     }
-    std::memcpy(hardwareIds, deviceId.data(), deviceId.size());
+    deviceId.copy(reinterpret_cast<char*>(hardwareIds), deviceId.size());
     const auto hardwareIdsSize = static_cast<DWORD>(deviceId.size() + 2);
 
     SP_DEVINFO_DATA device{};

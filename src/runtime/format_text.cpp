@@ -69,16 +69,15 @@ size_t FormatTextList(char* buffer, size_t size, const char* format,
     BoundedWriter out(buffer, size);
     const FormatArg* next = args.begin();
     for (const char* at = format; *at != '\0'; ++at) {
-        if (*at != '%') {
-            out.Put(*at);
-        } else if (at[1] == '%') {
+        const bool conversion = *at == '%' && at[1] != '\0';
+        if (conversion && at[1] == '%') {
             out.Put('%');
             ++at;
-        } else if (at[1] != '\0' && next != args.end() && PutArg(out, at[1], *next)) {
+        } else if (conversion && next != args.end() && PutArg(out, at[1], *next)) {
             ++next;
             ++at;
         } else {
-            out.Put(*at);
+            out.Put(*at);  // plain text, or a conversion written as it stands
         }
     }
     return out.Finish();
