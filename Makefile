@@ -3,7 +3,8 @@
 #               installs and uninstalls the package under Wine and reports what each custom
 #               action did
 #   make test   host unit tests, the same under AddressSanitizer, the DLL audit, the Wine suite
-#               and the sample package end to end; runs them all and ends with one summary line
+#               and the sample package end to end, the audit and Wine suite of clang's build of
+#               the DLL, and clang-tidy; runs them all and ends with one summary line
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -11,8 +12,8 @@ REPORTS := build/reports
 DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
-.PHONY: all setup host asan mingw dist sample smoke test test-host test-asan audit test-wine \
-	test-e2e clean
+.PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
+	test-wine test-e2e audit-clang test-wine-clang lint clean
 
 all: sample
 
@@ -20,7 +21,7 @@ setup:
 	@scripts/bootstrap.sh
 
 # The build's own make runs as a top-level one, so that it does not announce every directory.
-host asan mingw: setup
+host asan mingw mingw-clang: setup
 	cmake --preset $@
 	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset $@ -j $(JOBS)
 
@@ -40,7 +41,7 @@ smoke: dist
 test: setup
 	@rm -rf $(REPORTS)
 	@status=0; $(MAKE) -k --no-print-directory test-host test-asan audit test-wine \
-	    test-e2e || status=$$?; \
+	    test-e2e audit-clang test-wine-clang lint || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
 # Brief output: failures in full, passing tests only in the count.
@@ -65,5 +66,21 @@ test-e2e: dist
 	@mkdir -p $(REPORTS)
 	scripts/package-e2e.sh --brief --report $(REPORTS)/e2e.xml
 
+# clang's build of the DLL, under the same audit and Wine suite (the suite's programs are GCC's).
+CLANG_DLL := build/mingw-clang/zelk_ca.dll
+
+audit-clang: mingw-clang
+	@mkdir -p $(REPORTS)
+	scripts/audit-dll.sh $(CLANG_DLL) --report $(REPORTS)/clang-audit.xml
+
+test-wine-clang: mingw-clang dist
+	scripts/run-wine-tests.sh --dll $(CLANG_DLL) --reports $(REPORTS) --report-prefix clang-wine \
+	    -- $(GTEST_FLAGS)
+
+# clang-tidy over src/ (.clang-tidy), compiled as clang's build of the DLL compiles it.
+lint: mingw-clang
+	@mkdir -p $(REPORTS)
+	scripts/lint.sh --build build/mingw-clang --report $(REPORTS)/lint.xml
+
 clean:
-	rm -rf build/host build/asan build/mingw build/wine build/e2e $(REPORTS) dist
+	rm -rf build/host build/asan build/mingw build/mingw-clang build/wine build/e2e $(REPORTS) dist

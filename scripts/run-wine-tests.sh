@@ -3,10 +3,11 @@
 # in a private Wine prefix; with --smoke, runs the smoke session instead.
 #
 # usage: run-wine-tests.sh [--smoke] [--build DIR] [--dll FILE] [--reports DIR]
-#                          [--group NAME] [-- GTEST_ARGS...]
+#                          [--report-prefix NAME] [--group NAME] [-- GTEST_ARGS...]
 #   --build DIR    the mingw build tree (default build/mingw)
 #   --dll FILE     the DLL to test (default: the one in the build tree)
 #   --reports DIR  where to put one GoogleTest XML report per group (wine-GROUP.xml)
+#   --report-prefix NAME  names those reports NAME-GROUP.xml instead
 #   --group NAME   run only this group; GTEST_ARGS go to every group run, e.g.
 #                  --group main -- --gtest_filter=NoData.*
 # ZELK_WINE_KEEP=1 keeps the run prefixes under build/wine/run for a look afterwards.
@@ -16,6 +17,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$repo/build/mingw
 dll=
 reports=
+report_prefix=wine
 only_group=
 smoke=false
 gtest_args=()
@@ -26,6 +28,7 @@ while (($#)); do
         --build) build=$2; shift ;;
         --dll) dll=$2; shift ;;
         --reports) reports=$2; shift ;;
+        --report-prefix) report_prefix=$2; shift ;;
         --group) only_group=$2; shift ;;
         --) shift; gtest_args=("$@"); break ;;
         *) echo "run-wine-tests: unknown argument $1" >&2; exit 2 ;;
@@ -120,9 +123,9 @@ run_group() {
     if [[ -n $reports ]]; then
         mkdir -p "$reports"
         if [[ -f "$prefix/drive_c/zelk-tests/$report" ]]; then
-            cp "$prefix/drive_c/zelk-tests/$report" "$reports/wine-$name.xml"
+            cp "$prefix/drive_c/zelk-tests/$report" "$reports/$report_prefix-$name.xml"
         else
-            write_lost_report "$reports/wine-$name.xml" "$name" "$status"
+            write_lost_report "$reports/$report_prefix-$name.xml" "$name" "$status"
         fi
     fi
     echo "wine: group $name finished with status $status in $((SECONDS - started)) s"
