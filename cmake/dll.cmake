@@ -13,7 +13,10 @@ add_library(zelk_ca SHARED ${ZELK_PRODUCT_SOURCES} ${CMAKE_SOURCE_DIR}/src/link/
 set_target_properties(zelk_ca PROPERTIES PREFIX "" OUTPUT_NAME zelk_ca CXX_STANDARD 20)
 target_include_directories(zelk_ca PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_compile_definitions(zelk_ca PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-target_compile_options(zelk_ca PRIVATE $<IF:$<CXX_COMPILER_ID:Clang>,-Oz,-Os> -Wall -Wextra -Werror
+# clang also checks that every function with external linkage was declared first, so that the
+# exports match the declarations the tests call.
+target_compile_options(zelk_ca PRIVATE $<IF:$<CXX_COMPILER_ID:Clang>,-Oz -Wmissing-prototypes,-Os>
+                                       -Wall -Wextra -Werror
                                        -ffunction-sections -fdata-sections)
 target_link_options(zelk_ca PRIVATE -static -static-libgcc -static-libstdc++ -s -Wl,--gc-sections)
 foreach(symbol __cxa_demangle _ZSt17__throw_bad_allocv _ZSt28__throw_bad_array_new_lengthv

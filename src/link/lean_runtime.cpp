@@ -26,6 +26,16 @@ class LibraryLimitError : public std::exception {
 
 }  // namespace
 
+// What cmake/dll.cmake wraps, one stand-in each.
+extern "C" {
+char* __wrap___cxa_demangle(const char* mangledName, char* buffer, size_t* length, int* status);
+[[noreturn]] void __wrap__ZSt17__throw_bad_allocv();
+[[noreturn]] void __wrap__ZSt28__throw_bad_array_new_lengthv();
+[[noreturn]] void __wrap__ZSt19__throw_logic_errorPKc(const char* what);
+[[noreturn]] void __wrap__ZSt20__throw_length_errorPKc(const char* what);
+[[noreturn]] void __wrap__ZSt24__throw_out_of_range_fmtPKcz(const char* format, ...);
+}
+
 extern "C" {
 
 // The runtime's terminate handler names an uncaught exception's type through the demangler,
