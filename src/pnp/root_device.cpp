@@ -23,8 +23,8 @@ bool IsRootService(const std::string& service) {
     return service == kVirtualServiceName || service == kLanServiceName;
 }
 
-// A "Service" value counts only as a string that fits the buffer with its terminator. A key
-// path and a service name cannot be mistaken for each other unnoticed: no key is named so.
+// A "Service" value counts only as a string that fits the buffer with its terminator. The two
+// texts cannot be swapped unnoticed: a service name opens no instance key.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool InstanceRunsService(const std::string& instancePath, const std::string& service) {
     RegistryKey instance;
