@@ -3,8 +3,9 @@
 #               installs and uninstalls the package under Wine and reports what each custom
 #               action did
 #   make test   host unit tests, the same under AddressSanitizer, the DLL audit, the Wine suite,
-#               the platform conformance suite on both sides and the sample package end to end;
-#               runs them all and ends with one summary line
+#               the platform conformance suite on both sides, the sample package end to end,
+#               the package checker, the audit and Wine suite of clang's build of the DLL, and
+#               clang-tidy; runs them all and ends with one summary line
 #   make bench  host benchmarks of the simulated platform (figures, not a test)
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
 SHELL := /bin/bash
@@ -13,8 +14,8 @@ REPORTS := build/reports
 DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
-.PHONY: all setup host asan mingw dist sample smoke test test-host test-asan audit test-wine \
-	test-e2e test-conformance test-checker bench clean
+.PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
+	test-wine test-conformance test-e2e test-checker audit-clang test-wine-clang lint bench clean
 
 all: sample
 
@@ -22,7 +23,7 @@ setup:
 	@scripts/bootstrap.sh
 
 # The build's own make runs as a top-level one, so that it does not announce every directory.
-host asan mingw: setup
+host asan mingw mingw-clang: setup
 	cmake --preset $@
 	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset $@ -j $(JOBS)
 
@@ -43,7 +44,7 @@ smoke: dist
 test: setup
 	@rm -rf $(REPORTS)
 	@status=0; $(MAKE) -k --no-print-directory test-host test-asan audit test-wine \
-	    test-conformance test-e2e test-checker || status=$$?; \
+	    test-conformance test-e2e test-checker audit-clang test-wine-clang lint || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
 # Brief output: failures in full, passing tests only in the count.
@@ -84,5 +85,22 @@ test-checker: dist
 bench: host
 	build/host/benchmarks/device_tree_benchmark
 
+# clang's build of the DLL, under the same audit and Wine suite (the suite's programs are GCC's).
+CLANG_DLL := build/mingw-clang/zelk_ca.dll
+
+audit-clang: mingw-clang
+	@mkdir -p $(REPORTS)
+	scripts/audit-dll.sh $(CLANG_DLL) --report $(REPORTS)/clang-audit.xml
+
+test-wine-clang: mingw-clang dist
+	scripts/run-wine-tests.sh --dll $(CLANG_DLL) --reports $(REPORTS) --report-prefix clang-wine \
+	    -- $(GTEST_FLAGS)
+
+# clang-tidy over src/ (.clang-tidy), compiled as clang's build of the DLL compiles it.
+lint: mingw-clang
+	@mkdir -p $(REPORTS)
+	scripts/lint.sh --build build/mingw-clang --report $(REPORTS)/lint.xml
+
 clean:
-	rm -rf build/host build/asan build/mingw build/wine build/e2e build/checker $(REPORTS) dist
+	rm -rf build/host build/asan build/mingw build/mingw-clang build/wine build/e2e build/checker \
+	    $(REPORTS) dist

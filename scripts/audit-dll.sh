@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Audits the built custom-action DLL from its PE tables: the nine exports at their ordinals,
-# imports from system DLLs only (so it loads on a bare Windows), and no static import of
-# RegDeleteKeyExA, which older systems lack and the DLL looks up at run time instead.
+# imports from system DLLs only (so it loads on a bare Windows), no static import of
+# RegDeleteKeyExA, which older systems lack and the DLL looks up at run time instead, and its
+# size within the budget (cmake/dll.cmake says what keeps it there).
 #
 # usage: audit-dll.sh DLL [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -euo pipefail
@@ -20,6 +21,7 @@ readonly EXPORTS=(
 )
 readonly SYSTEM_DLLS="kernel32 advapi32 msi setupapi newdev cfgmgr32 msvcrt user32"
 readonly FORBIDDEN_IMPORTS=(RegDeleteKeyExA)
+readonly SIZE_BUDGET=65536
 
 results=()  # "name|ok|detail" per check
 failed=0
@@ -62,7 +64,10 @@ if [[ ! -f $dll ]]; then
 fi
 
 tables=$("$objdump" -p "$dll")
-echo "audit: $dll, $(stat -c %s "$dll") bytes"
+size=$(stat -c %s "$dll")
+echo "audit: $dll, $size bytes (budget $SIZE_BUDGET)"
+check SizeWithinBudget "$( ((size <= SIZE_BUDGET)) && echo yes || echo no)" \
+    "$size bytes, over the budget of $SIZE_BUDGET by $((size - SIZE_BUDGET))"
 
 # Exports: "[Ordinal/Name Pointer] Table" rows read "[index] name" (binutils 2.40) or
 # "[index] +base[ordinal] name"; the ordinal is index + base when no +base is printed.

@@ -6,6 +6,7 @@ set -euo pipefail
 readonly PACKAGES=(
     cmake g++ make libgtest-dev  # host build and unit tests
     g++-mingw-w64-x86-64         # the DLL and the Wine suite (win32 thread model compilers)
+    clang lld clang-tidy         # the DLL's second compiler and the static analysis
     wine wine64                  # running the real DLL
     wixl msitools                # the test installer package
     locales                      # the Japanese locale of the code page 932 groups

@@ -4,11 +4,12 @@
 # conformance, runs the platform conformance suite the same way (tests/conformance/groups.txt).
 #
 # usage: run-wine-tests.sh [--smoke] [--suite wine|conformance] [--build DIR] [--dll FILE]
-#                          [--reports DIR] [--group NAME] [-- GTEST_ARGS...]
+#                          [--reports DIR] [--report-prefix NAME] [--group NAME] [-- GTEST_ARGS...]
 #   --build DIR    the mingw build tree (default build/mingw)
 #   --dll FILE     the DLL to test (default: the one in the build tree)
 #   --reports DIR  where to put one GoogleTest XML report per group (wine-GROUP.xml, or
 #                  conf-wine-GROUP.xml for the conformance suite)
+#   --report-prefix NAME  names those reports NAME-GROUP.xml instead
 #   --group NAME   run only this group; GTEST_ARGS go to every group run, e.g.
 #                  --group main -- --gtest_filter=NoData.*
 # ZELK_WINE_KEEP=1 keeps the run prefixes under build/wine/run for a look afterwards.
@@ -18,6 +19,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$repo/build/mingw
 dll=
 reports=
+report_prefix=
 only_group=
 smoke=false
 suite=wine
@@ -30,6 +32,7 @@ while (($#)); do
         --build) build=$2; shift ;;
         --dll) dll=$2; shift ;;
         --reports) reports=$2; shift ;;
+        --report-prefix) report_prefix=$2; shift ;;
         --group) only_group=$2; shift ;;
         --) shift; gtest_args=("$@"); break ;;
         *) echo "run-wine-tests: unknown argument $1" >&2; exit 2 ;;
@@ -45,9 +48,10 @@ standins=("$programs/zelk_testdrv.sys" "$programs/record_args.exe" "$programs/ne
 # Each suite has its own program, groups, reports and prefixes.
 case $suite in
     wine) program=$programs/wine_tests.exe groups_file=$repo/tests/wine/groups.txt
-        report_prefix=wine run_prefix= ;;
+        report_prefix=${report_prefix:-wine} run_prefix= ;;
     conformance) program=$build/tests/conformance/conformance_tests.exe
-        groups_file=$repo/tests/conformance/groups.txt report_prefix=conf-wine run_prefix=conf- ;;
+        groups_file=$repo/tests/conformance/groups.txt
+        report_prefix=${report_prefix:-conf-wine} run_prefix=conf- ;;
     *) echo "run-wine-tests: unknown suite $suite" >&2; exit 2 ;;
 esac
 for file in "$dll" "$program" "$programs/smoke.exe" "$programs/session.msi" \

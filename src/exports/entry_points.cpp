@@ -1,6 +1,6 @@
 // The nine custom actions. Each is a thin frame: read CustomActionData where the action takes
 // input, answer the no-data case, hand the work to its subsystem, keep exceptions inside.
-#include "platform/win32.h"
+#include "exports/entry_points.h"
 
 #include "legacy/old_oem_package.h"
 #include "pnp/install_driver_action.h"

@@ -70,8 +70,11 @@ bool FindPresentDeviceHardwareIds(const std::string& hardwareId,
     return appended;
 }
 
+// An INF path and a hardware ID cannot be mistaken for each other unnoticed: a path matches no
+// device, and an ID names no file.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool UpdateDriverForHardwareId(const std::string& infPath, const std::string& hardwareId,
-                               int* restartFlag, int* presentFlag) {
+                               DeviceUpdateFlags* flags) {
     std::vector<std::string> targets;
     if (!FindPresentDeviceHardwareIds(hardwareId, targets)) {
         targets.push_back(hardwareId);
@@ -82,18 +85,16 @@ bool UpdateDriverForHardwareId(const std::string& infPath, const std::string& ha
         if (UpdateDriverForPlugAndPlayDevicesA(nullptr, target.c_str(), infPath.c_str(),
                                                kUpdateFlags, &restartNeeded)) {
             updated = true;
-            if (restartFlag) {
-                *restartFlag = (*restartFlag == 1 || restartNeeded) ? 1 : 0;
-            }
-            if (presentFlag) {
-                *presentFlag = 1;
+            if (flags) {
+                flags->restartNeeded = flags->restartNeeded || restartNeeded != FALSE;
+                flags->devicePresent = true;
             }
             continue;
         }
         // The package is no better than the driver a matching device already runs.
         const DWORD error = GetLastError();
-        if (presentFlag && *presentFlag == 0 && error == ERROR_NO_MORE_ITEMS) {
-            *presentFlag = 1;
+        if (flags && error == ERROR_NO_MORE_ITEMS) {
+            flags->devicePresent = true;
         }
     }
     return updated;

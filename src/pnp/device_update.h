@@ -10,12 +10,17 @@ namespace zelk {
 // device's own text of it; true when something was appended.
 bool FindPresentDeviceHardwareIds(const std::string& hardwareId, std::vector<std::string>& targets);
 
+// What the updates of a package found out; UpdateDriverForHardwareId only ever raises them.
+struct DeviceUpdateFlags {
+    bool restartNeeded = false;  // an update asked for a restart
+    bool devicePresent = false;  // a matching device exists: updated, or already on a driver
+                                 // as good as the package's
+};
+
 // Installs the package on the present devices that carry `hardwareId`; true when at least one
-// update succeeded. The optional flags are only ever raised: `restartFlag` when an update asks
-// for a restart, `presentFlag` when a matching device exists (updated, or already on a driver
-// as good as the package's).
+// update succeeded. `flags` may be null.
 bool UpdateDriverForHardwareId(const std::string& infPath, const std::string& hardwareId,
-                               int* restartFlag, int* presentFlag);
+                               DeviceUpdateFlags* flags);
 
 // Sets CONFIGFLAG_REINSTALL on every absent device whose first hardware ID is `hardwareId`, so
 // that the system installs it afresh when it returns; true when a device was flagged.

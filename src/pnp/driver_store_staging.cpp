@@ -1,10 +1,9 @@
 #include "pnp/driver_store_staging.h"
 
 #include "platform/win32.h"
+#include "runtime/format_text.h"
 #include "runtime/handles.h"
 #include "runtime/paths.h"
-
-#include <cstdio>
 
 namespace zelk {
 namespace {
@@ -28,22 +27,22 @@ void WriteStagingError(const std::string& infPath, DWORD error, char* messageBuf
                                         reinterpret_cast<LPSTR>(&allocated), 0, nullptr);
     LocalText systemText(allocated);
     const char* shown = length != 0 && systemText ? systemText.get() : "";
-    std::snprintf(messageBuffer, messageBufferSize,
-                  "Error while installing %s.\nSetupCopyOEMInf returned %u:\n%s", infPath.c_str(),
-                  static_cast<unsigned>(error), shown);
+    FormatText(messageBuffer, messageBufferSize,
+               "Error while installing %s.\nSetupCopyOEMInf returned %u:\n%s", infPath.c_str(),
+               static_cast<unsigned>(error), shown);
 }
 
 }  // namespace
 
 bool CheckPackageFiles(const std::string& infPath, char* messageBuffer, size_t messageBufferSize) {
     if (!PathExists(infPath)) {
-        std::snprintf(messageBuffer, messageBufferSize, "INF file %s not found", infPath.c_str());
+        FormatText(messageBuffer, messageBufferSize, "INF file %s not found", infPath.c_str());
         return false;
     }
     const std::string driverFile = DriverFileOf(infPath);
     if (!PathExists(driverFile)) {
-        std::snprintf(messageBuffer, messageBufferSize, "Driver file %s not found",
-                      driverFile.c_str());
+        FormatText(messageBuffer, messageBufferSize, "Driver file %s not found",
+                   driverFile.c_str());
         return false;
     }
     return true;

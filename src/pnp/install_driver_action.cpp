@@ -43,7 +43,7 @@ UINT InstallAndRecord(const std::string& packagePath, const std::string& stateLo
     if (!NamesStateKey(keyPath)) {
         return ERROR_INVALID_DATA;
     }
-    RecordInstallState(packagePath, keyPath, FileNameOfPath(stateLocation));
+    RecordInstallState(packagePath, {keyPath, FileNameOfPath(stateLocation)});
     return ERROR_SUCCESS;
 }
 

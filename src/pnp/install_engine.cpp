@@ -27,10 +27,9 @@ int InstallRootPackage(const std::string& infPath, const std::string& deviceId, 
     if (created != kRootDeviceCreated) {
         return created;
     }
-    int restartFlag = 0;
-    int presentFlag = 0;
-    if (UpdateDriverForHardwareId(infPath, deviceId, &restartFlag, &presentFlag)) {
-        return restartFlag ? kInstallUpdatedRestart : kInstallUpdated;
+    DeviceUpdateFlags flags;
+    if (UpdateDriverForHardwareId(infPath, deviceId, &flags)) {
+        return flags.restartNeeded ? kInstallUpdatedRestart : kInstallUpdated;
     }
     return created;
 }
@@ -51,12 +50,11 @@ int InstallDriverPackage(const std::string& infPath, char* messageBuffer,
     // The flags are shared by all IDs: each update only raises them.
     bool updated = false;
     bool restart = false;
-    int restartFlag = 0;
-    int presentFlag = 0;
+    DeviceUpdateFlags flags;
     for (const std::string& hardwareId : hardwareIds) {
-        if (UpdateDriverForHardwareId(infPath, hardwareId, &restartFlag, &presentFlag)) {
-            restart = restart || restartFlag != 0;
-            updated = updated || presentFlag != 0;
+        if (UpdateDriverForHardwareId(infPath, hardwareId, &flags)) {
+            restart = restart || flags.restartNeeded;
+            updated = updated || flags.devicePresent;
         }
     }
     if (updated) {

@@ -28,22 +28,22 @@ std::string WithoutFinalBackslash(const std::string& path) {
     return path;
 }
 
-void WriteInstallState(const std::string& keyPath, const std::string& valueName, DWORD code,
-                       const std::string& text) {
+void WriteInstallState(const StateLocation& location, DWORD code, const std::string& text) {
     HKEY created = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        kStateAccess, nullptr, &created, &disposition) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, location.keyPath.c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, kStateAccess, nullptr, &created,
+                        &disposition) != ERROR_SUCCESS) {
         return;
     }
     RegKeyHandle key(created);
-    RegSetValueExA(key.get(), valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&code),
-                   sizeof(code));
+    RegSetValueExA(key.get(), location.valueName.c_str(), 0, REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&code), sizeof(code));
     if (!text.empty()) {
-        const std::string textName = valueName + kTextSuffix;
+        const std::string textName = location.valueName + kTextSuffix;
         RegSetValueExA(key.get(), textName.c_str(), 0, REG_SZ,
                        reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(lstrlenA(text.c_str()) + 1));
+                       static_cast<DWORD>(lstrlenA(text.c_str())) + 1);
     }
 }
 
@@ -53,19 +53,18 @@ bool NamesStateKey(const std::string& keyPath) {
     return !WithoutFinalBackslash(keyPath).empty();
 }
 
-void RecordInstallState(const std::string& packagePath, const std::string& keyPath,
-                        const std::string& valueName) {
+void RecordInstallState(const std::string& packagePath, const StateLocation& location) {
     char message[kMessageBufferSize] = "";
     const int result = InstallDriverPackage(packagePath, message, sizeof(message));
     const DWORD code = OutcomeCode(result);
     const std::string text = code == kInstalled ? std::string() : std::string(message);
 
     // Never write into the root of HKEY_LOCAL_MACHINE.
-    const std::string stateKey = WithoutFinalBackslash(keyPath);
+    const std::string stateKey = WithoutFinalBackslash(location.keyPath);
     if (stateKey.empty()) {
         return;
     }
-    WriteInstallState(stateKey, valueName, code, text);
+    WriteInstallState({stateKey, location.valueName}, code, text);
 }
 
 void ClearInstallState(const std::string& data) {

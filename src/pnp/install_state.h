@@ -6,11 +6,17 @@
 
 namespace zelk {
 
-// Runs the engine on `packagePath` and records its outcome as the REG_DWORD value `valueName`
-// of `keyPath` (0 for installed, else the engine's result), with the engine's message as
-// "<valueName>_Text" when there is one. An empty key path records nothing.
-void RecordInstallState(const std::string& packagePath, const std::string& keyPath,
-                        const std::string& valueName);
+// Where an outcome is recorded: a value below HKEY_LOCAL_MACHINE.
+struct StateLocation {
+    std::string keyPath;
+    std::string valueName;
+};
+
+// Runs the engine on `packagePath` and records its outcome as the REG_DWORD value
+// `location.valueName` of `location.keyPath` (0 for installed, else the engine's result), with
+// the engine's message as "<valueName>_Text" when there is one. An empty key path records
+// nothing.
+void RecordInstallState(const std::string& packagePath, const StateLocation& location);
 
 // True when `keyPath`, less one final backslash, still names a key to record under.
 bool NamesStateKey(const std::string& keyPath);

@@ -3,11 +3,9 @@
 #include "platform/win32.h"
 #include "pnp/driver_package_table.h"
 #include "pnp/driver_store_staging.h"
+#include "runtime/format_text.h"
 #include "runtime/handles.h"
 #include "runtime/registry_key.h"
-
-#include <cstdio>
-#include <cstring>
 
 namespace zelk {
 namespace {
@@ -25,7 +23,9 @@ bool IsRootService(const std::string& service) {
     return service == kVirtualServiceName || service == kLanServiceName;
 }
 
-// A "Service" value counts only as a string that fits the buffer with its terminator.
+// A "Service" value counts only as a string that fits the buffer with its terminator. The two
+// texts cannot be swapped unnoticed: a service name opens no instance key.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool InstanceRunsService(const std::string& instancePath, const std::string& service) {
     RegistryKey instance;
     if (instance.Open(HKEY_LOCAL_MACHINE, instancePath, KEY_READ) != ERROR_SUCCESS) {
@@ -47,7 +47,7 @@ bool InstanceRunsService(const std::string& instancePath, const std::string& ser
 // Every creation step's message ends with the thread's last error as a signed number.
 int FailCreation(char* messageBuffer, size_t messageBufferSize, const char* what) {
     const auto error = static_cast<int>(GetLastError());
-    std::snprintf(messageBuffer, messageBufferSize, "%s. Error %d", what, error);
+    FormatText(messageBuffer, messageBufferSize, "%s. Error %d", what, error);
     return kRootDeviceFailed;
 }
 
@@ -79,6 +79,9 @@ int RootDeviceExists(const std::string& deviceId) {
     }
 }
 
+// An INF path and a device ID cannot be mistaken for each other unnoticed: a device ID names
+// no file, and a path is no root device ID.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 int CreateRootDevice(const std::string& infPath, const std::string& deviceId, char* messageBuffer,
                      size_t messageBufferSize) {
     if (RootDeviceExists(deviceId) == kRootDeviceFound) {
@@ -91,9 +94,8 @@ int CreateRootDevice(const std::string& infPath, const std::string& deviceId, ch
     char className[MAX_CLASS_NAME_LEN] = {};
     if (!SetupDiGetINFClassA(infPath.c_str(), &classGuid, className, MAX_CLASS_NAME_LEN, nullptr)) {
         const auto error = static_cast<int>(GetLastError());
-        std::snprintf(messageBuffer, messageBufferSize,
-                      "Class-GUID could not be extracted from %s. Error %d", infPath.c_str(),
-                      error);
+        FormatText(messageBuffer, messageBufferSize,
+                   "Class-GUID could not be extracted from %s. Error %d", infPath.c_str(), error);
         return kRootDeviceFailed;
     }
     DeviceList devices(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
@@ -107,7 +109,7 @@ int CreateRootDevice(const std::string& infPath, const std::string& deviceId, ch
         return FailCreation(messageBuffer, messageBufferSize,
                             "An error occurred while copying an array");
     }
-    std::memcpy(hardwareIds, deviceId.data(), deviceId.size());
+    deviceId.copy(reinterpret_cast<char*>(hardwareIds), deviceId.size());
     const auto hardwareIdsSize = static_cast<DWORD>(deviceId.size() + 2);
 
     SP_DEVINFO_DATA device{};

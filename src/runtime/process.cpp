@@ -6,6 +6,8 @@
 
 namespace zelk {
 
+// Program and command line swapped, the launch fails at once: the command line names no file.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 UINT RunProcessAndWait(const std::string& program, const std::string& commandLine, DWORD timeoutMs,
                        bool hideWindow) {
     if (program.empty()) {

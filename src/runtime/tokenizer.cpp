@@ -21,7 +21,7 @@ std::string NextToken(const std::string& source, const std::string& delimiters, 
         position = -1;
         return std::string();
     }
-    size_t start = static_cast<size_t>(position);
+    auto start = static_cast<size_t>(position);
     while (start < source.size() && IsDelimiterAt(source, start, delimiters)) {
         ++start;
     }

@@ -44,7 +44,7 @@ OpenedService OpenLocalService(const std::string& serviceName, DWORD access) {
 
 // Each failure returns its code directly: the return value is taken before the handle owners
 // close anything.
-UINT CreateKernelService(KernelServiceConfig config) {
+UINT CreateKernelService(const KernelServiceConfig& config) {
     ServiceHandle manager = OpenLocalManager();
     if (!manager) {
         return FailureCode();

@@ -10,7 +10,7 @@
 namespace zelk {
 
 // Registers the service; the new service handle is closed at once.
-UINT CreateKernelService(KernelServiceConfig config);
+UINT CreateKernelService(const KernelServiceConfig& config);
 
 // Starts the service without arguments; does not wait for it to run.
 UINT StartKernelService(const std::string& serviceName);

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Static analysis: clang-tidy with the repository's .clang-tidy over every source file of src/,
+# compiled as the clang build of the DLL compiles it (so against the real mingw-w64 headers).
+# Any finding fails.
+#
+# usage: lint.sh [--build DIR] [--report FILE]
+#   --build DIR    a configured mingw-clang build tree (default build/mingw-clang)
+#   --report FILE  a GoogleTest-style XML report, one test case per source file
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=$repo/build/mingw-clang
+report=
+while (($#)); do
+    case $1 in
+        --build) build=$2; shift ;;
+        --report) report=$2; shift ;;
+        *) echo "lint: unknown argument $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+[[ -f $build/compile_commands.json ]] || {
+    echo "lint: $build/compile_commands.json is missing; configure the mingw-clang preset" >&2
+    exit 2
+}
+
+findings=$(mktemp -d)
+trap 'rm -rf "$findings"' EXIT
+mapfile -t sources < <(cd "$repo" && find src -name '*.cpp' | sort)
+
+# One clang-tidy per file, two at a time; each file's findings go to its own log.
+printf '%s\n' "${sources[@]}" | (cd "$repo" && xargs -P 2 -I{} sh -c \
+    'clang-tidy -p "$1" --quiet "$2" >"$3/$(echo "$2" | tr / _).log" 2>&1; echo $? >"$3/$(echo "$2" | tr / _).rc"' \
+    _ "$build" {} "$findings")
+
+failed=0
+cases=()
+for source in "${sources[@]}"; do
+    log=$findings/$(tr / _ <<<"$source").log
+    rc=$(cat "$findings/$(tr / _ <<<"$source").rc")
+    if [[ $rc == 0 ]] && ! grep -qE '(warning|error):' "$log"; then
+        cases+=("    <testcase name=\"$source\" classname=\"Lint\"/>")
+        continue
+    fi
+    failed=$((failed + 1))
+    echo "lint: $source"
+    grep -E '(warning|error):' "$log" | sed "s|$repo/||; s/^/  /" || cat "$log"
+    message=$(grep -E '(warning|error):' "$log" | head -1 | sed "s|$repo/||; s/[\"<>&]/_/g")
+    cases+=("    <testcase name=\"$source\" classname=\"Lint\"><failure message=\"${message:-clang-tidy exited with $rc}\"/></testcase>")
+done
+
+if [[ -n $report ]]; then
+    {
+        echo '<?xml version="1.0" encoding="UTF-8"?>'
+        echo "<testsuites tests=\"${#sources[@]}\" failures=\"$failed\" disabled=\"0\" errors=\"0\" name=\"Lint\">"
+        echo "  <testsuite name=\"Lint\" tests=\"${#sources[@]}\" failures=\"$failed\" disabled=\"0\" skipped=\"0\" errors=\"0\">"
+        printf '%s\n' "${cases[@]}"
+        echo "  </testsuite>"
+        echo "</testsuites>"
+    } >"$report"
+fi
+echo "lint: ${#sources[@]} files, $failed with findings"
+((failed == 0))
