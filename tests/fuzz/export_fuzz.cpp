@@ -13,7 +13,7 @@ namespace {
 const char* const kReadKeys[] = {
     scenarios::kStateKey,
     scenarios::kUninstallEntry,
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZURA OEM-Treiber",
+    scenarios::kGermanUninstallEntry,
     "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CAN-HARDWARE\\0000",
 };
 const char* const kValueNames[] = {"usb", "usb_Text", "virtual", "UninstallString", "Service", ""};

@@ -31,6 +31,8 @@ constexpr char kStateKey[] = "SOFTWARE\\Zelk\\InstallState";
 constexpr char kRootInstances[] = "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CAN-HARDWARE";
 constexpr char kUninstallEntry[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZURA OEM Driver";
+constexpr char kGermanUninstallEntry[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZURA OEM-Treiber";
 constexpr char kKernelDriver[] = "zelkdrv";
 constexpr char kKernelImage[] = "C:\\Windows\\system32\\drivers\\zelkdrv.sys";
 constexpr char kOldUninstaller[] = "C:\\Old\\uninst.exe";
@@ -102,6 +104,15 @@ inline const std::vector<Scenario>& All() {
              winsim::SetString(std::string(kRootInstances) + "\\0000", "Service", "OTHER");
          },
          Always},
+        {"LAN device created", CA_InstallDriver, false,
+         PackagePath("zelk_lan.inf") + "@" + kStateKey + "\\lan",
+         [] { AddPackage("zelk_lan.inf"); }, Always},
+        {"package already in the store", CA_InstallDriver, false, PackagePath("zelk_pci.inf"),
+         [] {
+             AddPackage("zelk_pci.inf");
+             winsim::StagePackage(PackagePath("zelk_pci.inf"));
+         },
+         Always},
         {"LAN device found", CA_InstallDriver, false, PackagePath("zelk_lan.inf"),
          [] {
              AddPackage("zelk_lan.inf");
@@ -122,6 +133,12 @@ inline const std::vector<Scenario>& All() {
              winsim::SetDword(kStateKey, "usb", 0);
              winsim::SetString(kStateKey, "usb_Text", "3");
              winsim::SetDword(kStateKey, "virtual", 3);
+         },
+         Always},
+        {"no restart decided", CA_CheckAndSetRebootStatus, false, std::string(kStateKey) + "\\",
+         [] {
+             winsim::SetDword(kStateKey, "usb", 0);
+             winsim::SetValue(kStateKey, "binary", REG_BINARY, {3, 0, 0, 0});
          },
          Always},
         {"virtual devices removed", CA_UninstallVirtualDriver, false, "",
@@ -153,6 +170,16 @@ inline const std::vector<Scenario>& All() {
              auto service = winsim::FindService(kKernelDriver);
              return !service || service->markedForDelete;
          }},
+        {"stopping kernel service removed", CA_UninstallNonePnPDriver, true, kKernelDriver,
+         [] {
+             winsim::AddFile(kKernelImage);
+             AddService(kKernelDriver, SERVICE_RUNNING);
+             winsim::SetStopPending(kKernelDriver);
+         },
+         [] {
+             auto service = winsim::FindService(kKernelDriver);
+             return !service || service->markedForDelete;
+         }},
         {"certificate trusted", CA_InstallCertificate, false, "C:\\Program Files\\Zelk\\zelk.cer",
          [] { winsim::AddFile("C:\\Windows\\system32\\certutil.exe"); }, Always},
         {"old package uninstalled", CA_UninstallOldZuraOem, true, "",
@@ -160,6 +187,13 @@ inline const std::vector<Scenario>& All() {
              winsim::AddFile(kOldUninstaller);
              winsim::SetString(kUninstallEntry, "UninstallString",
                                "\"C:\\Old\\uninst.exe\" /U \"C:\\Old\\install.log\"");
+         },
+         [] { return winsim::Launches().size() == 1; }},
+        {"old package uninstalled under its German name", CA_UninstallOldZuraOem, true, "",
+         [] {
+             winsim::AddFile(kOldUninstaller);
+             winsim::SetString(kGermanUninstallEntry, "UninstallString",
+                               "\"C:\\Old\\uninst.exe\" /U", REG_EXPAND_SZ);
          },
          [] { return winsim::Launches().size() == 1; }},
     };
