@@ -233,6 +233,7 @@ TEST(FailureSweep, EveryAllocationFailingInTurn) {
         bool escaped = false;
         const long total =
             RunCountingAllocations(scenario, scenarios::Prepare(scenario), 0, result, escaped);
+        ASSERT_FALSE(escaped) << scenario.name;
         ASSERT_EQ(result, 0u) << scenario.name;
         ASSERT_EQ(allocations.liveCount, 0u) << scenario.name;
 
