@@ -2,10 +2,12 @@
 #   make        installs what is missing, builds zelk_ca.dll and the sample package into dist/,
 #               installs and uninstalls the package under Wine and reports what each custom
 #               action did
-#   make test   host unit tests, the same under AddressSanitizer, the DLL audit, the Wine suite,
-#               the platform conformance suite on both sides, the sample package end to end,
-#               the package checker, the audit and Wine suite of clang's build of the DLL, and
-#               clang-tidy; runs them all and ends with one summary line
+#   make test   host unit tests, the same under AddressSanitizer, the fuzz corpus replayed, the
+#               DLL audit, the Wine suite, the platform conformance suite on both sides, the
+#               sample package end to end, the package checker, the audit and Wine suite of
+#               clang's build of the DLL, and clang-tidy; runs them all and ends with one
+#               summary line
+#   make fuzz   fuzzes every libFuzzer target for FUZZ_SECONDS (default 180) each
 #   make bench  host benchmarks of the simulated platform (figures, not a test)
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
 SHELL := /bin/bash
@@ -15,7 +17,8 @@ DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
-	test-wine test-conformance test-e2e test-checker audit-clang test-wine-clang lint bench clean
+	test-wine test-conformance test-e2e test-checker audit-clang test-wine-clang lint bench \
+	fuzz-build fuzz test-fuzz clean
 
 all: sample
 
@@ -43,7 +46,7 @@ smoke: dist
 # Every layer runs even when an earlier one fails; the summary decides.
 test: setup
 	@rm -rf $(REPORTS)
-	@status=0; $(MAKE) -k --no-print-directory test-host test-asan audit test-wine \
+	@status=0; $(MAKE) -k --no-print-directory test-host test-asan test-fuzz audit test-wine \
 	    test-conformance test-e2e test-checker audit-clang test-wine-clang lint || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
@@ -61,6 +64,22 @@ test-asan: asan
 audit: dist
 	@mkdir -p $(REPORTS)
 	scripts/audit-dll.sh $(DLL) --report $(REPORTS)/audit.xml
+
+# libFuzzer targets under ASan and UBSan. `make fuzz` fuzzes each for FUZZ_SECONDS (or FUZZ_RUNS
+# executions, whichever ends first); `make test-fuzz` replays the checked-in seed corpus once.
+FUZZ_SECONDS ?= 180
+FUZZ_RUNS ?= -1
+
+fuzz-build: setup
+	cmake --preset fuzz
+	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/fuzz.sh run --seconds $(FUZZ_SECONDS) --runs $(FUZZ_RUNS)
+
+test-fuzz: fuzz-build
+	@mkdir -p $(REPORTS)
+	scripts/fuzz.sh replay --report $(REPORTS)/fuzz.xml
 
 test-wine: dist
 	scripts/run-wine-tests.sh --dll $(DLL) --reports $(REPORTS) -- $(GTEST_FLAGS)
@@ -102,5 +121,5 @@ lint: mingw-clang
 	scripts/lint.sh --build build/mingw-clang --report $(REPORTS)/lint.xml
 
 clean:
-	rm -rf build/host build/asan build/mingw build/mingw-clang build/wine build/e2e build/checker \
-	    $(REPORTS) dist
+	rm -rf build/host build/asan build/fuzz build/mingw build/mingw-clang build/wine build/e2e \
+	    build/checker $(REPORTS) dist

@@ -9,39 +9,27 @@ constexpr char kQuote[] = "\"";
 constexpr char kUninstallSwitch[] = "/U";
 constexpr char kSilentSwitch[] = " /S ";
 
-TokenList QuotedPieces(const std::string& uninstallString) {
-    TokenList pieces;
-    int position = 0;
-    for (std::string token = NextToken(uninstallString, kQuote, position); !token.empty();
-         token = NextToken(uninstallString, kQuote, position)) {
-        pieces.push_back(kQuote + token + kQuote);
-        if (token.find(kUninstallSwitch) != std::string::npos) {
-            pieces.push_back(kSilentSwitch);
-        }
-    }
-    return pieces;
-}
-
-std::string StripQuotes(const std::string& piece) {
-    const size_t first = piece.find_first_not_of(kQuote);
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    const size_t last = piece.find_last_not_of(kQuote);
-    return piece.substr(first, last - first + 1);
+// A token that asks for an uninstall is followed by the silent switch.
+std::string SwitchesAfter(const std::string& token) {
+    return token.find(kUninstallSwitch) != std::string::npos ? kSilentSwitch : "";
 }
 
 }  // namespace
 
 std::optional<UninstallCommand> BuildUninstallCommand(const std::string& uninstallString) {
-    TokenList pieces = QuotedPieces(uninstallString);
-    if (pieces.empty()) {
+    int position = 0;
+    std::string token = NextToken(uninstallString, kQuote, position);
+    if (token.empty()) {
         return std::nullopt;
     }
     UninstallCommand command;
-    command.program = StripQuotes(pieces.front());
-    for (size_t i = 1; i < pieces.size(); ++i) {
-        command.commandLine += pieces[i];
+    // The program is the first token exactly as the tokenizer read it. Its quoted piece is not
+    // read again: a token ending in a lead byte would take the closing quotation mark there.
+    command.program = token;
+    command.commandLine = SwitchesAfter(token);
+    for (token = NextToken(uninstallString, kQuote, position); !token.empty();
+         token = NextToken(uninstallString, kQuote, position)) {
+        command.commandLine += kQuote + token + kQuote + SwitchesAfter(token);
     }
     return command;
 }

@@ -108,8 +108,8 @@ bool MarkAbsentDevicesForReinstall(const std::string& hardwareId) {
     bool flagged = false;
     SP_DEVINFO_DATA device = EmptyDeviceRecord();
     for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
-        char hardwareIds[kHardwareIdBufferSize];
-        hardwareIds[0] = '\0';
+        // Zeroed whole: a list without its terminator must not run on into an earlier device's.
+        char hardwareIds[kHardwareIdBufferSize] = {};
         if (!SetupDiGetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID, nullptr,
                                                reinterpret_cast<PBYTE>(hardwareIds),
                                                kHardwareIdBufferSize, nullptr)) {

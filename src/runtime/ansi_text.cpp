@@ -1,6 +1,7 @@
 #include "runtime/ansi_text.h"
 
 #include "platform/win32.h"
+#include "runtime/multi_string.h"
 
 #include <vector>
 
@@ -20,6 +21,24 @@ size_t FindLastChar(const std::string& text, char ch) {
         }
     }
     return found;
+}
+
+void EndOnWholeCharacter(char* text, size_t size) {
+    if (size == 0) {
+        return;
+    }
+    const std::string filled(text, LengthWithin(text, size));
+    if (filled.size() + 1 < size) {
+        return;  // not cut: the text ends where it was written
+    }
+    size_t last = 0;
+    for (size_t i = 0; i < filled.size(); i += IsDoubleByteAt(filled, i) ? 2 : 1) {
+        last = i;
+    }
+    if (!filled.empty() && last + 1 == filled.size() &&
+        IsDBCSLeadByte(static_cast<BYTE>(filled[last]))) {
+        text[last] = '\0';
+    }
 }
 
 namespace {

@@ -16,6 +16,10 @@ size_t FindLastChar(const std::string& text, char ch);
 // True when the byte at `index` starts a double-byte character that has its trail byte.
 bool IsDoubleByteAt(const std::string& text, size_t index);
 
+// Drops a lead byte left alone at the end of a text that fills its `size`-byte buffer, so that
+// a message cut short there ends on a whole character.
+void EndOnWholeCharacter(char* text, size_t size);
+
 std::string ToLowerAnsi(const std::string& text);
 std::string ToUpperAnsi(const std::string& text);
 

@@ -1,6 +1,7 @@
 #include "runtime/process.h"
 
 #include "runtime/handles.h"
+#include "runtime/last_error.h"
 
 #include <vector>
 
@@ -21,7 +22,7 @@ UINT RunProcessAndWait(const std::string& program, const std::string& commandLin
     writable.push_back('\0');
     if (!CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, FALSE,
                         hideWindow ? CREATE_NO_WINDOW : 0, nullptr, nullptr, &startup, &process)) {
-        return GetLastError();
+        return FailureCode();
     }
     KernelHandle processHandle(process.hProcess);
     KernelHandle threadHandle(process.hThread);

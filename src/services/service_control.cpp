@@ -1,16 +1,10 @@
 #include "services/service_control.h"
 
 #include "runtime/handles.h"
+#include "runtime/last_error.h"
 
 namespace zelk {
 namespace {
-
-// The failed call's error. A failure is never reported as success, even should the system
-// leave no error behind.
-DWORD FailureCode() {
-    const DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
-}
 
 ServiceHandle OpenLocalManager() {
     return ServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));

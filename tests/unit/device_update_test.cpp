@@ -1,5 +1,6 @@
 #include "pnp_test_support.h"
 
+#include "platform/win32.h"
 #include "pnp/device_update.h"
 
 using pnp_test::AddPackage;
@@ -28,6 +29,22 @@ class DeviceUpdateTest : public SimTest {
 
     std::string inf_;
 };
+
+// Writes a device's hardware-ID property as raw bytes, such as a list without its terminators.
+void SetRawHardwareIds(DEVINST devInst, const std::string& bytes) {
+    HDEVINFO all = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(all, index, &device); ++index) {
+        if (device.DevInst == devInst) {
+            SetupDiSetDeviceRegistryPropertyA(all, &device, SPDRP_HARDWAREID,
+                                              reinterpret_cast<const BYTE*>(bytes.data()),
+                                              static_cast<DWORD>(bytes.size()));
+        }
+    }
+    SetupDiDestroyDeviceInfoList(all);
+    winsim::ClearCalls();
+}
 
 }  // namespace
 
@@ -146,6 +163,33 @@ TEST_F(DeviceUpdateTest, PresentDeviceIsNeverFlagged) {
     winsim::AddDevice(MakeDevice("USB\\1", {kUsbId}));
     EXPECT_FALSE(MarkAbsentDevicesForReinstall(kUsbId));
     EXPECT_EQ(winsim::CountCalls("SetupDiSetDeviceRegistryPropertyA"), 0u);
+    // A status query that fails for another reason does not make the device absent.
+    winsim::FailCall("CM_Get_DevNode_Status", {CR_INVALID_DEVNODE});
+    EXPECT_FALSE(MarkAbsentDevicesForReinstall(kUsbId));
+    winsim::ClearFailures();
+    // An absent device whose flags cannot be read is not counted as flagged.
+    winsim::Device noFlags = MakeDevice("USB\\2", {kUsbId}, false);
+    noFlags.configFlags.reset();
+    winsim::AddDevice(noFlags);
+    EXPECT_FALSE(MarkAbsentDevicesForReinstall(kUsbId));
+    EXPECT_EQ(winsim::CountCalls("SetupDiSetDeviceRegistryPropertyA"), 0u);
     winsim::FailCall("SetupDiGetClassDevsA", {ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_FALSE(MarkAbsentDevicesForReinstall(kUsbId));
+}
+
+TEST_F(DeviceUpdateTest, ListsWithoutTheirTerminatorsReadOnlyWhatTheDeviceHolds) {
+    // Each device's list is read into the same kind of buffer after the one before it.
+    winsim::AddDevice(MakeDevice("USB\\1", {"ABC", kUsbId}));
+    SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\2", {})), std::string("ABC\0", 4));
+    winsim::AddDevice(MakeDevice("USB\\3", {"USB\\VID_3A91&PID_1C01&REV_0200"}, false));
+    SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\4", {}, false)), kUsbId);
+
+    std::vector<std::string> targets;
+    EXPECT_TRUE(FindPresentDeviceHardwareIds(kUsbId, targets));
+    EXPECT_EQ(targets, std::vector<std::string>{kUsbId});  // the first device alone
+
+    // Without its NUL the first ID reads as the device's bytes and nothing else.
+    EXPECT_TRUE(MarkAbsentDevicesForReinstall(kUsbId));
+    EXPECT_EQ(winsim::FindDevice("USB\\3")->configFlags, 0u);
+    EXPECT_EQ(winsim::FindDevice("USB\\4")->configFlags, 0x20u);
 }

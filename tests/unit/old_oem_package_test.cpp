@@ -85,6 +85,32 @@ TEST_F(OldOemPackageTest, NoEntryReturnsTheGermanAttemptsCode) {
     EXPECT_EQ(winsim::CountCalls("CreateProcessA"), 0u);
 }
 
+TEST_F(OldOemPackageTest, UninstallerThatCannotStartIsNeverSuccess) {
+    winsim::SetString(kEnglish, "UninstallString", "\"C:\\Old\\uninst.exe\" /U");
+    for (DWORD error : {DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_SUCCESS}}) {
+        winsim::FailCall("CreateProcessA", {error});
+        EXPECT_EQ(CA_UninstallOldZuraOem(0),
+                  error == ERROR_SUCCESS ? static_cast<UINT>(ERROR_GEN_FAILURE) : error);
+    }
+    EXPECT_TRUE(winsim::Launches().empty());
+}
+
+TEST_F(OldOemPackageTest, ProgramIsTheFirstTokenAsReadInTheSystemCodePage) {
+    winsim::SetCodePage(932);
+    // 0x81 0x22 is a lead byte with a quotation mark as its trail byte: one character.
+    const std::pair<std::string, Names> cases[] = {
+        {"\x81\x22", {"\x81\x22", ""}},
+        {"\"\x81\x22\" /U", {"\x81\x22", "\" /U\" /S "}},
+        {"\"C:\\\x81", {"C:\\\x81", ""}},  // a lead byte at the very end is a byte alone
+    };
+    for (const auto& [uninstallString, attempt] : cases) {
+        winsim::ClearCalls();
+        winsim::SetString(kEnglish, "UninstallString", uninstallString);
+        CA_UninstallOldZuraOem(0);
+        EXPECT_EQ(Attempt(), attempt);
+    }
+}
+
 TEST_F(OldOemPackageTest, ReadsAtMost254BytesOfText) {
     const std::string head = "\"C:\\Old\\uninst.exe\" \"";
     std::string longest = head + std::string(254 - head.size() - 1, 'x') + "\"";

@@ -217,3 +217,46 @@ TEST_F(EngineTest, PackageNameIsLowerCasedInTheSystemCodePage) {
     EXPECT_TRUE(UpdatedIds().empty());
     EXPECT_EQ(winsim::CallsTo("LCMapStringA")[0].args[2], "\x82\x79\x82\x64LK_USB.INF");
 }
+
+TEST_F(EngineTest, MessageCutAtTheBufferEndKeepsWholeCharacters) {
+    // "\x82\xa0" is one double-byte character in code page 932 and two letters in 1252.
+    std::string wide;
+    for (int i = 0; i < 300; ++i) {
+        wide += "\x82\xa0";
+    }
+    struct Case {
+        UINT codePage;
+        std::string systemText;  // staging's; none: the root device's message instead
+        size_t kept;
+    };
+    const Case cases[] = {
+        {932, "x" + wide, 538},   // the cut would leave the last character's lead byte alone
+        {932, wide, 539},         // a character ends exactly at the cut
+        {1252, "x" + wide, 539},  // single bytes only
+        {932, "", 538},
+    };
+    for (const Case& c : cases) {
+        winsim::Reset();
+        winsim::SetCodePage(c.codePage);
+        message_ = MessageBuffer();
+        std::string inf;
+        std::string full;
+        if (!c.systemText.empty()) {
+            inf = AddPackage("zelk_usb.inf");
+            winsim::RefusePackage(inf, ERROR_ACCESS_DENIED);
+            winsim::SetSystemMessage(ERROR_ACCESS_DENIED, c.systemText);
+            full =
+                "Error while installing " + inf + ".\nSetupCopyOEMInf returned 5:\n" + c.systemText;
+        } else {
+            const std::string folder = std::string(pnp_test::kPackageFolder) + "x" + wide + "\\";
+            inf = folder + "zelk_virtual.inf";
+            winsim::WriteFile(inf, pnp_test::InfText(""));  // no class: reading it fails
+            winsim::AddFile(folder + "zelk_virtual.sys");
+            full = "Class-GUID could not be extracted from " + inf;
+        }
+        EXPECT_EQ(Install(inf), zelk::kInstallFailed);
+        EXPECT_EQ(message_.text().size(), c.kept) << c.codePage;
+        EXPECT_EQ(message_.text(), full.substr(0, c.kept)) << c.codePage;
+        EXPECT_TRUE(message_.guardIntact());
+    }
+}

@@ -50,6 +50,10 @@ TEST_F(ProcessTest, MissingProgramReturnsTheSystemsCode) {
     winsim::FailCall("CreateProcessA", {ERROR_BAD_EXE_FORMAT});
     EXPECT_EQ(RunProcessAndWait("C:\\bad.exe", "", INFINITE, true),
               static_cast<UINT>(ERROR_BAD_EXE_FORMAT));
+    // A failed start that leaves no error behind is still a failure.
+    winsim::FailCall("CreateProcessA", {ERROR_SUCCESS});
+    EXPECT_EQ(RunProcessAndWait("C:\\bad.exe", "", INFINITE, true),
+              static_cast<UINT>(ERROR_GEN_FAILURE));
     EXPECT_EQ(winsim::CountCalls("WaitForSingleObject"), 0u);
 }
 

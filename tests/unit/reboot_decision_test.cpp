@@ -78,6 +78,8 @@ TEST_F(RebootDecisionTest, OnlyAReadableDwordOfThreeDecides) {
     EXPECT_EQ(CA_CheckAndSetRebootStatus(session_), 0u);
     EXPECT_EQ(Reboot(), "ReallySuppress");
     EXPECT_EQ(winsim::CountCalls("MsiSetPropertyA"), 0u);
+    // Each of the five values is read once, and no index past them.
+    EXPECT_EQ(winsim::CountCalls("RegEnumValueA"), 5u);
 
     winsim::SetDword(kKey, std::string(259, 'n'), 3);
     CA_CheckAndSetRebootStatus(session_);

@@ -52,6 +52,8 @@ TEST_F(RootDeviceRemovalTest, RemovesEveryMatchingDevicePresentOrNotWithItsServi
     winsim::AddDevice(RootDevice("ROOT\\CAN-HARDWARE\\0003", {"ROOT\\ZELK_LAN"}, "ZELK_LAN"));
 
     EXPECT_EQ(CA_UninstallVirtualDriver(session_), 0u);
+    // The device without a service is removed without asking the service manager.
+    EXPECT_EQ(winsim::CountCalls("OpenSCManagerA"), 2u);
 
     EXPECT_FALSE(HasDevice("ROOT\\CAN-HARDWARE\\0000"));
     EXPECT_FALSE(HasDevice("ROOT\\CAN-HARDWARE\\0001"));  // a phantom goes too
@@ -124,6 +126,14 @@ TEST_F(RootDeviceRemovalTest, AsksForExactArgumentsAndReadsTheServiceBeforeRemov
               (std::vector<std::string>{"null", "ServicesActive", winsim::Num(0xF003F)}));
     EXPECT_EQ(winsim::CallsTo("OpenServiceA")[0].args[2], winsim::Num(0xF003F));
     EXPECT_EQ(winsim::CountCalls("ControlService"), 0u);  // no stop before the deletion
+}
+
+TEST_F(RootDeviceRemovalTest, ServiceDeletionReportsWhetherTheServiceWasDeleted) {
+    EXPECT_TRUE(zelk::DeleteDeviceService("ZELK_LAN"));
+    EXPECT_FALSE(zelk::DeleteDeviceService("ZELK_NONE"));
+    winsim::FailCall("DeleteService", {ERROR_ACCESS_DENIED});
+    EXPECT_FALSE(zelk::DeleteDeviceService("ZELK_VIRTUAL"));
+    EXPECT_TRUE(HasLiveService("ZELK_VIRTUAL"));
 }
 
 TEST_F(RootDeviceRemovalTest, FailuresAlongTheWayChangeNothingAndReturnZero) {

@@ -21,6 +21,9 @@ Core& State() {
     return core;
 }
 
+// Simulated calls in progress; kept apart from Core, which Reset() replaces.
+int platformDepth = 0;
+
 }  // namespace
 
 void Reset() {
@@ -63,10 +66,12 @@ void ClearCalls() {
 }
 
 std::string Num(uint64_t value) {
+    const detail::PlatformScope rendering;
     return std::to_string(value);
 }
 
 std::string Str(const char* text) {
+    const detail::PlatformScope rendering;
     return text ? std::string(text) : std::string("null");
 }
 
@@ -94,24 +99,38 @@ void ClearFailures() {
     State().failures.clear();
 }
 
+bool InPlatformCall() {
+    return platformDepth > 0;
+}
+
 namespace detail {
 
-std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args) {
+PlatformScope::PlatformScope() {
+    ++platformDepth;
+}
+
+PlatformScope::~PlatformScope() {
+    --platformDepth;
+}
+
+Entered Enter(const char* name, std::initializer_list<std::string> args) {
+    const PlatformScope logging;
     Core& core = State();
     core.calls.push_back(Call{name, std::vector<std::string>(args)});
     auto armed = core.failures.find(name);
     if (armed == core.failures.end()) {
-        return std::nullopt;
+        return Entered(std::nullopt);
     }
     Core::Armed& entry = armed->second;
     ++entry.seen;
     if (entry.failure.nth == 0 || entry.failure.nth == entry.seen) {
-        return entry.failure;
+        return Entered(entry.failure);
     }
-    return std::nullopt;
+    return Entered(std::nullopt);
 }
 
 std::string Handle(const void* handle) {
+    const PlatformScope rendering;
     if (handle == nullptr) {
         return "null";
     }
@@ -122,10 +141,12 @@ std::string Handle(const void* handle) {
 }
 
 std::string Ptr(const void* pointer) {
+    const PlatformScope rendering;
     return pointer ? "ptr" : "null";
 }
 
 std::string Key(HKEY key) {
+    const PlatformScope rendering;
     return key == HKEY_LOCAL_MACHINE ? "HKLM" : Handle(key);
 }
 

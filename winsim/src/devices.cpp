@@ -671,6 +671,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
                                               const BYTE* propertyBuffer,
                                               DWORD propertyBufferSize) {
     using namespace winsim;
+    const detail::PlatformScope rendering;  // the data are copied for the log
     std::string rendered =
         propertyBuffer
             ? std::string(reinterpret_cast<const char*>(propertyBuffer), propertyBufferSize)

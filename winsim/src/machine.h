@@ -13,8 +13,30 @@
 
 namespace winsim::detail {
 
+// Marks simulator work in progress, so that a test can tell its allocations from the product's.
+class PlatformScope {
+  public:
+    PlatformScope();
+    ~PlatformScope();
+    PlatformScope(const PlatformScope&) = delete;
+    PlatformScope& operator=(const PlatformScope&) = delete;
+};
+
+// What Enter found: the injected failure that hits the call, if any. The call counts as in
+// progress for as long as this lives, that is, to the end of the simulated function.
+class Entered {
+  public:
+    explicit Entered(std::optional<Failure> failure) : failure_(std::move(failure)) {}
+    explicit operator bool() const { return failure_.has_value(); }
+    const Failure* operator->() const { return &*failure_; }
+
+  private:
+    PlatformScope scope_;
+    std::optional<Failure> failure_;
+};
+
 // Logs the call and tells whether an injected failure hits it.
-std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args);
+Entered Enter(const char* name, std::initializer_list<std::string> args);
 
 std::string Handle(const void* handle);  // "null" or "h<N>"
 std::string Ptr(const void* pointer);    // "null" or "ptr"

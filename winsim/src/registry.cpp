@@ -452,6 +452,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
                               const BYTE* data, DWORD size) {
     using namespace winsim;
+    const detail::PlatformScope rendering;  // the data are copied for the log
     std::string rendered = data ? std::string(reinterpret_cast<const char*>(data), size) : "null";
     auto failure = Enter("RegSetValueExA", {detail::Key(key), Str(valueName), Num(reserved),
                                             Num(type), rendered, Num(size)});

@@ -65,6 +65,10 @@ struct Failure {
 void FailCall(const std::string& name, Failure failure);
 void ClearFailures();
 
+// True while a simulated call runs, from the rendering of its log line to its return, so that a
+// test can count the product's own allocations apart from the simulator's.
+bool InPlatformCall();
+
 // ---- Code page --------------------------------------------------------------------------------
 void SetCodePage(UINT codePage);  // 1252 (default) or 932
 
