@@ -250,7 +250,7 @@ TEST_F(EngineTest, MessageCutAtTheBufferEndKeepsWholeCharacters) {
         } else {
             const std::string folder = std::string(pnp_test::kPackageFolder) + "x" + wide + "\\";
             inf = folder + "zelk_virtual.inf";
-            winsim::WriteFile(inf, pnp_test::InfText(""));  // no class: reading it fails
+            winsim::WriteFile(inf, pnp_test::ClasslessInfText());  // reading its class fails
             winsim::AddFile(folder + "zelk_virtual.sys");
             full = "Class-GUID could not be extracted from " + inf;
         }
