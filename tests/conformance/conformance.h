@@ -39,6 +39,13 @@ std::string LoadableDriver();
 // Registry key below HKEY_LOCAL_MACHINE that holds this test's keys; created for the test.
 std::string TestKey();
 
+// A device the system knows (its instance key under SYSTEM\CurrentControlSet\Enum is there) but
+// that has no devnode now: installed once, not connected. Windows lets only the system write that
+// key, so there a device gets this way by being unplugged; Wine builds its device lists from the
+// key alone.
+void PutAbsentDevice(const std::string& instanceId, const std::string& hardwareId,
+                     const GUID& classGuid);
+
 // An installer session on an empty package, with the property "Probe" set to "value".
 MSIHANDLE OpenSession();
 void CloseSession(MSIHANDLE session);

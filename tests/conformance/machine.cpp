@@ -2,6 +2,9 @@
 // Windows. Nothing here is under test.
 #include "conformance.h"
 
+#include <cstdio>
+#include <cstring>
+
 #ifndef _WIN32
 #include <winsim/control.h>
 #endif
@@ -77,6 +80,25 @@ std::string TestFolder() {
     return folder;
 }
 
+void PutAbsentDevice(const std::string& instanceId, const std::string& hardwareId,
+                     const GUID& classGuid) {
+    Key key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                              ("SYSTEM\\CurrentControlSet\\Enum\\" + instanceId).c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key.handle, nullptr),
+              ERROR_SUCCESS);
+    const std::string ids = hardwareId + std::string(2, '\0');
+    RegSetValueExA(key.handle, "HardwareID", 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(ids.data()), static_cast<DWORD>(ids.size()));
+    char guid[40] = {};
+    std::snprintf(guid, sizeof(guid), "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                  static_cast<unsigned long>(classGuid.Data1), classGuid.Data2, classGuid.Data3,
+                  classGuid.Data4[0], classGuid.Data4[1], classGuid.Data4[2], classGuid.Data4[3],
+                  classGuid.Data4[4], classGuid.Data4[5], classGuid.Data4[6], classGuid.Data4[7]);
+    RegSetValueExA(key.handle, "ClassGUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(guid),
+                   static_cast<DWORD>(std::strlen(guid) + 1));
+}
+
 MSIHANDLE OpenSession() {
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     MSIHANDLE session = 0;
@@ -147,6 +169,16 @@ std::string TestFolder() {
     const std::string folder = "C:\\zelk-conformance\\" + CaseName() + "\\";
     winsim::AddDirectory(folder);
     return folder;
+}
+
+void PutAbsentDevice(const std::string& instanceId, const std::string& hardwareId,
+                     const GUID& classGuid) {
+    winsim::Device device;
+    device.instanceId = instanceId;
+    device.hardwareIds = {hardwareId};
+    device.present = false;
+    device.classGuid = classGuid;
+    winsim::AddDevice(device);
 }
 
 MSIHANDLE OpenSession() {

@@ -39,7 +39,7 @@ struct DeviceList {
     }
 };
 
-// The index of the root device carrying `hardwareId` in `list`, or -1.
+// The index of the device carrying `hardwareId` in `list`, or -1.
 int IndexOf(HDEVINFO list, const std::string& hardwareId) {
     SP_DEVINFO_DATA record = Record();
     for (DWORD index = 0; SetupDiEnumDeviceInfo(list, index, &record); ++index) {
@@ -171,6 +171,34 @@ TEST_F(SetupApi, RootDeviceIsRegisteredFoundAndRemoved) {
     SP_DEVINFO_DATA again = Record();
     EXPECT_TRUE(SetupDiEnumDeviceInfo(root.handle, index, &again));
     DeviceList after(SetupDiGetClassDevsA(nullptr, "ROOT", nullptr, DIGCF_ALLCLASSES));
+    EXPECT_EQ(IndexOf(after.handle, hardwareId), -1);
+}
+
+// A device installed once and not connected now: listed, but not as present, and without a
+// devnode. Wine lists every device it has a key for and answers for any devnode.
+TEST_F(SetupApi, DeviceNotConnectedIsNotPresent) {
+    const std::string hardwareId = "USB\\VID_3A91&PID_1C7E";
+    PutAbsentDevice(hardwareId + "\\ZELK0001", hardwareId, kClass);
+    DeviceList all(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+    const int index = IndexOf(all.handle, hardwareId);
+    ASSERT_GE(index, 0);
+    SP_DEVINFO_DATA found = Record();
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(all.handle, index, &found));
+    DeviceList present(
+        SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
+    ASSERT_NE(present.handle, INVALID_HANDLE_VALUE);
+    EXPECT_AS_WINDOWS(IndexOf(present.handle, hardwareId) >= 0, false, true,
+                      "class_devs_present_ignored");
+    ULONG status = 0;
+    ULONG problem = 0;
+    EXPECT_AS_WINDOWS(CM_Get_DevNode_Status(&status, &problem, found.DevInst, 0),
+                      CONFIGRET{CR_NO_SUCH_DEVINST}, CONFIGRET{CR_SUCCESS},
+                      "devnode_status_absent");
+    // Removed like a connected one, so that phantoms of earlier installations can go.
+    SetLastError(kPoison);
+    EXPECT_TRUE(SetupDiRemoveDevice(all.handle, &found));
+    EXPECT_LAST_ERROR(ERROR_SUCCESS);
+    DeviceList after(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
     EXPECT_EQ(IndexOf(after.handle, hardwareId), -1);
 }
 
