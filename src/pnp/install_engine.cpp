@@ -47,21 +47,18 @@ int InstallDriverPackage(const std::string& infPath, char* messageBuffer,
     }
     const std::vector<std::string> hardwareIds = HardwareIdsOfPackage(packageName);
 
-    // The flags are shared by all IDs: each update only raises them.
+    // The flags are shared by all IDs: each update only raises them, and only a successful one
+    // asks for a restart.
     bool updated = false;
-    bool restart = false;
     DeviceUpdateFlags flags;
     for (const std::string& hardwareId : hardwareIds) {
-        if (UpdateDriverForHardwareId(infPath, hardwareId, &flags)) {
-            restart = restart || flags.restartNeeded;
-            updated = updated || flags.devicePresent;
-        }
+        updated = UpdateDriverForHardwareId(infPath, hardwareId, &flags) || updated;
     }
     if (updated) {
         if (!IsRootPackage(packageName)) {
             MarkAbsentDevices(hardwareIds);
         }
-        return restart ? kInstallUpdatedRestart : kInstallUpdated;
+        return flags.restartNeeded ? kInstallUpdatedRestart : kInstallUpdated;
     }
 
     if (packageName == kVirtualPackageName) {
