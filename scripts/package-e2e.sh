@@ -10,7 +10,7 @@
 #   --build DIR    the mingw build tree (default build/mingw)
 #   --report FILE  also write the checks as a GoogleTest-style XML report
 #   --brief        print only the checks that failed and the count, not the report
-# The logs and the probe's findings are kept in build/e2e; ZELK_WINE_KEEP=1 keeps the prefix.
+# The logs and the probe's findings are kept in build/e2e; ZELK_WINE_KEEP=1 keeps the prefixes.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
