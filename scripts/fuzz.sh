@@ -65,7 +65,8 @@ run_target() {
 
 # replay_target NAME: reruns every seed in one process; prints ok or the input that failed.
 replay_target() {
-    local name=$1 log=$RUNS/$name.replay.log
+    local name=$1
+    local log=$RUNS/$name.replay.log
     shopt -s nullglob
     local inputs=("$SEEDS/$name"/*)
     shopt -u nullglob
