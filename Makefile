@@ -1,7 +1,7 @@
 # The front door.
-#   make        installs what is missing, builds zelk_ca.dll and the sample package into dist/,
-#               installs and uninstalls the package under Wine and reports what each custom
-#               action did
+#   make        installs what is missing, builds zelk_ca.dll, the package checker and the sample
+#               package into dist/, runs the package end to end under Wine and reports what
+#               each custom action did
 #   make test   host unit tests, the same under AddressSanitizer, the fuzz corpus replayed, the
 #               DLL audit, the Wine suite, the platform conformance suite on both sides, the
 #               sample package end to end, the package checker, the audit and Wine suite of
@@ -36,7 +36,8 @@ dist: mingw
 	cp build/mingw/tools/checker/zelk_ca_check.exe dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
 
-# The sample package installed and uninstalled with msiexec in a fresh Wine prefix.
+# The sample package end to end under Wine (scripts/package-e2e.sh), with the report of its
+# effects.
 sample: dist
 	@scripts/package-e2e.sh
 

@@ -6,6 +6,8 @@
 #
 # usage: audit-dll.sh DLL [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -euo pipefail
+# shellcheck source=test-report.sh
+source "$(dirname "$0")/test-report.sh"
 
 dll=${1:?usage: audit-dll.sh DLL [--report FILE]}
 report=
@@ -37,29 +39,11 @@ check() {
     fi
 }
 
-write_report() {
-    local entry name ok detail
-    {
-        echo '<?xml version="1.0" encoding="UTF-8"?>'
-        echo "<testsuites tests=\"${#results[@]}\" failures=\"$failed\" disabled=\"0\" errors=\"0\" name=\"DllAudit\">"
-        echo "  <testsuite name=\"DllAudit\" tests=\"${#results[@]}\" failures=\"$failed\" disabled=\"0\" skipped=\"0\" errors=\"0\">"
-        for entry in "${results[@]}"; do
-            IFS='|' read -r name ok detail <<<"$entry"
-            if [[ $ok == yes ]]; then
-                echo "    <testcase name=\"$name\" classname=\"DllAudit\"/>"
-            else
-                echo "    <testcase name=\"$name\" classname=\"DllAudit\"><failure message=\"${detail//[\"<>&]/_}\"/></testcase>"
-            fi
-        done
-        echo "  </testsuite>"
-        echo "</testsuites>"
-    } >"$report"
-}
 
 if [[ ! -f $dll ]]; then
     echo "audit: $dll does not exist" >&2
     check DllExists no "$dll"
-    [[ -n $report ]] && write_report
+    [[ -n $report ]] && write_test_report "$report" DllAudit "${results[@]}"
     exit 1
 fi
 
@@ -109,6 +93,6 @@ for function in "${FORBIDDEN_IMPORTS[@]}"; do
         "$function is imported"
 done
 
-[[ -n $report ]] && write_report
+[[ -n $report ]] && write_test_report "$report" DllAudit "${results[@]}"
 echo "audit: ${#results[@]} checks, $failed failed"
 ((failed == 0))

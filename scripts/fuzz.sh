@@ -14,6 +14,8 @@
 set -uo pipefail
 
 readonly ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=test-report.sh
+source "$ROOT/scripts/test-report.sh"
 readonly TARGETS_DIR=$ROOT/build/fuzz/tests/fuzz
 readonly SEEDS=$ROOT/tests/fuzz/corpus
 readonly RUNS=$ROOT/build/fuzz/runs
@@ -63,7 +65,8 @@ run_target() {
 
 # replay_target NAME: reruns every seed in one process; prints ok or the input that failed.
 replay_target() {
-    local name=$1 log=$RUNS/$name.replay.log
+    local name=$1
+    local log=$RUNS/$name.replay.log
     shopt -s nullglob
     local inputs=("$SEEDS/$name"/*)
     shopt -u nullglob
@@ -82,27 +85,6 @@ replay_target() {
     fi
 }
 
-write_report() {
-    local entry name ok detail failed=0
-    for entry in "${results[@]}"; do
-        [[ $entry == *"|no|"* ]] && failed=$((failed + 1))
-    done
-    {
-        echo '<?xml version="1.0" encoding="UTF-8"?>'
-        echo "<testsuites tests=\"${#results[@]}\" failures=\"$failed\" disabled=\"0\" errors=\"0\" name=\"FuzzCorpus\">"
-        echo "  <testsuite name=\"FuzzCorpus\" tests=\"${#results[@]}\" failures=\"$failed\" disabled=\"0\" skipped=\"0\" errors=\"0\">"
-        for entry in "${results[@]}"; do
-            IFS='|' read -r name ok detail <<<"$entry"
-            if [[ $ok == yes ]]; then
-                echo "    <testcase name=\"$name\" classname=\"FuzzCorpus\"/>"
-            else
-                echo "    <testcase name=\"$name\" classname=\"FuzzCorpus\"><failure message=\"${detail//[\"<>&]/_}\"/></testcase>"
-            fi
-        done
-        echo "  </testsuite>"
-        echo "</testsuites>"
-    } >"$report"
-}
 
 status=0
 case $mode in
@@ -126,7 +108,7 @@ case $mode in
         for name in "${targets[@]}"; do
             replay_target "$name"
         done
-        [[ -n $report ]] && write_report
+        [[ -n $report ]] && write_test_report "$report" FuzzCorpus "${results[@]}"
         [[ " ${results[*]} " == *"|no|"* ]] && status=1
         ;;
     *)

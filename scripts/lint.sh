@@ -9,6 +9,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=test-report.sh
+source "$repo/scripts/test-report.sh"
 build=$repo/build/mingw-clang
 report=
 while (($#)); do
@@ -39,25 +41,16 @@ for source in "${sources[@]}"; do
     log=$findings/$(tr / _ <<<"$source").log
     rc=$(cat "$findings/$(tr / _ <<<"$source").rc")
     if [[ $rc == 0 ]] && ! grep -qE '(warning|error):' "$log"; then
-        cases+=("    <testcase name=\"$source\" classname=\"Lint\"/>")
+        cases+=("$source|yes|")
         continue
     fi
     failed=$((failed + 1))
     echo "lint: $source"
     grep -E '(warning|error):' "$log" | sed "s|$repo/||; s/^/  /" || cat "$log"
-    message=$(grep -E '(warning|error):' "$log" | head -1 | sed "s|$repo/||; s/[\"<>&]/_/g")
-    cases+=("    <testcase name=\"$source\" classname=\"Lint\"><failure message=\"${message:-clang-tidy exited with $rc}\"/></testcase>")
+    message=$(grep -E '(warning|error):' "$log" | head -1 | sed "s|$repo/||")
+    cases+=("$source|no|${message:-clang-tidy exited with $rc}")
 done
 
-if [[ -n $report ]]; then
-    {
-        echo '<?xml version="1.0" encoding="UTF-8"?>'
-        echo "<testsuites tests=\"${#sources[@]}\" failures=\"$failed\" disabled=\"0\" errors=\"0\" name=\"Lint\">"
-        echo "  <testsuite name=\"Lint\" tests=\"${#sources[@]}\" failures=\"$failed\" disabled=\"0\" skipped=\"0\" errors=\"0\">"
-        printf '%s\n' "${cases[@]}"
-        echo "  </testsuite>"
-        echo "</testsuites>"
-    } >"$report"
-fi
+[[ -z $report ]] || write_test_report "$report" Lint "${cases[@]}"
 echo "lint: ${#sources[@]} files, $failed with findings"
 ((failed == 0))

@@ -10,7 +10,7 @@
 #   --build DIR    the mingw build tree (default build/mingw)
 #   --report FILE  also write the checks as a GoogleTest-style XML report
 #   --brief        print only the checks that failed and the count, not the report
-# The logs and the probe's findings are kept in build/e2e; ZELK_WINE_KEEP=1 keeps the prefix.
+# The logs and the probe's findings are kept in build/e2e; ZELK_WINE_KEEP=1 keeps the prefixes.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -386,17 +386,23 @@ check_clean_machine() {
     check_run $suite clean-uninstall "$clean_uninstall_exit" uninstall
 }
 
+# check_kernel_service_failed SUITE NAME EXIT: the run NAME failed (1603) at the kernel
+# service action, which returned an error.
+check_kernel_service_failed() {
+    local suite=$1 name=$2 code=$3 result
+    expect "$suite" ExitCode "msiexec exited with ${code:-nothing}, not 1603" equals "$code" 1603
+    result=$(log_result "$RESULTS/$name.log" ZelkInstallKernelService)
+    expect "$suite" ZelkInstallKernelServiceFailed \
+        "$name.log shows ZelkInstallKernelService with Return value $result" \
+        matches "$result" '^[02-9]'
+}
+
 # A service of the kernel driver's name exists already: the kernel service action fails with
 # ERROR_SERVICE_EXISTS, the installation fails, and its rollback takes the recorded outcomes
 # and the root devices away again while the existing service stays.
 check_rollback() {
-    local suite=PackageRollback result
-    expect $suite ExitCode "msiexec exited with ${rollback_exit:-nothing}, not 1603" \
-        equals "$rollback_exit" 1603
-    result=$(log_result "$RESULTS/rollback.log" ZelkInstallKernelService)
-    expect $suite ZelkInstallKernelServiceFailed \
-        "rollback.log shows ZelkInstallKernelService with Return value $result" \
-        matches "$result" '^[02-9]'
+    local suite=PackageRollback
+    check_kernel_service_failed $suite rollback "$rollback_exit"
     expect $suite ServiceExistsReturned \
         "Wine reports no return code 1073 (ERROR_SERVICE_EXISTS)" \
         grep -q 'invalid Return Code 1073$' "$RESULTS/rollback.stderr"
@@ -502,13 +508,8 @@ check_upgrade() {
 # everything away, the service that the failed start left included; the corrected package then
 # installs on the same machine.
 check_failed_start() {
-    local suite=PackageFailedStart result
-    expect $suite ExitCode "msiexec exited with ${nostart_exit:-nothing}, not 1603" \
-        equals "$nostart_exit" 1603
-    result=$(log_result "$RESULTS/nostart.log" ZelkInstallKernelService)
-    expect $suite ZelkInstallKernelServiceFailed \
-        "nostart.log shows ZelkInstallKernelService with Return value $result" \
-        matches "$result" '^[02-9]'
+    local suite=PackageFailedStart
+    check_kernel_service_failed $suite nostart "$nostart_exit"
     expect $suite KernelServiceRolledBack "'$(service_line nostart $KERNEL_SERVICE)'" \
         has_line "$RESULTS/nostart.txt" "service $KERNEL_SERVICE none"
     expect $suite KernelImageRemoved "drivers\\$KERNEL_SERVICE.sys is still there" \
@@ -757,8 +758,7 @@ wine_remove_prefix clean
 
 progress "installing it where a $KERNEL_SERVICE service exists already (rollback)"
 prepare_machine rollback
-wine_run "$prefix" 60 wine sc create "$KERNEL_SERVICE" type= kernel start= demand \
-    binPath= "$EXISTING_BINARY" >/dev/null 2>&1
+sc create "$KERNEL_SERVICE" type= kernel start= demand binPath= "$EXISTING_BINARY"
 rollback_exit=$(run_msiexec rollback /i "$FOLDER\\zelk_drivers.msi")
 snapshot rolledback
 

@@ -5,7 +5,7 @@
 // linked again and the size audit would say so.
 //
 // The names are fixed by --wrap ("__wrap_" and the wrapped symbol), hence reserved identifiers.
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+// NOLINTBEGIN(bugprone-reserved-identifier)
 #include <cstddef>
 #include <exception>
 #include <new>
@@ -70,4 +70,4 @@ char* __wrap___cxa_demangle(const char* /*mangledName*/, char* /*buffer*/, size_
 }
 
 }  // extern "C"
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+// NOLINTEND(bugprone-reserved-identifier)

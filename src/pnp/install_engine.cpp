@@ -34,14 +34,6 @@ int InstallRootPackage(const std::string& infPath, const std::string& deviceId, 
     return created;
 }
 
-// A message cut short at the end of the buffer keeps only whole characters.
-int KeepWholeCharacters(int result, char* messageBuffer, size_t messageBufferSize) {
-    if (result == kInstallFailed) {
-        EndOnWholeCharacter(messageBuffer, messageBufferSize);
-    }
-    return result;
-}
-
 }  // namespace
 
 int InstallDriverPackage(const std::string& infPath, char* messageBuffer,
@@ -55,35 +47,31 @@ int InstallDriverPackage(const std::string& infPath, char* messageBuffer,
     }
     const std::vector<std::string> hardwareIds = HardwareIdsOfPackage(packageName);
 
-    // The flags are shared by all IDs: each update only raises them.
+    // The flags are shared by all IDs: each update only raises them, and only a successful one
+    // asks for a restart.
     bool updated = false;
-    bool restart = false;
     DeviceUpdateFlags flags;
     for (const std::string& hardwareId : hardwareIds) {
-        if (UpdateDriverForHardwareId(infPath, hardwareId, &flags)) {
-            restart = restart || flags.restartNeeded;
-            updated = updated || flags.devicePresent;
-        }
+        updated = UpdateDriverForHardwareId(infPath, hardwareId, &flags) || updated;
     }
     if (updated) {
         if (!IsRootPackage(packageName)) {
             MarkAbsentDevices(hardwareIds);
         }
-        return restart ? kInstallUpdatedRestart : kInstallUpdated;
+        return flags.restartNeeded ? kInstallUpdatedRestart : kInstallUpdated;
     }
 
-    if (packageName == kVirtualPackageName || packageName == kLanPackageName) {
-        const char* deviceId =
-            packageName == kVirtualPackageName ? kVirtualRootDeviceId : kLanRootDeviceId;
-        return KeepWholeCharacters(
-            InstallRootPackage(infPath, deviceId, messageBuffer, messageBufferSize), messageBuffer,
-            messageBufferSize);
+    if (packageName == kVirtualPackageName) {
+        return InstallRootPackage(infPath, kVirtualRootDeviceId, messageBuffer, messageBufferSize);
+    }
+    if (packageName == kLanPackageName) {
+        return InstallRootPackage(infPath, kLanRootDeviceId, messageBuffer, messageBufferSize);
     }
     const int staged = StageDriverPackage(infPath, messageBuffer, messageBufferSize);
     if (staged == kStaged) {
         MarkAbsentDevices(hardwareIds);
     }
-    return KeepWholeCharacters(staged, messageBuffer, messageBufferSize);
+    return staged;
 }
 
 }  // namespace zelk

@@ -1,5 +1,7 @@
 #include "runtime/format_text.h"
 
+#include "runtime/ansi_text.h"
+
 namespace zelk {
 namespace {
 
@@ -44,13 +46,13 @@ class BoundedWriter {
     size_t length_ = 0;
 };
 
-// Writes the argument for conversion `spec`; false when it does not match.
-bool PutArg(BoundedWriter& out, char spec, const FormatArg& arg) {
-    if (spec == 's' && arg.kind() == FormatArg::Kind::Text) {
+// Writes the argument for `conversion` (the letter after "%"); false when it does not match.
+bool PutArg(BoundedWriter& out, char conversion, const FormatArg& arg) {
+    if (conversion == 's' && arg.kind() == FormatArg::Kind::Text) {
         out.Put(arg.text());
-    } else if (spec == 'u' && arg.kind() == FormatArg::Kind::Unsigned) {
+    } else if (conversion == 'u' && arg.kind() == FormatArg::Kind::Unsigned) {
         out.PutDecimal(arg.unsignedValue());
-    } else if (spec == 'd' && arg.kind() == FormatArg::Kind::Signed) {
+    } else if (conversion == 'd' && arg.kind() == FormatArg::Kind::Signed) {
         const long long value = arg.signedValue();
         if (value < 0) {
             out.Put('-');
@@ -80,7 +82,11 @@ size_t FormatTextList(char* buffer, size_t size, const char* format,
             out.Put(*at);  // plain text, or a conversion written as it stands
         }
     }
-    return out.Finish();
+    const size_t length = out.Finish();
+    if (length >= size) {
+        EndOnWholeCharacter(buffer, size);  // a message cut short keeps no half character
+    }
+    return length;
 }
 
 }  // namespace zelk

@@ -31,8 +31,9 @@ class FormatArg {
 
 // Writes `format` into `buffer` with each %s, %d and %u replaced by the next argument ("%%" is
 // one "%"), as snprintf would: at most `size` - 1 characters and a NUL, nothing when `size`
-// is 0. Returns the length of the whole message, so a result of `size` or more means it was
-// cut. A conversion without an argument, or of another kind, is written as it stands.
+// is 0; a cut that would leave a double-byte character's lead byte alone drops it too.
+// Returns the length of the whole message, so a result of `size` or more means it was cut. A
+// conversion without an argument, or of another kind, is written as it stands.
 size_t FormatTextList(char* buffer, size_t size, const char* format,
                       std::initializer_list<FormatArg> args);
 

@@ -31,6 +31,14 @@ std::string Slashed(std::string path) {
     return path;
 }
 
+// Waits for a started program and closes both of its handles; the wait's result.
+DWORD Finish(const PROCESS_INFORMATION& process) {
+    const DWORD waited = WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return waited;
+}
+
 class Files : public Case {};
 
 TEST_F(Files, StatReadsPathsAsWindowsDoes) {
@@ -51,8 +59,9 @@ TEST_F(Files, StatReadsPathsAsWindowsDoes) {
         {f + "*.txt", Kind::Missing},
         {f + "file.tx?", Kind::Missing},
         {f + "file.txt\\", Kind::Missing},
-        {f + "sub\\", Kind::Missing},  // the runtime refuses a trailing separator but on a root
-                                       // {Slashed(f) + "file.txt", Kind::File},
+        // The runtime refuses a trailing separator but on a root.
+        {f + "sub\\", Kind::Missing},
+        {Slashed(f) + "file.txt", Kind::File},
         {f + "\\file.txt", Kind::File},
         {f + "sub\\\\..\\file.txt", Kind::File},
         {f + "file.txt.", Kind::File},
@@ -105,9 +114,7 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
             EXPECT_LAST_ERROR(row.error) << row.application;
             continue;
         }
-        EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        EXPECT_EQ(Finish(process), WAIT_OBJECT_0);
         EXPECT_EQ(RecordedCommandLine(program), commandLine) << row.application;
     }
     // A filtered token launches programs as well (no UAC under Wine: host only).
@@ -119,8 +126,7 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
         PROCESS_INFORMATION process{};
         ASSERT_TRUE(CreateProcessA(program.c_str(), &again[0], nullptr, nullptr, FALSE, 0, nullptr,
                                    nullptr, &startup, &process));
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        Finish(process);
     }
     // A folder is no program.
     std::string folderLine = "sub";
@@ -128,9 +134,14 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
     folderStartup.cb = sizeof(folderStartup);
     PROCESS_INFORMATION folderProcess{};
     SetLastError(kPoison);
-    EXPECT_FALSE(CreateProcessA((f + "sub").c_str(), &folderLine[0], nullptr, nullptr, FALSE, 0,
-                                nullptr, nullptr, &folderStartup, &folderProcess));
+    const BOOL folderStarted =
+        CreateProcessA((f + "sub").c_str(), &folderLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &folderStartup, &folderProcess);
+    EXPECT_FALSE(folderStarted);
     EXPECT_AS_WINDOWS(GetLastError(), ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, "launch_folder");
+    if (folderStarted) {
+        Finish(folderProcess);
+    }
     // The application name is completed from the current folder, never searched for.
     std::string commandLine = "cmd.exe /c exit";
     STARTUPINFOA startup{};
@@ -142,9 +153,7 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
     EXPECT_FALSE(started);
     EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
     if (started) {
-        WaitForSingleObject(process.hProcess, 30000);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        Finish(process);
     }
 }
 
@@ -176,9 +185,7 @@ TEST_F(CodePage932Files, DoubleByteNamesAreWholeCharacters) {
     ASSERT_TRUE(CreateProcessA((f + so + ".exe").c_str(), &commandLine[0], nullptr, nullptr, FALSE,
                                0, nullptr, nullptr, &startup, &process))
         << GetLastError();
-    WaitForSingleObject(process.hProcess, 30000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    Finish(process);
     EXPECT_EQ(RecordedCommandLine(f + so + ".exe"), commandLine);
 }
 

@@ -36,21 +36,6 @@ void FuzzRegistry(FuzzedDataProvider& input) {
     }
 }
 
-// Writes the device's hardware-ID property as the fuzzer made it, terminators or not.
-void SetRawHardwareIds(DEVINST devInst, const std::string& bytes) {
-    HDEVINFO all = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof(device);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(all, index, &device); ++index) {
-        if (device.DevInst == devInst) {
-            SetupDiSetDeviceRegistryPropertyA(all, &device, SPDRP_HARDWAREID,
-                                              reinterpret_cast<const BYTE*>(bytes.data()),
-                                              static_cast<DWORD>(bytes.size()));
-        }
-    }
-    SetupDiDestroyDeviceInfoList(all);
-}
-
 void FuzzDevice(FuzzedDataProvider& input) {
     if (!input.ConsumeBool()) {
         return;
@@ -62,7 +47,8 @@ void FuzzDevice(FuzzedDataProvider& input) {
         device.configFlags = input.ConsumeIntegral<DWORD>();
     }
     device.service = input.ConsumeRandomLengthString(40);
-    SetRawHardwareIds(winsim::AddDevice(device), input.ConsumeRandomLengthString(300));
+    // The hardware IDs as the fuzzer made them, terminators or not.
+    scenarios::SetRawHardwareIds(winsim::AddDevice(device), input.ConsumeRandomLengthString(300));
 }
 
 std::vector<const scenarios::Scenario*> ScenariosOf(scenarios::Export action) {

@@ -1,3 +1,4 @@
+#include "export_scenarios.h"
 #include "pnp_test_support.h"
 
 #include "platform/win32.h"
@@ -6,6 +7,7 @@
 using pnp_test::AddPackage;
 using pnp_test::kUsbId;
 using pnp_test::MakeDevice;
+using scenarios::SetRawHardwareIds;
 using zelk::FindPresentDeviceHardwareIds;
 using zelk::MarkAbsentDevicesForReinstall;
 using zelk::UpdateDriverForHardwareId;
@@ -29,22 +31,6 @@ class DeviceUpdateTest : public SimTest {
 
     std::string inf_;
 };
-
-// Writes a device's hardware-ID property as raw bytes, such as a list without its terminators.
-void SetRawHardwareIds(DEVINST devInst, const std::string& bytes) {
-    HDEVINFO all = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof(device);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(all, index, &device); ++index) {
-        if (device.DevInst == devInst) {
-            SetupDiSetDeviceRegistryPropertyA(all, &device, SPDRP_HARDWAREID,
-                                              reinterpret_cast<const BYTE*>(bytes.data()),
-                                              static_cast<DWORD>(bytes.size()));
-        }
-    }
-    SetupDiDestroyDeviceInfoList(all);
-    winsim::ClearCalls();
-}
 
 }  // namespace
 

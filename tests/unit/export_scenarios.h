@@ -69,6 +69,23 @@ inline void AddService(const std::string& name, DWORD state) {
     winsim::AddService(service);
 }
 
+// Writes a device's hardware-ID property as raw bytes, such as a list without its terminators,
+// through SetupAPI; these calls are then dropped from the log.
+inline void SetRawHardwareIds(DEVINST devInst, const std::string& bytes) {
+    HDEVINFO all = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(all, index, &device); ++index) {
+        if (device.DevInst == devInst) {
+            SetupDiSetDeviceRegistryPropertyA(all, &device, SPDRP_HARDWAREID,
+                                              reinterpret_cast<const BYTE*>(bytes.data()),
+                                              static_cast<DWORD>(bytes.size()));
+        }
+    }
+    SetupDiDestroyDeviceInfoList(all);
+    winsim::ClearCalls();
+}
+
 inline bool Always() {
     return true;
 }

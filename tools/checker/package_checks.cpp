@@ -8,6 +8,8 @@
 #include <tuple>
 
 #include "formatted_text.h"
+#include "runtime/paths.h"
+#include "runtime/tokenizer.h"
 
 namespace zelk::checker {
 namespace {
@@ -170,13 +172,14 @@ Path ExpectedPath(const DllAction& action) {
     }
 }
 
-// The text before the last backslash (without it) and the text after it.
+// The text before the last backslash (without it) and the text after it, cut where the
+// actions cut paths: a trail byte of a double-byte character is no backslash.
 std::pair<std::string, std::string> SplitAtLastBackslash(const std::string& path) {
-    const std::size_t slash = path.rfind('\\');
-    if (slash == std::string::npos) {
-        return {"", path};
+    std::string directory = DirectoryOfPath(path);
+    if (!directory.empty()) {
+        directory.pop_back();
     }
-    return {path.substr(0, slash), path.substr(slash + 1)};
+    return {directory, FileNameOfPath(path)};
 }
 
 std::string WithoutFinalBackslashes(std::string key) {
@@ -186,16 +189,15 @@ std::string WithoutFinalBackslashes(std::string key) {
     return key;
 }
 
+// CA_InstallDriver's tokens, cut by the action's own tokenizer, the "0" tokens dropped.
 std::vector<std::string> DriverTokens(const std::string& data) {
     std::vector<std::string> tokens;
-    std::size_t at = 0;
-    while (at <= data.size()) {
-        const std::size_t end = std::min(data.find('@', at), data.size());
-        const std::string token = data.substr(at, end - at);
-        if (!token.empty() && token != "0") {
+    int position = 0;
+    for (std::string token = NextToken(data, "@", position); !token.empty();
+         token = NextToken(data, "@", position)) {
+        if (token != "0") {
             tokens.push_back(token);
         }
-        at = end + 1;
     }
     return tokens;
 }
@@ -488,7 +490,7 @@ class PackageChecker {
             return;
         }
         const auto [key, name] = SplitAtLastBackslash(text);
-        if (text.find('\\') == std::string::npos) {
+        if (DirectoryOfPath(text).empty()) {
             Error(action, "its data " + Quoted(text) +
                               " holds no backslash, so it names no key: the action deletes "
                               "nothing.");

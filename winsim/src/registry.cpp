@@ -344,8 +344,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cl
     // Creating needs KEY_CREATE_SUB_KEY on the parent; opening an existing key, the rights asked.
     // Nobody creates keys directly below the machine root: those are the hives.
     const bool exists = Find(path) != nullptr;
-    std::vector<std::string> components;
-    const bool belowRoot = SplitPath(path, components) && components.size() == 1;
+    const bool belowRoot = base.empty() && parts.size() == 1;
     if (Denied(exists ? access : KEY_CREATE_SUB_KEY) || (!exists && belowRoot)) {
         return ERROR_ACCESS_DENIED;
     }

@@ -21,9 +21,7 @@ void Reset();
 // or deleting one answers ERROR_ACCESS_DENIED; so do the service control manager beyond
 // connecting and reading, service rights beyond query, and every device installation call.
 // Launching programs stays allowed.
-// clang-format off
-void SetElevated(bool elevated);  // false: calls behave as under a filtered (non-elevated) UAC token
-// clang-format on
+void SetElevated(bool elevated);  // false: calls behave as under a filtered (non-elevated) token
 
 // ---- Call log -------------------------------------------------------------------------------
 // Every platform call is logged with its arguments rendered as text: numbers in decimal,
