@@ -146,13 +146,23 @@ product_code() {
 run_msiexec() {
     local name=$1
     shift
-    local output
-    output=$(cd "$drive/windows/system32" &&
-        wine_run "$prefix" 300 env WINEDLLOVERRIDES="$OVERRIDES" WINEDEBUG="$MSI_DEBUG" \
-            wine "$FOLDER\\package_probe.exe" run msiexec "$@" /qn /l*v "$FOLDER\\$name.log" \
-            /norestart </dev/null 2>"$RESULTS/$name.stderr" | tr -d '\r') || true
+    local output attempt exit_code
+    for attempt in 1 2; do
+        rm -f "$drive/zelk-package/$name.log"
+        output=$(cd "$drive/windows/system32" &&
+            wine_run "$prefix" 300 env WINEDLLOVERRIDES="$OVERRIDES" WINEDEBUG="$MSI_DEBUG" \
+                wine "$FOLDER\\package_probe.exe" run msiexec "$@" /qn \
+                /l*v "$FOLDER\\$name.log" /norestart </dev/null 2>"$RESULTS/$name.stderr" |
+            tr -d '\r') || true
+        exit_code=$(sed -n 's/^exit \([0-9]*\)$/\1/p' <<<"$output")
+        # Neither an exit code nor a log: msiexec never started (seen once in many runs, when
+        # Wine could not start the program). That is no result of the package: run it again.
+        [[ -n $exit_code || -f "$drive/zelk-package/$name.log" ]] && break
+        cp "$RESULTS/$name.stderr" "$RESULTS/$name.not-started.stderr"
+        echo "e2e: msiexec for $name did not start; running it once more" >&2
+    done
     cp "$drive/zelk-package/$name.log" "$RESULTS/" 2>/dev/null || true
-    sed -n 's/^exit \([0-9]*\)$/\1/p' <<<"$output"
+    echo "$exit_code"
 }
 
 watcher=
