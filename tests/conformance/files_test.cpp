@@ -31,6 +31,17 @@ std::string Slashed(std::string path) {
     return path;
 }
 
+// Starts `application` with a writable copy of `commandLine`, the last error poisoned first, as
+// the product launches its programs (no inheritance, the caller's environment and folder).
+BOOL Launch(const std::string& application, std::string commandLine, PROCESS_INFORMATION& process) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    process = PROCESS_INFORMATION{};
+    SetLastError(kPoison);
+    return CreateProcessA(application.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &process);
+}
+
 // Waits for a started program and closes both of its handles; the wait's result.
 DWORD Finish(const PROCESS_INFORMATION& process) {
     const DWORD waited = WaitForSingleObject(process.hProcess, 30000);
@@ -101,14 +112,10 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
         {program, 0},
     };
     for (const Row& row : rows) {
-        std::string commandLine = "\"" + row.application + "\" /U \"C:\\a b\\install.log\" \xE9";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        SetLastError(kPoison);
-        const BOOL started =
-            CreateProcessA(row.application.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                           nullptr, nullptr, &startup, &process);
+        const std::string commandLine =
+            "\"" + row.application + "\" /U \"C:\\a b\\install.log\" \xE9";
+        PROCESS_INFORMATION process;
+        const BOOL started = Launch(row.application, commandLine, process);
         EXPECT_EQ(started != FALSE, row.error == 0) << row.application;
         if (!started) {
             EXPECT_LAST_ERROR(row.error) << row.application;
@@ -120,36 +127,21 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
     // A filtered token launches programs as well (no UAC under Wine: host only).
     if (FilteredTokenAvailable()) {
         UseFilteredToken();
-        std::string again = "prog.exe";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        ASSERT_TRUE(CreateProcessA(program.c_str(), &again[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process));
+        PROCESS_INFORMATION process;
+        ASSERT_TRUE(Launch(program, "prog.exe", process));
         Finish(process);
     }
     // A folder is no program.
-    std::string folderLine = "sub";
-    STARTUPINFOA folderStartup{};
-    folderStartup.cb = sizeof(folderStartup);
-    PROCESS_INFORMATION folderProcess{};
-    SetLastError(kPoison);
-    const BOOL folderStarted =
-        CreateProcessA((f + "sub").c_str(), &folderLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       nullptr, &folderStartup, &folderProcess);
+    PROCESS_INFORMATION folderProcess;
+    const BOOL folderStarted = Launch(f + "sub", "sub", folderProcess);
     EXPECT_FALSE(folderStarted);
     EXPECT_AS_WINDOWS(GetLastError(), ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, "launch_folder");
     if (folderStarted) {
         Finish(folderProcess);
     }
     // The application name is completed from the current folder, never searched for.
-    std::string commandLine = "cmd.exe /c exit";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    SetLastError(kPoison);
-    const BOOL started = CreateProcessA("cmd.exe", &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                        nullptr, nullptr, &startup, &process);
+    PROCESS_INFORMATION process;
+    const BOOL started = Launch("cmd.exe", "cmd.exe /c exit", process);
     EXPECT_FALSE(started);
     EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND);
     if (started) {
@@ -178,13 +170,9 @@ TEST_F(CodePage932Files, DoubleByteNamesAreWholeCharacters) {
     EXPECT_EQ(Stat(f + "Z\x83"), Kind::Missing);
     EXPECT_EQ(Stat(f + "\x83\x5C" + "dir"), Kind::Folder);
     EXPECT_EQ(Stat(f + "\x83\x5C" + "DIR"), Kind::Folder);
-    std::string commandLine = "\"" + f + so + ".exe\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessA((f + so + ".exe").c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                               0, nullptr, nullptr, &startup, &process))
-        << GetLastError();
+    const std::string commandLine = "\"" + f + so + ".exe\"";
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(Launch(f + so + ".exe", commandLine, process)) << GetLastError();
     Finish(process);
     EXPECT_EQ(RecordedCommandLine(f + so + ".exe"), commandLine);
 }
