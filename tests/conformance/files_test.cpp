@@ -79,6 +79,13 @@ TEST_F(Files, StatReadsPathsAsWindowsDoes) {
         {f + "file.txt  ", Kind::File},
         {f + "file.txt. .", Kind::File},
         {f + "sub.\\..\\file.txt", Kind::File},
+        // Dots alone: the current folder, its parents, a root; ".." stops at the root.
+        {".", Kind::Folder},
+        {"..\\..\\..", Kind::Folder},
+        {"\\.", Kind::Folder},
+        {"/..", Kind::Folder},
+        {"C:.", Kind::Folder},
+        {"C:\\..\\.", Kind::Folder},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(Stat(row.path), row.expected) << row.path;

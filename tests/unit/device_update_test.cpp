@@ -169,13 +169,22 @@ TEST_F(DeviceUpdateTest, ListsWithoutTheirTerminatorsReadOnlyWhatTheDeviceHolds)
     SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\2", {})), std::string("ABC\0", 4));
     winsim::AddDevice(MakeDevice("USB\\3", {"USB\\VID_3A91&PID_1C01&REV_0200"}, false));
     SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\4", {}, false)), kUsbId);
+    // Lists that fill the whole 255-byte buffer, with no room for any terminator.
+    std::string fullId = kUsbId;
+    fullId.resize(255, 'X');
+    SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\5", {})), fullId);
+    SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\6", {}, false)), fullId);
 
     std::vector<std::string> targets;
     EXPECT_TRUE(FindPresentDeviceHardwareIds(kUsbId, targets));
     EXPECT_EQ(targets, std::vector<std::string>{kUsbId});  // the first device alone
+    EXPECT_TRUE(FindPresentDeviceHardwareIds(fullId, targets));
+    EXPECT_EQ(targets.back(), fullId);
 
     // Without its NUL the first ID reads as the device's bytes and nothing else.
     EXPECT_TRUE(MarkAbsentDevicesForReinstall(kUsbId));
     EXPECT_EQ(winsim::FindDevice("USB\\3")->configFlags, 0u);
     EXPECT_EQ(winsim::FindDevice("USB\\4")->configFlags, 0x20u);
+    EXPECT_TRUE(MarkAbsentDevicesForReinstall(fullId));
+    EXPECT_EQ(winsim::FindDevice("USB\\6")->configFlags, 0x20u);
 }

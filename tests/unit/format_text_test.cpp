@@ -1,6 +1,7 @@
 #include "runtime/format_text.h"
 
 #include <gtest/gtest.h>
+#include <winsim/control.h>
 
 #include <climits>
 #include <string>
@@ -21,6 +22,15 @@ Formatted Format(size_t size, const char* format, const Args&... args) {
     return {std::string(buffer, sizeof(buffer)), length};
 }
 
+// The same in the Japanese ANSI code page, where 0x82 0xA0 is one double-byte character.
+template <typename... Args>
+Formatted FormatIn932(size_t size, const char* format, const Args&... args) {
+    winsim::SetCodePage(932);
+    Formatted formatted = Format(size, format, args...);
+    winsim::SetCodePage(1252);
+    return formatted;
+}
+
 }  // namespace
 
 // The cut and the NUL exactly as snprintf places them, which the 540-byte message buffer
@@ -36,6 +46,10 @@ TEST(FormatTextTest, WritesLikeSnprintfWithinTheBuffer) {
         {Format(16, "Error %u", 0U), std::string("Error 0\0########", 16), 7},
         {Format(6, "abcdefgh"), std::string("abcde\0##########", 16), 8},
         {Format(1, "abc"), std::string("\0###############", 16), 3},
+        // One byte past the buffer: cut, and no lead byte left alone at the edge.
+        {Format(6, "abcdef"), std::string("abcde\0##########", 16), 6},
+        {FormatIn932(6, "abcd\x82\xa0"), std::string("abcd\0\0##########", 16), 6},
+        {FormatIn932(6, "abc\x82\xa0!"), std::string("abc\x82\xa0\0##########", 16), 6},
         {Format(0, "abc"), std::string(16, '#'), 3},
         {Format(16, "%s", nullptr), std::string("\0###############", 16), 0},
         // "%%" is one "%"; a conversion without its argument, or of another kind, stays as is.

@@ -49,4 +49,12 @@ TEST_F(PathsTest, ExistsForFilesAndFoldersOnly) {
     EXPECT_FALSE(PathExists("C:\\Drivers\\zelk_usb.in?"));
     EXPECT_FALSE(PathExists(" C:\\Drivers\\zelk_usb.inf"));
     EXPECT_EQ(winsim::CallsTo("_stat64").back().args[0], " C:\\Drivers\\zelk_usb.inf");
+
+    // Paths of dots alone name the current folder, its parents or a root; ".." stops at the root.
+    winsim::SetCurrentDirectory("C:\\Drivers");
+    for (const char* path : {".", "..", "./..\\.", "\\.", "/..", "C:.", "C:..\\..", "C:\\..",
+                             "zelk_usb.inf", "..\\Drivers\\.\\zelk_usb.inf. "}) {
+        EXPECT_TRUE(PathExists(path)) << path;
+    }
+    EXPECT_FALSE(PathExists("D:.."));  // this machine has no drive D:
 }
