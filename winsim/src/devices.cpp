@@ -874,10 +874,10 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA
                                         PSTR deviceInstanceId, DWORD deviceInstanceIdSize,
                                         PDWORD requiredSize) {
     using namespace winsim;
-    auto failure = Enter("SetupDiGetDeviceInstanceIdA",
-                         {detail::Handle(deviceInfoSet), detail::Ptr(deviceInfoData),
-                          detail::Ptr(deviceInstanceId), Num(deviceInstanceIdSize),
-                          detail::Ptr(requiredSize)});
+    auto failure = Enter(
+        "SetupDiGetDeviceInstanceIdA",
+        {detail::Handle(deviceInfoSet), detail::Ptr(deviceInfoData), detail::Ptr(deviceInstanceId),
+         Num(deviceInstanceIdSize), detail::Ptr(requiredSize)});
     if (failure) {
         return Fail(failure->error);
     }
