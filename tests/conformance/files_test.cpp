@@ -52,8 +52,9 @@ DWORD Finish(const PROCESS_INFORMATION& process) {
 
 class Files : public Case {};
 
-// msvcrt/tests/file.c test_stat (a trailing separator refused but on a root); MSDN "Naming Files,
-// Paths, and Namespaces" (case, '/', trailing dots and spaces, "..").
+// MSDN _stat (a folder with a trailing backslash is ENOENT), msvcrt/tests/file.c test_stat (a
+// file with one too); MSDN "Naming Files, Paths, and Namespaces" (case, '/', trailing dots and
+// spaces, "..", wildcards).
 TEST_F(Files, StatReadsPathsAsWindowsDoes) {
     const std::string f = TestFolder();
     PutFile(f + "file.txt");

@@ -59,8 +59,8 @@ TEST_F(Text, MappingReportsTheSizeItNeeds) {
     EXPECT_EQ(std::string(mapped, 4), "ABCD");
 }
 
-// MSDN "System Error Codes (0-499)" (the texts); kernel32/tests/format_msg.c
-// test_message_from_hmodule (ERROR_MR_MID_NOT_FOUND).
+// MSDN "System Error Codes (0-499)": the texts, and 317 (ERROR_MR_MID_NOT_FOUND) for a number
+// without one.
 TEST_F(Text, SystemTextsComeFromTheMessageTable) {
     struct Row {
         DWORD code;
