@@ -51,6 +51,7 @@ case $suite in
         report_prefix=${report_prefix:-wine} run_prefix= ;;
     conformance) program=$build/tests/conformance/conformance_tests.exe
         groups_file=$repo/tests/conformance/groups.txt
+        standins+=("$build/tests/conformance/conformance_session.msi")
         report_prefix=${report_prefix:-conf-wine} run_prefix=conf- ;;
     *) echo "run-wine-tests: unknown suite $suite" >&2; exit 2 ;;
 esac

@@ -43,6 +43,9 @@ void SetValue(HKEY key, const char* name, DWORD type, const std::string& bytes) 
 
 class Registry : public Case {};
 
+// MSDN RegOpenKeyExA, RegCreateKeyExA (intermediate keys, disposition), RegDeleteKeyA (a key
+// with subkeys), RegDeleteKeyExA; advapi32/tests/registry.c test_reg_create_key (a leading
+// backslash) and test_reg_delete_key.
 TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
     const std::string t = TestKey();
     struct Row {
@@ -81,18 +84,22 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
 
 TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
     // The root is not a hive: Windows refuses keys and values directly beneath it.
+    Unconfirmed("root_key_created",
+                "no test; the root of HKEY_LOCAL_MACHINE holds only hives "
+                "(MSDN \"Registry Hives\")");
     EXPECT_AS_WINDOWS(Apply(Op::Create, "ZelkConformanceRoot"), ERROR_ACCESS_DENIED, ERROR_SUCCESS,
-                      "root_key_created");
+                      kWine8, "root_key_created");
     Apply(Op::Delete, "ZelkConformanceRoot");
     const BYTE one[4] = {1};
     EXPECT_AS_WINDOWS(RegSetValueExA(HKEY_LOCAL_MACHINE, "ZelkConformance", 0, REG_DWORD, one, 4),
-                      ERROR_ACCESS_DENIED, ERROR_SUCCESS, "root_value_set");
+                      ERROR_ACCESS_DENIED, ERROR_SUCCESS, kWine8, "root_value_set");
     RegDeleteValueA(HKEY_LOCAL_MACHINE, "ZelkConformance");
 
-    // An empty subkey opens another handle to the root, through which its keys are found.
+    // An empty subkey hands back the predefined handle itself (advapi32/tests/registry.c
+    // test_reg_open_key), through which the root's keys are found.
     Key root;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, &root.handle), ERROR_SUCCESS);
-    EXPECT_NE(root.handle, nullptr);
+    EXPECT_EQ(root.handle, HKEY_LOCAL_MACHINE);
     Key software;
     EXPECT_EQ(RegOpenKeyExA(root.handle, "SOFTWARE", 0, KEY_READ, &software.handle), ERROR_SUCCESS);
     DWORD subKeys = 0;
@@ -102,6 +109,8 @@ TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
     EXPECT_GE(subKeys, 2u);
 }
 
+// MSDN RegQueryValueExA (ERROR_MORE_DATA with the size), RegDeleteValueA, RegQueryInfoKeyA;
+// advapi32/tests/registry.c test_query_value_ex and test_reg_query_info (data sizes in UTF-16).
 TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
     Key key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_ALL_ACCESS, &key.handle),
@@ -158,6 +167,8 @@ TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
     EXPECT_EQ(longestData, 16u);  // "default" with its NUL, as stored: in UTF-16
 }
 
+// advapi32/tests/registry.c test_enum_value (ERROR_MORE_DATA for a name or data that does not
+// fit); MSDN RegEnumKeyExA (ERROR_NO_MORE_ITEMS).
 TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
     Key key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (TestKey() + "\\Sub").c_str(), 0, nullptr, 0,
@@ -205,6 +216,7 @@ TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
               ERROR_NO_MORE_ITEMS);
 }
 
+// MSDN "Registry Key Security and Access Rights".
 TEST_F(Registry, HandlesGrantOnlyTheRightsAskedFor) {
     Key reader;
     ASSERT_EQ(
@@ -226,8 +238,8 @@ TEST_F(Registry, HandlesGrantOnlyTheRightsAskedFor) {
               ERROR_ACCESS_DENIED);
 }
 
-// Windows documents that a filtered token reads HKEY_LOCAL_MACHINE but may not write there; Wine
-// has no UAC, so these rows rest on the documentation alone.
+// A filtered token reads HKEY_LOCAL_MACHINE but may not write there: MSDN "User Account Control"
+// (a standard user's token); Wine has no UAC, so no test shows it.
 TEST_F(Registry, FilteredTokenReadsButDoesNotChangeTheMachine) {
     if (!FilteredTokenAvailable()) {
         GTEST_SKIP() << "Wine has no UAC: the filtered token is checked against winsim only";
@@ -264,8 +276,8 @@ TEST_F(Registry, FilteredTokenReadsButDoesNotChangeTheMachine) {
     EXPECT_EQ(Apply(Op::Open, t + "\\Leaf", KEY_READ), ERROR_SUCCESS);
 }
 
-// Names are converted to UTF-16 before they are parsed: a double-byte character whose trail byte
-// is 0x5C is no separator, and trail bytes are not case-folded as ASCII letters.
+// Names are converted to UTF-16 before they are parsed: a trail byte 0x5C is no separator, and
+// trail bytes are not case-folded.
 class CodePage932Registry : public Case {
   protected:
     void SetUp() override {
@@ -275,6 +287,9 @@ class CodePage932Registry : public Case {
 };
 
 TEST_F(CodePage932Registry, DoubleByteNamesAreWholeCharacters) {
+    Unconfirmed("registry_cp932_names",
+                "no test; the A functions convert names with the ANSI "
+                "code page before the kernel parses them");
     const std::string t = TestKey();
     const std::string so = "Z\x83\x5C";  // "Z" and katakana SO, whose trail byte is 0x5C
     for (const std::string& name : {so, std::string("\x83\x61"), std::string("\x83\x41")}) {
