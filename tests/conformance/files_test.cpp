@@ -107,7 +107,8 @@ TEST_F(Files, SystemFolderFitsOrTellsItsSize) {
 }
 
 // MSDN CreateProcessA (lpApplicationName is not searched for, the command line handed over);
-// kernel32/tests/process.c test_CommandLine.
+// kernel32/tests/process.c test_CommandLine (a missing program, '/' in the name, the command
+// line as given); a missing folder's ERROR_PATH_NOT_FOUND is unconfirmed below.
 TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
     const std::string f = TestFolder();
     const std::string program = f + "prog.exe";
@@ -124,6 +125,9 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
         {Slashed(program), 0},
         {program, 0},
     };
+    Unconfirmed("launch_missing_folder",
+                "no test launches through a missing folder; 3 as for any path whose folder is "
+                "missing");
     for (const Row& row : rows) {
         const std::string commandLine =
             "\"" + row.application + "\" /U \"C:\\a b\\install.log\" \xE9";

@@ -43,9 +43,10 @@ void SetValue(HKEY key, const char* name, DWORD type, const std::string& bytes) 
 
 class Registry : public Case {};
 
-// MSDN RegOpenKeyExA, RegCreateKeyExA (intermediate keys, disposition), RegDeleteKeyA (a key
-// with subkeys), RegDeleteKeyExA; advapi32/tests/registry.c test_reg_create_key (a leading
-// backslash) and test_reg_delete_key.
+// MSDN RegOpenKeyExA, RegCreateKeyExA (intermediate keys, disposition), RegDeleteKeyExA;
+// [MS-RRP] BaseRegDeleteKey (a key with subkeys: ERROR_ACCESS_DENIED); advapi32/tests/registry.c
+// test_reg_create_key (a leading backslash, trailing ones), test_reg_delete_key (a deleted key is
+// gone).
 TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
     const std::string t = TestKey();
     struct Row {
@@ -57,7 +58,7 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
         {Op::Open, t + "\\A", ERROR_FILE_NOT_FOUND},
         {Op::Create, t + "\\A\\B", ERROR_SUCCESS},  // intermediate keys too
         {Op::Open, t + "\\a\\b\\", ERROR_SUCCESS},  // any case, one trailing backslash
-        {Op::Create, t + "\\\x8A\xC0", ERROR_SUCCESS},
+        {Op::Create, t + "\\\x8A\xC0", ERROR_SUCCESS},  // 1252 folding: unconfirmed below
         {Op::Open, t + "\\\x9A\xE0", ERROR_SUCCESS},  // 1252 letters fold too
         {Op::Create, "\\" + t + "\\C", kBadPathname},
         {Op::Delete, t + "\\A", ERROR_ACCESS_DENIED},  // it has a subkey
@@ -66,6 +67,8 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
         {Op::DeleteEx, t + "\\A", ERROR_SUCCESS},
         {Op::DeleteEx, t + "\\A", ERROR_FILE_NOT_FOUND},
     };
+    Unconfirmed("registry_1252_fold",
+                "no test; key names compare as their Unicode letters, without regard to case");
     for (const Row& row : rows) {
         EXPECT_EQ(Apply(row.op, row.path), row.expected)
             << static_cast<int>(row.op) << " " << row.path;
@@ -96,7 +99,8 @@ TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
     RegDeleteValueA(HKEY_LOCAL_MACHINE, "ZelkConformance");
 
     // An empty subkey hands back the predefined handle itself (advapi32/tests/registry.c
-    // test_reg_open_key), through which the root's keys are found.
+    // test_reg_open_key, RegOpenKeyExA on HKEY_CLASSES_ROOT), through which the root's keys are
+    // found.
     Key root;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, &root.handle), ERROR_SUCCESS);
     EXPECT_EQ(root.handle, HKEY_LOCAL_MACHINE);
@@ -110,7 +114,8 @@ TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
 }
 
 // MSDN RegQueryValueExA (ERROR_MORE_DATA with the size), RegDeleteValueA, RegQueryInfoKeyA;
-// advapi32/tests/registry.c test_query_value_ex and test_reg_query_info (data sizes in UTF-16).
+// advapi32/tests/registry.c test_query_value_ex (a string's size, a missing value) and
+// test_reg_query_info (longest name in characters, longest data in UTF-16).
 TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
     Key key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_ALL_ACCESS, &key.handle),
@@ -167,8 +172,8 @@ TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
     EXPECT_EQ(longestData, 16u);  // "default" with its NUL, as stored: in UTF-16
 }
 
-// advapi32/tests/registry.c test_enum_value (ERROR_MORE_DATA for a name or data that does not
-// fit); MSDN RegEnumKeyExA (ERROR_NO_MORE_ITEMS).
+// advapi32/tests/registry.c test_enum_value (RegEnumValueA: ERROR_MORE_DATA for a name or data
+// that does not fit); MSDN RegEnumKeyExA (ERROR_NO_MORE_ITEMS).
 TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
     Key key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (TestKey() + "\\Sub").c_str(), 0, nullptr, 0,

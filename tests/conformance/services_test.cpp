@@ -143,7 +143,8 @@ TEST_F(Services, DriverStartsOnceAndStopsOnce) {
 }
 
 // A filtered token may connect and query, nothing more: MSDN "Service Security and Access Rights"
-// (default security of the manager and of services); Wine has no UAC, so no test shows it.
+// (the manager's default rights) and Win32 SDK "Service Security" (a new service's default
+// rights); Wine has no UAC, so no test shows it.
 TEST_F(Services, FilteredTokenConnectsAndQueriesOnly) {
     if (!FilteredTokenAvailable()) {
         GTEST_SKIP() << "Wine has no UAC: the filtered token is checked against winsim only";

@@ -38,7 +38,8 @@ class Text : public Case {
     }
 };
 
-// MSDN "Code Page 1252" table; kernel32/tests/locale.c test_LCMapStringA.
+// MSDN "Code Page 1252" table and LCMapStringA (LCMAP_UPPERCASE, LCMAP_LOWERCASE); locale.c
+// test_LCMapStringA folds ASCII only.
 TEST_F(Text, Latin1252HasNoLeadBytesAndFoldsItsOwnLetters) {
     ExpectLeadBytes({{0x5C, false}, {0x81, false}, {0x83, false}, {0xE0, false}, {0xFC, false}});
     ExpectMappings({
@@ -48,7 +49,8 @@ TEST_F(Text, Latin1252HasNoLeadBytesAndFoldsItsOwnLetters) {
     });
 }
 
-// kernel32/tests/locale.c test_LCMapStringA (size asked with no buffer, a buffer too small).
+// kernel32/tests/locale.c test_LCMapStringA (a buffer too small); MSDN LCMapStringA (cchDest 0
+// asks the size).
 TEST_F(Text, MappingReportsTheSizeItNeeds) {
     char mapped[4] = {};
     EXPECT_EQ(LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, "abcd", -1, nullptr, 0), 5);
@@ -101,7 +103,8 @@ class CodePage932Text : public Case {
     }
 };
 
-// MSDN "Code Page 932" table (lead bytes); kernel32/tests/locale.c test_LCMapStringA.
+// MSDN "Code Page 932" table (lead bytes, the letters) and LCMapStringA; no test folds
+// double-byte text through the A form.
 TEST_F(CodePage932Text, DoubleByteCharactersFoldOnlyAsLetters) {
     ExpectLeadBytes({{0x5C, false},
                      {0x80, false},
