@@ -76,6 +76,16 @@ verify() {
     echo "sign: $1 signed and verified"
 }
 
+# The Binary table's row names. Exporting a table also writes its streams into the current
+# folder, hence the scratch folder.
+binary_names() {
+    local package scratch
+    package=$(realpath "$1")
+    scratch=$(mktemp -d)
+    (cd "$scratch" && msiinfo export "$package" Binary) | tr -d '\r' | tail -n +4 | cut -f1
+    rm -rf "$scratch"
+}
+
 # put_signed_dll PACKAGE UNSIGNED_SHA256: every Binary row holding the unsigned DLL gets the
 # signed one.
 put_signed_dll() {
@@ -85,7 +95,7 @@ put_signed_dll() {
             msibuild "$package" -a "Binary.$name" "$DLL" || fail "updating $package failed"
             replaced=$((replaced + 1))
         fi
-    done < <(msiinfo export "$package" Binary | tr -d '\r' | tail -n +4 | cut -f1)
+    done < <(binary_names "$package")
     ((replaced > 0)) || fail "$package holds no copy of $DLL"
 }
 
