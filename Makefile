@@ -5,8 +5,13 @@
 #   make test   host unit tests, the same under AddressSanitizer, the fuzz corpus replayed, the
 #               DLL audit, the Wine suite, the platform conformance suite on both sides, the
 #               sample package end to end, the package checker, the audit and Wine suite of
-#               clang's build of the DLL, and clang-tidy; runs them all and ends with one
+#               clang's build of the DLL, clang-tidy, and the release (a second, identical
+#               build; signing; the archive); runs them all and ends with one
 #               summary line
+#   make sign   signs dist/: the DLL, the checker, and the sample package holding the signed DLL
+#               (certificate from the environment, see scripts/sign.sh)
+#   make release
+#               dist/zelk_ca-VERSION.zip with SHA256SUMS; signed when a certificate is set
 #   make fuzz   fuzzes every libFuzzer target for FUZZ_SECONDS (default 180) each
 #   make bench  host benchmarks of the simulated platform (figures, not a test)
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
@@ -35,6 +40,15 @@ dist: mingw
 	cp build/mingw/zelk_ca.dll $(DLL)
 	cp build/mingw/tools/checker/zelk_ca_check.exe dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
+	@scripts/sign.sh --status
+
+sign: dist
+	scripts/sign.sh
+
+# Signed when a certificate is configured (scripts/sign.sh), unsigned otherwise.
+release: dist
+	@if [[ -n "$$ZELK_SIGN_CERT$$ZELK_SIGN_PKCS12" ]]; then scripts/sign.sh; fi
+	scripts/release.sh
 
 # The sample package end to end under Wine (scripts/package-e2e.sh), with the report of its
 # effects.
@@ -48,7 +62,8 @@ smoke: dist
 test: setup
 	@rm -rf $(REPORTS)
 	@status=0; $(MAKE) -k --no-print-directory test-host test-asan test-fuzz audit test-wine \
-	    test-conformance test-e2e test-checker audit-clang test-wine-clang lint || status=$$?; \
+	    test-conformance test-e2e test-checker audit-clang test-wine-clang lint test-release \
+	    || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
 # Brief output: failures in full, passing tests only in the count.
@@ -64,7 +79,7 @@ test-asan: asan
 
 audit: dist
 	@mkdir -p $(REPORTS)
-	scripts/audit-dll.sh $(DLL) --report $(REPORTS)/audit.xml
+	scripts/audit-dll.sh $(DLL) --map build/mingw/zelk_ca.map --report $(REPORTS)/audit.xml
 
 # libFuzzer targets under ASan and UBSan. `make fuzz` fuzzes each for FUZZ_SECONDS (or FUZZ_RUNS
 # executions, whichever ends first); `make test-fuzz` replays the checked-in seed corpus once.
@@ -110,7 +125,8 @@ CLANG_DLL := build/mingw-clang/zelk_ca.dll
 
 audit-clang: mingw-clang
 	@mkdir -p $(REPORTS)
-	scripts/audit-dll.sh $(CLANG_DLL) --report $(REPORTS)/clang-audit.xml
+	scripts/audit-dll.sh $(CLANG_DLL) --map build/mingw-clang/zelk_ca.map \
+	    --report $(REPORTS)/clang-audit.xml
 
 test-wine-clang: mingw-clang dist
 	scripts/run-wine-tests.sh --dll $(CLANG_DLL) --reports $(REPORTS) --report-prefix clang-wine \
@@ -121,6 +137,12 @@ lint: mingw-clang
 	@mkdir -p $(REPORTS)
 	scripts/lint.sh --build build/mingw-clang --report $(REPORTS)/lint.xml
 
+# A second build of the DLL and the checker in another folder, compared byte for byte; signing
+# with a throwaway certificate, the signed DLL and package under Wine; the release archive.
+test-release: dist
+	@mkdir -p $(REPORTS)
+	scripts/release-tests.sh --report $(REPORTS)/release.xml
+
 clean:
 	rm -rf build/host build/asan build/fuzz build/mingw build/mingw-clang build/wine build/e2e \
-	    build/checker $(REPORTS) dist
+	    build/checker build/release $(REPORTS) dist
