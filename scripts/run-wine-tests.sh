@@ -167,16 +167,21 @@ run_group() {
 }
 
 run_suite() {
-    local groups=() claimed=() line name kind filter environment
+    local groups=() claimed=() line name kind filter environment main_environment=
     while read -r line; do
         [[ -z $line || $line == \#* ]] && continue
         read -r name kind filter environment <<<"$line"
+        # A line for group main gives only its environment; its tests are the unclaimed ones.
+        if [[ $name == main ]]; then
+            main_environment=$environment
+            continue
+        fi
         groups+=("$name|$kind|$filter|$environment")
         claimed+=("$filter")
     done <"$groups_file"
     local unclaimed
     unclaimed=$(IFS=:; echo "${claimed[*]}")
-    groups=("main|shared|*${unclaimed:+-$unclaimed}|" "${groups[@]}")
+    groups=("main|shared|*${unclaimed:+-$unclaimed}|$main_environment" "${groups[@]}")
 
     wine_ensure_template
     wine_copy_prefix "${run_prefix}shared"

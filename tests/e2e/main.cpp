@@ -1,6 +1,6 @@
 // The end-to-end program's entry. Under Wine it lays the stand-ins where the installer's
-// processes load them and asks Wine's installer for its errors; with --report it ends with
-// the report of what each custom action did.
+// processes load them (tests/e2e/groups.txt tells Wine to load them); with --report it ends
+// with the report of what each custom action did.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,14 +21,9 @@ namespace {
 // Wine's own newdev.dll cannot update a driver, and the certificate utility is recorded, not
 // run: the installer's processes load the stand-ins from the system folder instead.
 bool PrepareWine() {
-    char overrides[1024] = {};
-    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof(overrides));
-    const std::string ours = std::string(overrides) + ";newdev=n;certutil.exe=n";
     return CopyFileA(wine::BesideProgram("newdev.dll").c_str(),
                      (SystemFolder() + "\\newdev.dll").c_str(), FALSE) &&
-           wine::PlaceRecorder(SystemFolder() + "\\certutil.exe") &&
-           SetEnvironmentVariableA("WINEDLLOVERRIDES", ours.c_str()) &&
-           SetEnvironmentVariableA("WINEDEBUG", "-all,err+msi");
+           wine::PlaceRecorder(SystemFolder() + "\\certutil.exe");
 }
 
 }  // namespace

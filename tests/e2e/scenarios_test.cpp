@@ -228,8 +228,11 @@ void CheckInstall(const Run& run) {
         "success).");
     Report("install: msiexec /i exited with " + Exit(run));
     row("CA_UninstallOldZuraOem", "ZelkRemoveOldOemPackage", "ran uninst.exe " + *uninst);
-    row("CA_InstallCertificate", "ZelkInstallCertificate",
-        "ran certutil.exe " + certutil.value_or("(not recorded)"));
+    std::string recorded = certutil.value_or("(not recorded)");
+    if (const auto dash = recorded.find('\x96'); dash != std::string::npos) {
+        recorded.replace(dash, 1, "\xE2\x80\x93");  // the en dash, for a UTF-8 terminal
+    }
+    row("CA_InstallCertificate", "ZelkInstallCertificate", "ran certutil.exe " + recorded);
     row("CA_InstallDriver zelk_virtual.inf", "ZelkInstallVirtualDriver",
         DescribeDevice("ROOT\\ZELK_VIRTUAL") + "; state Virtual = " + state("Virtual"));
     row("CA_InstallDriver zelk_lan.inf", "ZelkInstallLanDriver",
