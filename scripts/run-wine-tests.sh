@@ -144,7 +144,7 @@ run_group() {
         2>"$folder/wine.stderr" || status=$?
     ((status == 0)) || cat "$folder/wine.stderr" >&2
     if [[ -n $keep ]]; then
-        mkdir -p "$keep/$name"
+        rm -rf "${keep:?}/$name" && mkdir -p "$keep/$name"
         cp "$folder/wine.stderr" "$keep/$name/"
         find "$folder" -maxdepth 1 \( -name '*.log' -o -name '*.txt' \) -exec cp {} "$keep/$name/" \;
     fi
