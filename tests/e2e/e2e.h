@@ -27,6 +27,8 @@ std::string DescribeDevice(const std::string& hardwareId);
 std::string DescribeService(const std::string& name);
 bool CreateKernelService(const std::string& name, const std::string& binary);
 bool StopService(const std::string& name);
+// Whether the certificate in the file is in the machine's TrustedPublisher store.
+bool TrustedPublisher(const std::string& certificateFile);
 // The file of C:\windows\inf with the same bytes as `inf`, or "".
 std::string StagedCopyOf(const std::string& inf);
 

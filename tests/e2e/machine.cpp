@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
+#include <wincrypt.h>
 
 #include <memory>
 #include <vector>
@@ -137,6 +138,31 @@ bool StopService(const std::string& name) {
         QueryServiceStatus(service.get(), &status);
     }
     return status.dwCurrentState == SERVICE_STOPPED;
+}
+
+bool TrustedPublisher(const std::string& certificateFile) {
+    const auto bytes = wine::ReadFileBytes(certificateFile);
+    const std::unique_ptr<const CERT_CONTEXT, decltype(&CertFreeCertificateContext)> wanted(
+        bytes ? CertCreateCertificateContext(X509_ASN_ENCODING,
+                                             reinterpret_cast<const BYTE*>(bytes->data()),
+                                             static_cast<DWORD>(bytes->size()))
+              : nullptr,
+        &CertFreeCertificateContext);
+    const HCERTSTORE store =
+        wanted ? CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
+                               CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG,
+                               "TrustedPublisher")
+               : nullptr;
+    if (store == nullptr) {
+        return false;
+    }
+    const PCCERT_CONTEXT found = CertFindCertificateInStore(
+        store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted.get(), nullptr);
+    if (found != nullptr) {
+        CertFreeCertificateContext(found);
+    }
+    CertCloseStore(store, 0);
+    return found != nullptr;
 }
 
 std::string StagedCopyOf(const std::string& inf) {

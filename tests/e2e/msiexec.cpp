@@ -171,13 +171,12 @@ Run RunMsiexec(const std::string& name, const Msiexec& what) {
     return run;
 }
 
+// Plain searches: std::regex over a log of a few hundred kilobytes takes minutes.
 std::string ActionResult(const std::string& log, const std::string& action) {
     const std::string ending = ": " + action + ". Return value ";
     std::string result = "-";
-    for (std::string::size_type at = log.find(ending); at != std::string::npos;
-         at = log.find(ending, at + 1)) {
-        const auto lineStart = log.rfind('\n', at) + 1;
-        if (log.compare(lineStart, 13, "Action ended ") == 0) {
+    for (auto at = log.find(ending); at != std::string::npos; at = log.find(ending, at + 1)) {
+        if (log.compare(log.rfind('\n', at) + 1, 13, "Action ended ") == 0) {
             const auto value = at + ending.size();
             result = log.substr(value, log.find('.', value) - value);
         }
@@ -188,8 +187,7 @@ std::string ActionResult(const std::string& log, const std::string& action) {
 bool ActionStarted(const std::string& log, const std::string& namePrefix) {
     for (auto at = log.find("\nAction start "); at != std::string::npos;
          at = log.find("\nAction start ", at + 1)) {
-        const auto name = log.find(": ", at) + 2;
-        if (log.compare(name, namePrefix.size(), namePrefix) == 0) {
+        if (log.compare(log.find(": ", at) + 2, namePrefix.size(), namePrefix) == 0) {
             return true;
         }
     }
@@ -197,14 +195,7 @@ bool ActionStarted(const std::string& log, const std::string& namePrefix) {
 }
 
 bool HasLine(const std::string& text, const std::string& line) {
-    for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
-        const bool starts = at == 0 || text[at - 1] == '\n';
-        const auto end = at + line.size();
-        if (starts && (end == text.size() || text[end] == '\n')) {
-            return true;
-        }
-    }
-    return false;
+    return ("\n" + text + "\n").find("\n" + line + "\n") != std::string::npos;
 }
 
 std::string LoggedProperty(const std::string& log, const std::string& name) {
