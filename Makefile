@@ -1,7 +1,7 @@
 # The front door.
 #   make        installs what is missing, builds zelk_ca.dll, the package checker and the sample
-#               package into dist/, runs the package end to end under Wine and reports what
-#               each custom action did
+#               package into dist/ and the Windows test kit into dist/windows-check/, runs the
+#               package end to end under Wine and reports what each custom action did
 #   make test   host unit tests, the same under AddressSanitizer, the fuzz corpus replayed, the
 #               DLL audit, the Wine suite, the platform conformance suite on both sides, the
 #               sample package end to end, the package checker, the audit and Wine suite of
@@ -23,7 +23,7 @@ PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
 	test-wine test-conformance test-e2e test-checker audit-clang test-wine-clang lint bench \
-	fuzz-build fuzz test-fuzz clean
+	fuzz-build fuzz test-fuzz kit clean
 
 all: sample
 
@@ -50,10 +50,25 @@ release: dist
 	@if [[ -n "$$ZELK_SIGN_CERT$$ZELK_SIGN_PKCS12" ]]; then scripts/sign.sh; fi
 	scripts/release.sh
 
-# The sample package end to end under Wine (scripts/package-e2e.sh), with the report of its
-# effects.
-sample: dist
-	@scripts/package-e2e.sh
+# The sample package end to end under Wine (tests/e2e), with the report of what each custom
+# action did.
+sample: dist kit
+	@scripts/run-wine-tests.sh --suite e2e --keep build/e2e -- $(GTEST_FLAGS) --report
+
+# The test programs, the sample packages and their stand-ins for a disposable Windows VM
+# (tests/e2e/windows-check.md).
+KIT := dist/windows-check
+KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe build/mingw/tests/e2e/e2e_tests.exe \
+	build/mingw/tests/checker/checker_tests.exe build/mingw/zelk_ca.dll \
+	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/package/zelk_drivers.msi \
+	build/mingw/package/zelk_drivers_v2.msi build/mingw/package/zelk_drivers_bad_driver.msi \
+	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
+	build/mingw/tests/wine/zelk_testdrv.sys
+
+kit: mingw
+	@rm -rf $(KIT) && mkdir -p $(KIT)
+	cp $(KIT_FILES) $(KIT)/
+	cp tests/e2e/windows-check.md $(KIT)/README.md
 
 smoke: dist
 	scripts/run-wine-tests.sh --smoke --dll $(DLL)
@@ -108,14 +123,14 @@ test-conformance: host dist
 	    scripts/run-wine-tests.sh --suite conformance --dll $(DLL) --reports $(REPORTS) \
 	    -- $(GTEST_FLAGS) || status=1; exit $$status
 
+# The sample package end to end, one fresh Wine prefix per machine (tests/e2e/groups.txt).
 test-e2e: dist
-	@mkdir -p $(REPORTS)
-	scripts/package-e2e.sh --brief --report $(REPORTS)/e2e.xml
+	scripts/run-wine-tests.sh --suite e2e --keep build/e2e --reports $(REPORTS) -- $(GTEST_FLAGS)
 
 # zelk_ca_check.exe on the sample package and on broken variants of it.
 test-checker: dist
-	@mkdir -p $(REPORTS)
-	scripts/run-checker-tests.sh --report $(REPORTS)/checker.xml
+	scripts/run-wine-tests.sh --suite checker --keep build/checker --reports $(REPORTS) \
+	    -- $(GTEST_FLAGS)
 
 bench: host
 	build/host/benchmarks/device_tree_benchmark
