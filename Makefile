@@ -58,7 +58,8 @@ sample: dist kit
 # The test programs, the sample packages and their stand-ins for a disposable Windows VM
 # (tests/e2e/windows-check.md).
 KIT := dist/windows-check
-KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe build/mingw/tests/e2e/e2e_tests.exe \
+KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
+	build/mingw/tests/conformance/conformance_session.msi build/mingw/tests/e2e/e2e_tests.exe \
 	build/mingw/tests/checker/checker_tests.exe build/mingw/zelk_ca.dll \
 	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/package/zelk_drivers.msi \
 	build/mingw/package/zelk_drivers_v2.msi build/mingw/package/zelk_drivers_bad_driver.msi \
