@@ -44,6 +44,7 @@ struct Msiexec {
 
 // One msiexec run, quiet, with a verbose log.
 struct Run {
+    std::string name;               // the step's, which names its log
     std::optional<DWORD> exitCode;  // none: msiexec did not start or did not end in time
     std::string log;                // the verbose log, without carriage returns
     std::string wineErrors;         // Wine's installer errors during the run (Wine only)

@@ -163,6 +163,7 @@ Run RunMsiexec(const std::string& name, const Msiexec& what) {
     DeleteFileA(logPath.c_str());
     const std::size_t stderrBefore = WineStderrSize();
     Run run;
+    run.name = name;
     StateWatcher watcher;
     run.exitCode = StartAndWait(CommandLine(name, what));
     watcher.Finish(run);

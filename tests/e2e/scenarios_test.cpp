@@ -309,7 +309,7 @@ void CheckKernelServiceRemoved(const Run&) {
 
 void CheckKernelServiceRunning(const Run& run) {
     ExpectRunning(kKernelService);
-    Report("msiexec /i exited with " + Exit(run) + "; " + kKernelService + " " +
+    Report(run.name + ": msiexec /i exited with " + Exit(run) + "; " + kKernelService + " " +
            DescribeService(kKernelService));
 }
 
