@@ -1,4 +1,6 @@
-#include "machine.h"
+// The machinery every simulated call shares (core.h): the call log, failure injection, the
+// handle table, the caller's token and the reset of every area.
+#include "core.h"
 
 #include <map>
 #include <memory>

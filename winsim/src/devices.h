@@ -3,7 +3,7 @@
 // (driver_install.cpp). Internal to winsim.
 #pragma once
 
-#include "machine.h"
+#include "core.h"
 
 #include <functional>
 

@@ -1,5 +1,5 @@
 // kernel32 and the CRT: last error, files, processes, modules, system texts, code pages.
-#include "machine.h"
+#include "core.h"
 
 #include <cstring>
 #include <map>

@@ -1,5 +1,5 @@
 // msi.dll: installer sessions with properties and posted messages, and message records.
-#include "machine.h"
+#include "core.h"
 
 #include <cstring>
 #include <map>

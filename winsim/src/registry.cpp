@@ -1,6 +1,6 @@
 // advapi32 registry over an in-memory tree below HKEY_LOCAL_MACHINE. Key names compare without
 // regard to case; subkeys enumerate in sorted order, values in the order they were created.
-#include "machine.h"
+#include "core.h"
 
 #include <algorithm>
 #include <cstring>

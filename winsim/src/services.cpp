@@ -1,7 +1,7 @@
 // The service control manager over a simulated service database. Service names compare without
 // regard to case. A service marked for deletion stays in the database until it is stopped and
 // no handle to it is open, as on Windows.
-#include "machine.h"
+#include "core.h"
 
 #include <map>
 #include <memory>

@@ -6,7 +6,7 @@
 #include <winsim/control.h>
 #include <winsim/win32.h>
 
-#include "names.h"
+#include "code_page.h"
 
 #include <initializer_list>
 #include <memory>
@@ -154,7 +154,7 @@ H Open(HandleKind kind, std::shared_ptr<T> object) {
 // Whether the caller holds a full (elevated) token; see SetElevated().
 bool Elevated();
 
-// Equality without regard to case (see names.h), as the registry and file system compare.
+// Equality without regard to case (see code_page.h), as the registry and file system compare.
 bool EqualNoCase(const std::string& a, const std::string& b);
 
 // The text of a simulated file; nullopt when no file is there.

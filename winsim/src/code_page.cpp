@@ -1,6 +1,6 @@
-#include "names.h"
+#include "code_page.h"
 
-#include "machine.h"
+#include "core.h"
 
 namespace winsim::detail {
 namespace {
