@@ -2,6 +2,8 @@
 // handle table, the caller's token and the reset of every area.
 #include "core.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -55,11 +57,8 @@ const std::vector<Call>& Calls() {
 
 std::vector<Call> CallsTo(const std::string& name) {
     std::vector<Call> found;
-    for (const Call& call : State().calls) {
-        if (call.name == name) {
-            found.push_back(call);
-        }
-    }
+    std::copy_if(State().calls.begin(), State().calls.end(), std::back_inserter(found),
+                 [&](const Call& call) { return call.name == name; });
     return found;
 }
 

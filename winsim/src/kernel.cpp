@@ -37,6 +37,15 @@ const std::map<DWORD, std::string>& DefaultMessages() {
     return texts;
 }
 
+// Names joined into a path; a drive alone is its root ("C:\\").
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string path;
+    for (size_t i = 0; i < names.size(); ++i) {
+        path += (i ? "\\" : "") + names[i];
+    }
+    return names.size() == 1 && path.size() == 2 && path[1] == ':' ? path + "\\" : path;
+}
+
 // A path that does not start at a root, read as Windows reads it: from the current directory
 // ("name"), from the current drive's root ("\\name"), or from the current directory of its
 // drive ("C:name"; only the current drive has one here, any other is read from its root). A
@@ -87,14 +96,7 @@ std::string NormalizePath(const std::string& path) {
             names.pop_back();
         }
     }
-    std::string normalized;
-    for (size_t i = 0; i < names.size(); ++i) {
-        normalized += (i ? "\\" : "") + names[i];
-    }
-    if (names.size() == 1 && normalized.size() == 2 && normalized[1] == ':') {
-        normalized += "\\";
-    }
-    return detail::Upper(normalized);
+    return detail::Upper(JoinNames(names));
 }
 
 // The folder that holds a normalized path ("" for a root).
@@ -104,11 +106,7 @@ std::string ParentOf(const std::string& normalized) {
         return "";
     }
     names.pop_back();
-    std::string parent;
-    for (size_t i = 0; i < names.size(); ++i) {
-        parent += (i ? "\\" : "") + names[i];
-    }
-    return names.size() == 1 ? parent + "\\" : parent;
+    return JoinNames(names);
 }
 
 bool IsAbsolute(const std::string& path) {

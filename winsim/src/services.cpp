@@ -193,15 +193,13 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
                 return Error{existing->markedForDelete ? ERROR_SERVICE_MARKED_FOR_DELETE
                                                        : ERROR_SERVICE_EXISTS};
             }
-            Service service;
-            service.name = serviceName;
-            service.displayName = displayName ? displayName : serviceName;
-            service.serviceType = serviceType;
-            service.startType = startType;
-            service.errorControl = errorControl;
-            service.binaryPath = binaryPathName;
-            service.loadOrderGroup = loadOrderGroup ? loadOrderGroup : "";
-            State().services[key] = service;
+            State().services[key] = Service{serviceName,
+                                            displayName ? displayName : serviceName,
+                                            serviceType,
+                                            startType,
+                                            errorControl,
+                                            binaryPathName,
+                                            loadOrderGroup ? loadOrderGroup : ""};
             return NewHandle(ServiceHandle{false, desiredAccess, key});
         });
 }
