@@ -2,7 +2,8 @@
 #   make        installs what is missing, builds zelk_ca.dll, the package checker and the sample
 #               package into dist/ and the Windows test kit into dist/windows-check/, runs the
 #               package end to end under Wine and reports what each custom action did
-#   make test   host unit tests, the same under AddressSanitizer, the fuzz corpus replayed, the
+#   make test   host unit tests and winsim's own cases, the same under AddressSanitizer, the
+#               fuzz corpus replayed, the
 #               DLL audit, the Wine suite, the platform conformance suite on both sides, the
 #               sample package end to end, the package checker, the audit and Wine suite of
 #               clang's build of the DLL, clang-tidy, and the release (a second, identical
@@ -85,13 +86,20 @@ test: setup
 # Brief output: failures in full, passing tests only in the count.
 GTEST_FLAGS := --gtest_brief=1
 
+# The product's unit tests, then winsim's own cases (layer "winsim"); both run even when one fails.
 test-host: host
 	@mkdir -p $(REPORTS)
-	build/host/tests/unit/unit_tests $(GTEST_FLAGS) --gtest_output=xml:$(REPORTS)/host.xml
+	@status=0; build/host/tests/unit/unit_tests $(GTEST_FLAGS) \
+	    --gtest_output=xml:$(REPORTS)/host.xml || status=1; \
+	    build/host/tests/winsim/winsim_tests $(GTEST_FLAGS) \
+	    --gtest_output=xml:$(REPORTS)/winsim-host.xml || status=1; exit $$status
 
 test-asan: asan
 	@mkdir -p $(REPORTS)
-	build/asan/tests/unit/unit_tests $(GTEST_FLAGS) --gtest_output=xml:$(REPORTS)/asan.xml
+	@status=0; build/asan/tests/unit/unit_tests $(GTEST_FLAGS) \
+	    --gtest_output=xml:$(REPORTS)/asan.xml || status=1; \
+	    build/asan/tests/winsim/winsim_tests $(GTEST_FLAGS) \
+	    --gtest_output=xml:$(REPORTS)/winsim-asan.xml || status=1; exit $$status
 
 audit: dist
 	@mkdir -p $(REPORTS)

@@ -5,7 +5,7 @@
 #include "legacy/old_oem_package.h"
 #include "pnp/install_driver_action.h"
 #include "pnp/install_state.h"
-#include "rootdev/root_devices.h"
+#include "rootdev/root_device_removal.h"
 #include "runtime/action_frame.h"
 #include "runtime/session.h"
 #include "services/kernel_service.h"

@@ -3,7 +3,7 @@
 #include "pnp/device_update.h"
 #include "pnp/driver_package_table.h"
 #include "pnp/driver_store_staging.h"
-#include "pnp/root_device.h"
+#include "pnp/root_device_creation.h"
 #include "runtime/ansi_text.h"
 #include "runtime/paths.h"
 

@@ -3,7 +3,7 @@
 
 #include "platform/win32.h"
 #include "pnp/driver_store_staging.h"
-#include "pnp/root_device.h"
+#include "pnp/root_device_creation.h"
 
 #include <cstddef>
 #include <string>

@@ -5,6 +5,8 @@
 
 #include "exports/entry_points.h"
 
+#include "machine_setup.h"
+
 #include <winsim/control.h>
 
 #include <string>
@@ -25,38 +27,24 @@ struct Scenario {
     bool (*jobDone)();       // what the export's 0 promises is on the machine
 };
 
-constexpr char kPackageFolder[] = "C:\\Program Files\\Zelk\\Drivers\\";
-constexpr char kUsbId[] = "USB\\VID_3A91&PID_1C01";
-constexpr char kStateKey[] = "SOFTWARE\\Zelk\\InstallState";
-constexpr char kRootInstances[] = "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CAN-HARDWARE";
-constexpr char kUninstallEntry[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZURA OEM Driver";
-constexpr char kGermanUninstallEntry[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZURA OEM-Treiber";
-constexpr char kKernelDriver[] = "zelkdrv";
-constexpr char kKernelImage[] = "C:\\Windows\\system32\\drivers\\zelkdrv.sys";
-constexpr char kOldUninstaller[] = "C:\\Old\\uninst.exe";
+using setup::AddPackage;
+using setup::kGermanUninstallEntry;
+using setup::kKernelDriver;
+using setup::kKernelImage;
+using setup::kOldUninstaller;
+using setup::kPackageFolder;
+using setup::kRootInstances;
+using setup::kStateKey;
+using setup::kUninstallEntry;
+using setup::kUsbId;
 
 inline std::string PackagePath(const std::string& infName) {
     return kPackageFolder + infName;
 }
 
-// An INF of setup class CAN-HARDWARE and its driver file beside it.
-inline void AddPackage(const std::string& infName) {
-    const std::string infPath = PackagePath(infName);
-    winsim::WriteFile(infPath,
-                      "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=CAN-HARDWARE\r\n"
-                      "ClassGuid={6a3c94f2-2b0c-4e5d-9f51-3d1e0b7a8c11}\r\n");
-    winsim::AddFile(infPath.substr(0, infPath.size() - 3) + "sys");
-}
-
 inline void AddDevice(const std::string& instanceId, const std::string& hardwareId, bool present,
                       const std::string& service = "") {
-    winsim::Device device;
-    device.instanceId = instanceId;
-    device.hardwareIds = {hardwareId};
-    device.present = present;
-    device.configFlags = 0;
+    winsim::Device device = setup::MakeDevice(instanceId, {hardwareId}, present);
     device.service = service;
     winsim::AddDevice(device);
 }

@@ -96,9 +96,9 @@ bool ReportsThroughResult(const std::string& call) {
 }
 
 bool ReleasesAHandle(const std::string& call) {
-    static const std::set<std::string> closers = {"CloseHandle", "RegCloseKey",
-                                                  "CloseServiceHandle",
-                                                  "SetupDiDestroyDeviceInfoList", "MsiCloseHandle"};
+    static const std::set<std::string> closers = {
+        "CloseHandle",    "RegCloseKey", "CloseServiceHandle", "SetupDiDestroyDeviceInfoList",
+        "MsiCloseHandle", "LocalFree"};
     return closers.count(call) != 0;
 }
 

@@ -7,7 +7,7 @@ using pnp_test::MakeDevice;
 
 namespace {
 
-constexpr const char* kStateKey = "SOFTWARE\\Zelk\\InstallState";
+using setup::kStateKey;
 constexpr int kWarning = 0x02000030;
 
 const std::vector<std::string> kUsbIds = {

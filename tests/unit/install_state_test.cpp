@@ -12,7 +12,7 @@ using zelk::RecordInstallState;
 
 namespace {
 
-constexpr const char* kStateKey = "SOFTWARE\\Zelk\\InstallState";
+using setup::kStateKey;
 
 class InstallStateTest : public SimTest {
   protected:

@@ -1,3 +1,4 @@
+#include "machine_setup.h"
 #include "sim_fixture.h"
 
 #include "exports/entry_points.h"
@@ -7,8 +8,8 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-constexpr char kDriver[] = "zelkdrv";
-constexpr char kImage[] = "C:\\Windows\\system32\\drivers\\zelkdrv.sys";
+constexpr const char* kDriver = setup::kKernelDriver;
+constexpr const char* kImage = setup::kKernelImage;
 
 class KernelServiceTest : public SimTest {
   protected:

@@ -1,3 +1,4 @@
+#include "machine_setup.h"
 #include "sim_fixture.h"
 
 #include "exports/entry_points.h"
@@ -6,11 +7,9 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-constexpr char kEnglish[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZURA OEM Driver";
-constexpr char kGerman[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZURA OEM-Treiber";
-constexpr char kUninstaller[] = "C:\\Old\\uninst.exe";
+constexpr const char* kEnglish = setup::kUninstallEntry;
+constexpr const char* kGerman = setup::kGermanUninstallEntry;
+constexpr const char* kUninstaller = setup::kOldUninstaller;
 
 class OldOemPackageTest : public SimTest {
   protected:

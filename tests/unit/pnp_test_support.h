@@ -2,6 +2,7 @@
 // tree, and a message buffer with a guard zone behind its 540 bytes.
 #pragma once
 
+#include "machine_setup.h"
 #include "sim_fixture.h"
 
 #include <cstring>
@@ -10,51 +11,14 @@
 
 namespace pnp_test {
 
-constexpr const char* kPackageFolder = "C:\\Program Files\\Zelk\\Drivers\\";
-constexpr const char* kRootInstances = "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CAN-HARDWARE";
-constexpr const char* kUsbId = "USB\\VID_3A91&PID_1C01";
-
-inline std::string InfText(const std::string& className = "CAN-HARDWARE") {
-    return "; driver package\r\n"
-           "[Version]\r\n"
-           "Signature=\"$WINDOWS NT$\"\r\n"
-           "Class=" +
-           className +
-           "\r\n"
-           "ClassGuid={6a3c94f2-2b0c-4e5d-9f51-3d1e0b7a8c11}\r\n"
-           "Provider=%Maker%\r\n"
-           "\r\n"
-           "[Strings]\r\n"
-           "Maker=\"Maker\"\r\n";
-}
-
-// An INF that names neither a class nor a class GUID, from which no class can be read.
-inline std::string ClasslessInfText() {
-    return "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n";
-}
-
-inline GUID PackageClassGuid() {
-    return GUID{0x6a3c94f2, 0x2b0c, 0x4e5d, {0x9f, 0x51, 0x3d, 0x1e, 0x0b, 0x7a, 0x8c, 0x11}};
-}
-
-// Lays down an INF and its driver file in the package folder; returns the INF path.
-inline std::string AddPackage(const std::string& infName,
-                              const std::string& className = "CAN-HARDWARE") {
-    const std::string infPath = kPackageFolder + infName;
-    winsim::WriteFile(infPath, InfText(className));
-    winsim::AddFile(infPath.substr(0, infPath.size() - 3) + "sys");
-    return infPath;
-}
-
-inline winsim::Device MakeDevice(const std::string& instanceId,
-                                 std::vector<std::string> hardwareIds, bool present = true) {
-    winsim::Device device;
-    device.instanceId = instanceId;
-    device.hardwareIds = std::move(hardwareIds);
-    device.present = present;
-    device.configFlags = 0;
-    return device;
-}
+using setup::AddPackage;
+using setup::ClasslessInfText;
+using setup::InfText;
+using setup::kPackageFolder;
+using setup::kRootInstances;
+using setup::kUsbId;
+using setup::MakeDevice;
+using setup::PackageClassGuid;
 
 inline std::vector<std::string> ArgsOf(const std::vector<winsim::Call>& calls, size_t index) {
     return index < calls.size() ? calls[index].args : std::vector<std::string>{};

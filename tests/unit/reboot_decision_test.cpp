@@ -1,3 +1,4 @@
+#include "machine_setup.h"
 #include "sim_fixture.h"
 
 #include "exports/entry_points.h"
@@ -8,7 +9,7 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-constexpr char kKey[] = "SOFTWARE\\Zelk\\InstallState";
+constexpr const char* kKey = setup::kStateKey;
 constexpr char kData[] = "SOFTWARE\\Zelk\\InstallState\\";
 
 class RebootDecisionTest : public SimTest {

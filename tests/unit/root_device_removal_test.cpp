@@ -1,7 +1,7 @@
 #include "sim_fixture.h"
 
 #include "exports/entry_points.h"
-#include "rootdev/root_devices.h"
+#include "rootdev/root_device_removal.h"
 
 namespace {
 

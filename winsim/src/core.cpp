@@ -1,13 +1,25 @@
-#include "machine.h"
+// The machinery every simulated call shares (core.h): the call log, failure injection, the
+// handle table, the caller's token and the reset of every area.
+#include "core.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
+#include <memory>
 
 namespace winsim {
 namespace {
 
+struct OpenEntry {
+    HandleKind kind;
+    std::shared_ptr<void> object;
+};
+
 struct Core {
     std::vector<Call> calls;
-    std::map<HandleKind, int> open;
+    std::map<uintptr_t, OpenEntry> handles;
+    uintptr_t nextHandle = 0x100;
+    DWORD lastError = 0;
     struct Armed {
         Failure failure;
         int seen = 0;
@@ -24,15 +36,19 @@ Core& State() {
 // Simulated calls in progress; kept apart from Core, which Reset() replaces.
 int platformDepth = 0;
 
+// Kept apart from Core, which Reset() replaces.
+std::vector<void (*)()>& Resets() {
+    static std::vector<void (*)()> resets;
+    return resets;
+}
+
 }  // namespace
 
 void Reset() {
     State() = Core{};
-    detail::ResetKernel();
-    detail::ResetRegistry();
-    detail::ResetMsi();
-    detail::ResetDevices();
-    detail::ResetServices();
+    for (void (*reset)() : Resets()) {
+        reset();
+    }
 }
 
 const std::vector<Call>& Calls() {
@@ -41,11 +57,8 @@ const std::vector<Call>& Calls() {
 
 std::vector<Call> CallsTo(const std::string& name) {
     std::vector<Call> found;
-    for (const Call& call : State().calls) {
-        if (call.name == name) {
-            found.push_back(call);
-        }
-    }
+    std::copy_if(State().calls.begin(), State().calls.end(), std::back_inserter(found),
+                 [&](const Call& call) { return call.name == name; });
     return found;
 }
 
@@ -80,15 +93,11 @@ void SetElevated(bool elevated) {
 }
 
 int OpenHandles() {
-    int total = 0;
-    for (const auto& entry : State().open) {
-        total += entry.second;
-    }
-    return total;
+    return static_cast<int>(State().handles.size());
 }
 
 int OpenHandles(HandleKind kind) {
-    return State().open[kind];
+    return static_cast<int>(detail::OpenObjects(kind).size());
 }
 
 void FailCall(const std::string& name, Failure failure) {
@@ -105,6 +114,10 @@ bool InPlatformCall() {
 
 namespace detail {
 
+void OnReset(void (*reset)()) {
+    Resets().push_back(reset);
+}
+
 PlatformScope::PlatformScope() {
     ++platformDepth;
 }
@@ -113,20 +126,20 @@ PlatformScope::~PlatformScope() {
     --platformDepth;
 }
 
-Entered Enter(const char* name, std::initializer_list<std::string> args) {
+std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args) {
     const PlatformScope logging;
     Core& core = State();
     core.calls.push_back(Call{name, std::vector<std::string>(args)});
     auto armed = core.failures.find(name);
     if (armed == core.failures.end()) {
-        return Entered(std::nullopt);
+        return std::nullopt;
     }
     Core::Armed& entry = armed->second;
     ++entry.seen;
     if (entry.failure.nth == 0 || entry.failure.nth == entry.seen) {
-        return Entered(entry.failure);
+        return entry.failure;
     }
-    return Entered(std::nullopt);
+    return std::nullopt;
 }
 
 std::string Handle(const void* handle) {
@@ -154,12 +167,46 @@ bool Elevated() {
     return State().elevated;
 }
 
-void CountOpen(HandleKind kind) {
-    ++State().open[kind];
+std::string Bytes(const void* data, size_t size) {
+    const PlatformScope rendering;
+    return data ? std::string(static_cast<const char*>(data), size) : "null";
 }
 
-void CountClose(HandleKind kind) {
-    --State().open[kind];
+void SetError(DWORD error) {
+    State().lastError = error;
+}
+
+uintptr_t NewHandleValue() {
+    return State().nextHandle++;
+}
+
+uintptr_t OpenHandle(HandleKind kind, std::shared_ptr<void> object, uintptr_t value) {
+    const PlatformScope opening;
+    value = value != 0 ? value : NewHandleValue();
+    State().handles[value] = OpenEntry{kind, std::move(object)};
+    return value;
+}
+
+void* FindHandle(uintptr_t value, HandleKind kind) {
+    auto found = State().handles.find(value);
+    return found != State().handles.end() && found->second.kind == kind ? found->second.object.get()
+                                                                        : nullptr;
+}
+
+bool ReleaseHandle(uintptr_t value, HandleKind kind) {
+    const PlatformScope closing;
+    return FindHandle(value, kind) != nullptr && State().handles.erase(value) == 1;
+}
+
+std::vector<void*> OpenObjects(HandleKind kind) {
+    const PlatformScope listing;
+    std::vector<void*> objects;
+    for (const auto& entry : State().handles) {
+        if (entry.second.kind == kind) {
+            objects.push_back(entry.second.object.get());
+        }
+    }
+    return objects;
 }
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
@@ -168,3 +215,12 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 
 }  // namespace detail
 }  // namespace winsim
+
+// Not logged, as the other calls that cannot fail (see kernel.cpp).
+DWORD WINAPI GetLastError() {
+    return winsim::State().lastError;
+}
+
+void WINAPI SetLastError(DWORD error) {
+    winsim::State().lastError = error;
+}

@@ -1,15 +1,15 @@
 // kernel32 and the CRT: last error, files, processes, modules, system texts, code pages.
-#include "machine.h"
+#include "core.h"
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace winsim {
 namespace {
 
 struct Kernel {
-    DWORD lastError = 0;
     UINT codePage = 1252;
     std::set<std::string> files;                  // upper-cased full paths
     std::map<std::string, std::string> contents;  // by upper-cased path; absent means empty
@@ -18,16 +18,11 @@ struct Kernel {
     std::string currentDirectory = "C:\\Windows\\system32";
     std::string systemDirectory = "C:\\Windows\\system32";
     std::vector<Launch> launches;
-    std::set<HANDLE> processHandles;
-    uintptr_t nextHandle = 0x1000;
     std::set<std::string> absentProcs;
     std::map<DWORD, std::optional<std::string>> messages;
 };
 
-Kernel& State() {
-    static Kernel kernel;
-    return kernel;
-}
+constexpr auto State = detail::AreaState<Kernel>;
 
 const std::map<DWORD, std::string>& DefaultMessages() {
     static const std::map<DWORD, std::string> texts = {
@@ -40,6 +35,15 @@ const std::map<DWORD, std::string>& DefaultMessages() {
         {ERROR_INVALID_CLASS, "The class is invalid.\r\n"},
     };
     return texts;
+}
+
+// Names joined into a path; a drive alone is its root ("C:\\").
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string path;
+    for (size_t i = 0; i < names.size(); ++i) {
+        path += (i ? "\\" : "") + names[i];
+    }
+    return names.size() == 1 && path.size() == 2 && path[1] == ':' ? path + "\\" : path;
 }
 
 // A path that does not start at a root, read as Windows reads it: from the current directory
@@ -92,14 +96,7 @@ std::string NormalizePath(const std::string& path) {
             names.pop_back();
         }
     }
-    std::string normalized;
-    for (size_t i = 0; i < names.size(); ++i) {
-        normalized += (i ? "\\" : "") + names[i];
-    }
-    if (names.size() == 1 && normalized.size() == 2 && normalized[1] == ':') {
-        normalized += "\\";
-    }
-    return detail::Upper(normalized);
+    return detail::Upper(JoinNames(names));
 }
 
 // The folder that holds a normalized path ("" for a root).
@@ -109,11 +106,7 @@ std::string ParentOf(const std::string& normalized) {
         return "";
     }
     names.pop_back();
-    std::string parent;
-    for (size_t i = 0; i < names.size(); ++i) {
-        parent += (i ? "\\" : "") + names[i];
-    }
-    return names.size() == 1 ? parent + "\\" : parent;
+    return JoinNames(names);
 }
 
 bool IsAbsolute(const std::string& path) {
@@ -126,10 +119,6 @@ void AddParents(const std::string& path) {
          parent = ParentOf(parent)) {
         State().directories.insert(parent);
     }
-}
-
-bool IsLeadByte(BYTE c) {
-    return State().codePage == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
 }
 
 }  // namespace
@@ -188,6 +177,14 @@ void SetSystemMessage(DWORD code, std::optional<std::string> text) {
 }
 
 namespace detail {
+unsigned CodePage() {
+    return State().codePage;
+}
+
+bool IsLeadByte(unsigned char c) {
+    return State().codePage == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+}
+
 std::optional<std::string> FileText(const std::string& path) {
     std::string normalized = NormalizePath(path);
     if (State().files.count(normalized) == 0) {
@@ -197,273 +194,227 @@ std::optional<std::string> FileText(const std::string& path) {
     return found == State().contents.end() ? std::string() : found->second;
 }
 
-void ResetKernel() {
-    State() = Kernel{};
-}
 }  // namespace detail
 
 }  // namespace winsim
 
-using winsim::detail::Enter;
-
-DWORD WINAPI GetLastError() {
-    return winsim::State().lastError;
-}
-
-void WINAPI SetLastError(DWORD error) {
-    winsim::State().lastError = error;
-}
+using namespace winsim;
+using namespace winsim::detail;
 
 BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                            LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
                            DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
                            LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
-    using namespace winsim;
-    auto failure = Enter("CreateProcessA",
-                         {Str(applicationName), Str(commandLine), detail::Ptr(processAttributes),
-                          detail::Ptr(threadAttributes), Num(static_cast<uint32_t>(inheritHandles)),
-                          Num(creationFlags), detail::Ptr(environment), Str(currentDirectory),
-                          Num(startupInfo ? startupInfo->cb : 0)});
-    if (failure) {
-        SetLastError(failure->error);
-        return FALSE;
-    }
-    if (applicationName == nullptr || startupInfo == nullptr || processInformation == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::string name = applicationName;
-    if (name.find_first_of("*?") != std::string::npos) {
-        SetLastError(ERROR_INVALID_NAME);
-        return FALSE;
-    }
-    // The application name is not searched for along the path: a relative name is taken
-    // relative to the current directory.
-    std::string resolved = IsAbsolute(name) ? name : State().currentDirectory + "\\" + name;
-    if (!FileExists(resolved)) {
-        const std::string normalized = NormalizePath(resolved);
-        SetLastError(State().directories.count(normalized)             ? ERROR_ACCESS_DENIED
-                     : State().directories.count(ParentOf(normalized)) ? ERROR_FILE_NOT_FOUND
-                                                                       : ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    Launch launch;
-    launch.applicationName = name;
-    launch.commandLine = Str(commandLine);
-    launch.commandLineWritable = commandLine != nullptr;
-    launch.resolvedPath = resolved;
-    launch.creationFlags = creationFlags;
-    launch.startupInfoSize = startupInfo->cb;
-    launch.inheritHandles = inheritHandles;
-    launch.environmentNull = environment == nullptr;
-    launch.currentDirectoryNull = currentDirectory == nullptr;
-    State().launches.push_back(launch);
-
-    HANDLE process = reinterpret_cast<HANDLE>(State().nextHandle++);
-    HANDLE thread = reinterpret_cast<HANDLE>(State().nextHandle++);
-    State().processHandles.insert(process);
-    State().processHandles.insert(thread);
-    detail::CountOpen(HandleKind::ProcessOrThread);
-    detail::CountOpen(HandleKind::ProcessOrThread);
-    processInformation->hProcess = process;
-    processInformation->hThread = thread;
-    processInformation->dwProcessId = static_cast<DWORD>(State().launches.size() * 4 + 1000);
-    processInformation->dwThreadId = processInformation->dwProcessId + 1;
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    return Simulate(
+        kBool, "CreateProcessA",
+        {Str(applicationName), Str(commandLine), Ptr(processAttributes), Ptr(threadAttributes),
+         Num(static_cast<uint32_t>(inheritHandles)), Num(creationFlags), Ptr(environment),
+         Str(currentDirectory), Num(startupInfo ? startupInfo->cb : 0)},
+        [&]() -> DWORD {
+            if (applicationName == nullptr || startupInfo == nullptr ||
+                processInformation == nullptr) {
+                return ERROR_INVALID_PARAMETER;
+            }
+            std::string name = applicationName;
+            if (name.find_first_of("*?") != std::string::npos) {
+                return ERROR_INVALID_NAME;
+            }
+            // The application name is not searched for along the path: a relative name is taken
+            // relative to the current directory.
+            std::string resolved = IsAbsolute(name) ? name : State().currentDirectory + "\\" + name;
+            if (!FileExists(resolved)) {
+                const std::string normalized = NormalizePath(resolved);
+                return State().directories.count(normalized)             ? ERROR_ACCESS_DENIED
+                       : State().directories.count(ParentOf(normalized)) ? ERROR_FILE_NOT_FOUND
+                                                                         : ERROR_PATH_NOT_FOUND;
+            }
+            Launch launch{name,           Str(commandLine),       commandLine != nullptr,
+                          resolved,       creationFlags,          startupInfo->cb,
+                          inheritHandles, environment == nullptr, currentDirectory == nullptr};
+            State().launches.push_back(launch);
+            const auto processId = static_cast<DWORD>(State().launches.size() * 4 + 1000);
+            processInformation->hProcess =
+                Open<HANDLE>(HandleKind::ProcessOrThread, std::make_shared<DWORD>(processId));
+            processInformation->hThread =
+                Open<HANDLE>(HandleKind::ProcessOrThread, std::make_shared<DWORD>(processId + 1));
+            processInformation->dwProcessId = processId;
+            processInformation->dwThreadId = processId + 1;
+            SetError(ERROR_SUCCESS);
+            return ERROR_SUCCESS;
+        });
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    using namespace winsim;
-    auto failure = Enter("WaitForSingleObject", {detail::Handle(handle), Num(milliseconds)});
-    if (failure) {
-        SetLastError(failure->error);
-        return static_cast<DWORD>(failure->result.value_or(WAIT_FAILED));
-    }
-    if (State().processHandles.count(handle) == 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
-    // Simulated programs end at once.
-    return WAIT_OBJECT_0;
+    return Simulate(ValueCall<DWORD>{WAIT_FAILED}, "WaitForSingleObject",
+                    {Handle(handle), Num(milliseconds)}, [&]() -> Result<DWORD> {
+                        // Simulated programs end at once.
+                        return Get<DWORD>(handle, HandleKind::ProcessOrThread)
+                                   ? Result<DWORD>(WAIT_OBJECT_0)
+                                   : Error{ERROR_INVALID_HANDLE};
+                    });
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    using namespace winsim;
-    auto failure = Enter("CloseHandle", {detail::Handle(handle)});
-    if (failure) {
-        SetLastError(failure->error);
-        return FALSE;
-    }
-    if (State().processHandles.erase(handle) == 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    detail::CountClose(HandleKind::ProcessOrThread);
-    return TRUE;
+    return Simulate(kBool, "CloseHandle", {Handle(handle)}, [&]() -> DWORD {
+        const bool closed =
+            ReleaseHandle(reinterpret_cast<uintptr_t>(handle), HandleKind::ProcessOrThread);
+        return closed ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    });
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
-    using namespace winsim;
-    auto failure = Enter("GetModuleHandleA", {Str(moduleName)});
-    if (failure) {
-        SetLastError(failure->error);
-        return nullptr;
-    }
-    static const char* const loaded[] = {"advapi32.dll", "kernel32.dll", "msi.dll", "setupapi.dll"};
-    for (const char* module : loaded) {
-        if (moduleName && detail::EqualNoCase(moduleName, module)) {
-            return reinterpret_cast<HMODULE>(const_cast<char*>(module));
-        }
-    }
-    SetLastError(ERROR_FILE_NOT_FOUND);  // ERROR_MOD_NOT_FOUND on Windows; only null matters
-    return nullptr;
+    return Simulate(
+        ValueCall<HMODULE>{nullptr}, "GetModuleHandleA", {Str(moduleName)},
+        [&]() -> Result<HMODULE> {
+            static const char* const loaded[] = {"advapi32.dll", "kernel32.dll", "msi.dll",
+                                                 "setupapi.dll"};
+            for (const char* module : loaded) {
+                if (moduleName && EqualNoCase(moduleName, module)) {
+                    return reinterpret_cast<HMODULE>(const_cast<char*>(module));
+                }
+            }
+            return Error{
+                ERROR_FILE_NOT_FOUND};  // ERROR_MOD_NOT_FOUND on Windows; only null matters
+        });
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
-    using namespace winsim;
-    auto failure = Enter("GetProcAddress", {detail::Handle(module), Str(procName)});
-    if (failure) {
-        SetLastError(failure->error);
-        return nullptr;
-    }
-    std::string name = Str(procName);
-    if (module != nullptr && name == "RegDeleteKeyExA" && State().absentProcs.count(name) == 0) {
-        return reinterpret_cast<FARPROC>(&RegDeleteKeyExA);
-    }
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
+    return Simulate(ValueCall<FARPROC>{nullptr}, "GetProcAddress", {Handle(module), Str(procName)},
+                    [&]() -> Result<FARPROC> {
+                        std::string name = Str(procName);
+                        if (module != nullptr && name == "RegDeleteKeyExA" &&
+                            State().absentProcs.count(name) == 0) {
+                            return reinterpret_cast<FARPROC>(&RegDeleteKeyExA);
+                        }
+                        return Error{ERROR_PROC_NOT_FOUND};
+                    });
 }
+
+namespace {
+
+// The system's text for a message number, as scripted or as Windows words it.
+std::optional<std::string> SystemMessage(DWORD messageId) {
+    if (auto scripted = State().messages.find(messageId); scripted != State().messages.end()) {
+        return scripted->second;
+    }
+    auto known = DefaultMessages().find(messageId);
+    return known != DefaultMessages().end() ? std::optional(known->second) : std::nullopt;
+}
+
+}  // namespace
 
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPSTR buffer, DWORD size, void* arguments) {
-    using namespace winsim;
-    auto failure =
-        Enter("FormatMessageA", {Num(flags), detail::Ptr(source), Num(messageId), Num(languageId),
-                                 detail::Ptr(buffer), Num(size), detail::Ptr(arguments)});
-    if (failure) {
-        SetLastError(failure->error);
-        return 0;
-    }
-    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    std::optional<std::string> text;
-    auto scripted = State().messages.find(messageId);
-    if (scripted != State().messages.end()) {
-        text = scripted->second;
-    } else if (auto known = DefaultMessages().find(messageId); known != DefaultMessages().end()) {
-        text = known->second;
-    }
-    if (!text) {
-        SetLastError(ERROR_MR_MID_NOT_FOUND);
-        return 0;
-    }
-    if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-        char* allocated = new char[text->size() + 1];
-        std::memcpy(allocated, text->c_str(), text->size() + 1);
-        *reinterpret_cast<char**>(buffer) = allocated;
-        detail::CountOpen(HandleKind::LocalMemory);
-    } else {
-        if (size <= text->size()) {
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return 0;
-        }
-        std::memcpy(buffer, text->c_str(), text->size() + 1);
-    }
-    return static_cast<DWORD>(text->size());
+    return Simulate(ValueCall<DWORD>{0}, "FormatMessageA",
+                    {Num(flags), Ptr(source), Num(messageId), Num(languageId), Ptr(buffer),
+                     Num(size), Ptr(arguments)},
+                    [&]() -> Result<DWORD> {
+                        if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
+                            return Error{ERROR_INVALID_PARAMETER};
+                        }
+                        const std::optional<std::string> text = SystemMessage(messageId);
+                        if (!text) {
+                            return Error{ERROR_MR_MID_NOT_FOUND};
+                        }
+                        if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
+                            std::shared_ptr<char[]> allocated(new char[text->size() + 1]);
+                            std::memcpy(allocated.get(), text->c_str(), text->size() + 1);
+                            *reinterpret_cast<char**>(buffer) = allocated.get();
+                            OpenHandle(HandleKind::LocalMemory, allocated,
+                                       reinterpret_cast<uintptr_t>(allocated.get()));
+                        } else if (size <= text->size()) {
+                            return Error{ERROR_INSUFFICIENT_BUFFER};
+                        } else {
+                            std::memcpy(buffer, text->c_str(), text->size() + 1);
+                        }
+                        return static_cast<DWORD>(text->size());
+                    });
 }
 
+// Frees what FormatMessageA allocated; anything else is no local memory handle.
 HLOCAL WINAPI LocalFree(HLOCAL memory) {
-    using namespace winsim;
-    Enter("LocalFree", {detail::Ptr(memory)});
-    if (memory != nullptr) {
-        delete[] static_cast<char*>(memory);
-        detail::CountClose(HandleKind::LocalMemory);
-    }
-    return nullptr;
+    return Simulate(ValueCall<HLOCAL>{memory}, "LocalFree", {Ptr(memory)}, [&]() -> Result<HLOCAL> {
+        if (memory != nullptr &&
+            !ReleaseHandle(reinterpret_cast<uintptr_t>(memory), HandleKind::LocalMemory)) {
+            return Error{ERROR_INVALID_HANDLE};
+        }
+        return HLOCAL{nullptr};
+    });
 }
 
+// The calls that cannot fail are not logged: the product asks them per character and after every
+// failure, and they would bury the calls that matter.
 int WINAPI lstrlenA(LPCSTR text) {
     return text ? static_cast<int>(std::strlen(text)) : 0;
 }
 
 UINT WINAPI GetACP() {
-    return winsim::State().codePage;
+    return State().codePage;
 }
 
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
-    return winsim::IsLeadByte(testChar) ? TRUE : FALSE;
+    return IsLeadByte(testChar) ? TRUE : FALSE;
 }
 
 int WINAPI LCMapStringA(LCID locale, DWORD mapFlags, LPCSTR source, int sourceLength,
                         LPSTR destination, int destinationLength) {
-    using namespace winsim;
-    auto failure =
-        Enter("LCMapStringA",
-              {Num(locale), Num(mapFlags), Str(source), Num(static_cast<uint32_t>(sourceLength)),
-               detail::Ptr(destination), Num(static_cast<uint32_t>(destinationLength))});
-    if (failure) {
-        SetLastError(failure->error);
-        return 0;
-    }
-    bool lower = (mapFlags & LCMAP_LOWERCASE) != 0;
-    bool upper = (mapFlags & LCMAP_UPPERCASE) != 0;
-    if (source == nullptr || lower == upper) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    size_t length = sourceLength < 0 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
-    const std::string text(source, length);
-    const std::string mapped = upper ? detail::Upper(text) : detail::Lower(text);
-    if (destinationLength == 0) {
-        return static_cast<int>(mapped.size());
-    }
-    if (destination == nullptr || static_cast<size_t>(destinationLength) < mapped.size()) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(destination, mapped.data(), mapped.size());
-    return static_cast<int>(mapped.size());
+    return Simulate(
+        ValueCall<int>{0}, "LCMapStringA",
+        {Num(locale), Num(mapFlags), Str(source), Num(static_cast<uint32_t>(sourceLength)),
+         Ptr(destination), Num(static_cast<uint32_t>(destinationLength))},
+        [&]() -> Result<int> {
+            bool lower = (mapFlags & LCMAP_LOWERCASE) != 0;
+            bool upper = (mapFlags & LCMAP_UPPERCASE) != 0;
+            if (source == nullptr || lower == upper) {
+                return Error{ERROR_INVALID_PARAMETER};
+            }
+            size_t length =
+                sourceLength < 0 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
+            const std::string text(source, length);
+            const std::string mapped = upper ? Upper(text) : Lower(text);
+            if (destinationLength == 0) {
+                return static_cast<int>(mapped.size());
+            }
+            if (destination == nullptr || static_cast<size_t>(destinationLength) < mapped.size()) {
+                return Error{ERROR_INSUFFICIENT_BUFFER};
+            }
+            std::memcpy(destination, mapped.data(), mapped.size());
+            return static_cast<int>(mapped.size());
+        });
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
-    using namespace winsim;
-    auto failure = Enter("GetSystemDirectoryA", {detail::Ptr(buffer), Num(size)});
-    if (failure) {
-        SetLastError(failure->error);
-        return 0;
-    }
-    const std::string& directory = State().systemDirectory;
-    if (buffer == nullptr || size <= directory.size()) {
-        return static_cast<UINT>(directory.size() + 1);
-    }
-    std::memcpy(buffer, directory.c_str(), directory.size() + 1);
-    return static_cast<UINT>(directory.size());
+    return Simulate(ValueCall<UINT>{0}, "GetSystemDirectoryA", {Ptr(buffer), Num(size)},
+                    [&]() -> Result<UINT> {
+                        const std::string& directory = State().systemDirectory;
+                        if (buffer == nullptr || size <= directory.size()) {
+                            return static_cast<UINT>(directory.size() + 1);
+                        }
+                        std::memcpy(buffer, directory.c_str(), directory.size() + 1);
+                        return static_cast<UINT>(directory.size());
+                    });
 }
 
+// Fails with -1 and no last error, as the CRT does.
 int _stat64(const char* path, struct _stat64* status) {
-    using namespace winsim;
-    auto failure = Enter("_stat64", {Str(path)});
-    if (failure || path == nullptr || status == nullptr) {
-        return -1;
-    }
-    std::string text = path;
-    if (text.empty() || text.find_first_of("*?") != std::string::npos) {
-        return -1;
-    }
-    // The CRT refuses a directory path with a trailing backslash, except a drive root.
-    const std::string last = detail::Characters(text).back();
-    bool trailing = (last == "\\" || last == "/") && !(text.size() == 3 && text[1] == ':');
-    std::string normalized = NormalizePath(text);
-    bool isFile = !trailing && State().files.count(normalized) > 0;
-    bool isDirectory = !trailing && State().directories.count(normalized) > 0;
-    if (!isFile && !isDirectory) {
-        return -1;
-    }
-    *status = {};
-    status->st_mode = isDirectory ? 0x4000 : 0x8000;
-    return 0;
+    return Simulate(ValueCall<int>{-1, false}, "_stat64", {Str(path)}, [&]() -> Result<int> {
+        if (path == nullptr || status == nullptr || *path == '\0' ||
+            std::string(path).find_first_of("*?") != std::string::npos) {
+            return Error{ERROR_INVALID_PARAMETER};
+        }
+        // The CRT refuses a directory path with a trailing backslash, except a drive root.
+        const std::string text = path;
+        const std::string last = Characters(text).back();
+        bool trailing = (last == "\\" || last == "/") && !(text.size() == 3 && text[1] == ':');
+        std::string normalized = NormalizePath(text);
+        bool isFile = !trailing && State().files.count(normalized) > 0;
+        bool isDirectory = !trailing && State().directories.count(normalized) > 0;
+        if (!isFile && !isDirectory) {
+            return Error{ERROR_FILE_NOT_FOUND};
+        }
+        *status = {};
+        status->st_mode = isDirectory ? 0x4000 : 0x8000;
+        return 0;
+    });
 }

@@ -1,12 +1,11 @@
 // advapi32 registry over an in-memory tree below HKEY_LOCAL_MACHINE. Key names compare without
 // regard to case; subkeys enumerate in sorted order, values in the order they were created.
-#include "machine.h"
+#include "core.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
-#include <set>
 
 namespace winsim {
 namespace {
@@ -24,13 +23,9 @@ struct OpenKey {
 
 struct Registry {
     Node root;
-    std::set<OpenKey*> handles;
 };
 
-Registry& State() {
-    static Registry registry;
-    return registry;
-}
+constexpr auto State = detail::AreaState<Registry>;
 
 constexpr LSTATUS kBadPathname = 161;  // ERROR_BAD_PATHNAME
 
@@ -98,30 +93,21 @@ Node* Create(const std::string& fullPath, bool* created = nullptr) {
     return node;
 }
 
-std::string Join(const std::string& base, const std::string& sub) {
-    if (base.empty()) {
-        return sub;
+// The path of `parts` below `base`.
+std::string Below(std::string base, const std::vector<std::string>& parts) {
+    for (const std::string& part : parts) {
+        base += (base.empty() ? "" : "\\") + part;
     }
-    if (sub.empty()) {
-        return base;
-    }
-    return base + "\\" + sub;
+    return base;
 }
 
-// Resolves a key handle to its path; false for a handle that is not open.
-bool BasePath(HKEY key, std::string& path, REGSAM& access) {
+// The key behind a handle; nullopt for a handle that is not open.
+std::optional<OpenKey> Opened(HKEY key) {
     if (key == HKEY_LOCAL_MACHINE) {
-        path.clear();
-        access = detail::Elevated() ? KEY_ALL_ACCESS : KEY_READ;
-        return true;
+        return OpenKey{"", static_cast<REGSAM>(detail::Elevated() ? KEY_ALL_ACCESS : KEY_READ)};
     }
-    auto* open = reinterpret_cast<OpenKey*>(key);
-    if (State().handles.count(open) == 0) {
-        return false;
-    }
-    path = open->path;
-    access = open->access;
-    return true;
+    const OpenKey* open = detail::Get<OpenKey>(key, HandleKind::RegistryKey);
+    return open ? std::optional(*open) : std::nullopt;
 }
 
 auto FindValue(Node& node, const std::string& name) {
@@ -129,29 +115,47 @@ auto FindValue(Node& node, const std::string& name) {
                         [&](const auto& entry) { return detail::EqualNoCase(entry.first, name); });
 }
 
+// Writes a value, replacing one of the same name in its place.
+void Store(Node& node, const std::string& name, RegValue value) {
+    auto existing = FindValue(node, name);
+    if (existing != node.values.end()) {
+        existing->second = std::move(value);
+    } else {
+        node.values.emplace_back(name, std::move(value));
+    }
+}
+
 HKEY NewHandle(const std::string& path, REGSAM access) {
-    auto* open = new OpenKey{path, access};
-    State().handles.insert(open);
-    detail::CountOpen(HandleKind::RegistryKey);
-    return reinterpret_cast<HKEY>(open);
+    return detail::Open<HKEY>(HandleKind::RegistryKey,
+                              std::make_shared<OpenKey>(OpenKey{path, access}));
 }
 
 // Resolves the node behind an open handle, with the rights the operation needs.
 LSTATUS Resolve(HKEY key, REGSAM needed, Node*& node) {
-    std::string path;
-    REGSAM access = 0;
-    if (!BasePath(key, path, access)) {
+    const std::optional<OpenKey> open = Opened(key);
+    if (!open) {
         return ERROR_INVALID_HANDLE;
     }
-    node = Find(path);
+    node = Find(open->path);
     if (node == nullptr) {
         return ERROR_KEY_DELETED;
     }
     // The machine root is no hive: it holds no values of its own.
-    if ((access & needed) != needed || (path.empty() && (needed & KEY_SET_VALUE))) {
+    if ((open->access & needed) != needed || (open->path.empty() && (needed & KEY_SET_VALUE))) {
         return ERROR_ACCESS_DENIED;
     }
     return ERROR_SUCCESS;
+}
+
+// The entry of a call on an open key that needs `needed` rights: the body gets the key's node.
+template <class Body>
+LSTATUS OnKey(const char* name, std::initializer_list<std::string> args, HKEY key, REGSAM needed,
+              Body body) {
+    return detail::Simulate(detail::kRegistry, name, args, [&]() -> LSTATUS {
+        Node* node = nullptr;
+        const LSTATUS status = Resolve(key, needed, node);
+        return status == ERROR_SUCCESS ? body(*node) : status;
+    });
 }
 
 }  // namespace
@@ -171,24 +175,14 @@ void DeleteKeyTree(const std::string& path) {
     }
     std::string leaf = detail::Upper(parts.back());
     parts.pop_back();
-    std::string parentPath;
-    for (const auto& part : parts) {
-        parentPath = Join(parentPath, part);
-    }
-    if (Node* parent = Find(parentPath)) {
+    if (Node* parent = Find(Below("", parts))) {
         parent->children.erase(leaf);
     }
 }
 
 void SetValue(const std::string& keyPath, const std::string& name, DWORD type,
               std::vector<BYTE> data) {
-    Node* node = Create(keyPath);
-    auto existing = FindValue(*node, name);
-    if (existing != node->values.end()) {
-        existing->second = RegValue{type, std::move(data)};
-    } else {
-        node->values.emplace_back(name, RegValue{type, std::move(data)});
-    }
+    Store(*Create(keyPath), name, RegValue{type, std::move(data)});
 }
 
 void SetString(const std::string& keyPath, const std::string& name, const std::string& text,
@@ -258,131 +252,94 @@ std::vector<std::string> SubKeyNames(const std::string& keyPath) {
     return names;
 }
 
-namespace detail {
-void ResetRegistry() {
-    for (OpenKey* open : State().handles) {
-        delete open;
-    }
-    State().handles.clear();
-    State().root = Node{};
-}
-}  // namespace detail
-
 }  // namespace winsim
 
-using winsim::Num;
-using winsim::Str;
-using winsim::detail::Enter;
+using namespace winsim;
+using namespace winsim::detail;
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-    using namespace winsim;
-    auto failure = Enter("RegOpenKeyExA", {detail::Key(key), Str(subKey), Num(options), Num(access),
-                                           detail::Ptr(result)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    if (result == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    std::string base;
-    REGSAM baseAccess = 0;
-    if (!BasePath(key, base, baseAccess)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    std::string sub = subKey ? subKey : "";
-    std::vector<std::string> parts;
-    if (!SplitPath(sub, parts)) {
-        return kBadPathname;
-    }
-    std::string path = base;
-    for (const auto& part : parts) {
-        path = Join(path, part);
-    }
-    if (Find(path) == nullptr) {
-        return Find(base) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-    }
-    if (Denied(access)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    // No subkey of the root hands back the predefined handle itself, not a new one.
-    *result = key == HKEY_LOCAL_MACHINE && parts.empty() ? key : NewHandle(path, access);
-    return ERROR_SUCCESS;
+    return Simulate(
+        kRegistry, "RegOpenKeyExA", {Key(key), Str(subKey), Num(options), Num(access), Ptr(result)},
+        [&]() -> LSTATUS {
+            const std::optional<OpenKey> base = Opened(key);
+            std::vector<std::string> parts;
+            if (result == nullptr) {
+                return ERROR_INVALID_PARAMETER;
+            }
+            if (!base) {
+                return ERROR_INVALID_HANDLE;
+            }
+            if (!SplitPath(subKey ? subKey : "", parts)) {
+                return kBadPathname;
+            }
+            const std::string path = Below(base->path, parts);
+            if (Find(path) == nullptr) {
+                return Find(base->path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+            }
+            if (Denied(access)) {
+                return ERROR_ACCESS_DENIED;
+            }
+            // No subkey of the root hands back the predefined handle itself, not a new one.
+            *result = key == HKEY_LOCAL_MACHINE && parts.empty() ? key : NewHandle(path, access);
+            return ERROR_SUCCESS;
+        });
 }
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className,
                                DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
                                PHKEY result, LPDWORD disposition) {
-    using namespace winsim;
-    auto failure =
-        Enter("RegCreateKeyExA",
-              {detail::Key(key), Str(subKey), Num(reserved), Str(className), Num(options),
-               Num(access), detail::Ptr(security), detail::Ptr(result), detail::Ptr(disposition)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    if (result == nullptr || subKey == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    std::string sub = subKey;
-    if (!sub.empty() && sub[0] == '\\') {
-        return kBadPathname;
-    }
-    Node* node = nullptr;
-    if (LSTATUS status = Resolve(key, 0, node); status != ERROR_SUCCESS) {
-        return status;
-    }
-    std::vector<std::string> parts;
-    if (!SplitPath(sub, parts)) {
-        return kBadPathname;
-    }
-    std::string base;
-    REGSAM baseAccess = 0;
-    BasePath(key, base, baseAccess);
-    std::string path = base;
-    for (const auto& part : parts) {
-        path = Join(path, part);
-    }
-    // Creating needs KEY_CREATE_SUB_KEY on the parent; opening an existing key, the rights asked.
-    // Nobody creates keys directly below the machine root: those are the hives.
-    const bool exists = Find(path) != nullptr;
-    const bool belowRoot = base.empty() && parts.size() == 1;
-    if (Denied(exists ? access : KEY_CREATE_SUB_KEY) || (!exists && belowRoot)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    bool created = false;
-    Create(path, &created);
-    if (disposition) {
-        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    }
-    *result = NewHandle(path, access);
-    return ERROR_SUCCESS;
+    return Simulate(
+        kRegistry, "RegCreateKeyExA",
+        {Key(key), Str(subKey), Num(reserved), Str(className), Num(options), Num(access),
+         Ptr(security), Ptr(result), Ptr(disposition)},
+        [&]() -> LSTATUS {
+            if (result == nullptr || subKey == nullptr) {
+                return ERROR_INVALID_PARAMETER;
+            }
+            if (subKey[0] == '\\') {
+                return kBadPathname;
+            }
+            Node* node = nullptr;
+            if (LSTATUS status = Resolve(key, 0, node); status != ERROR_SUCCESS) {
+                return status;
+            }
+            std::vector<std::string> parts;
+            if (!SplitPath(subKey, parts)) {
+                return kBadPathname;
+            }
+            const std::string base = Opened(key)->path;
+            const std::string path = Below(base, parts);
+            // Creating needs KEY_CREATE_SUB_KEY on the parent; opening an existing key, the rights
+            // asked. Nobody creates keys directly below the machine root: those are the hives.
+            const bool exists = Find(path) != nullptr;
+            const bool belowRoot = base.empty() && parts.size() == 1;
+            if (Denied(exists ? access : KEY_CREATE_SUB_KEY) || (!exists && belowRoot)) {
+                return ERROR_ACCESS_DENIED;
+            }
+            bool created = false;
+            Create(path, &created);
+            if (disposition) {
+                *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+            }
+            *result = NewHandle(path, access);
+            return ERROR_SUCCESS;
+        });
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
-    using namespace winsim;
-    auto failure = Enter("RegCloseKey", {detail::Key(key)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    if (key == HKEY_LOCAL_MACHINE) {
-        return ERROR_SUCCESS;
-    }
-    auto* open = reinterpret_cast<OpenKey*>(key);
-    if (State().handles.erase(open) == 0) {
-        return ERROR_INVALID_HANDLE;
-    }
-    delete open;
-    detail::CountClose(HandleKind::RegistryKey);
-    return ERROR_SUCCESS;
+    return Simulate(kRegistry, "RegCloseKey", {Key(key)}, [&]() -> LSTATUS {
+        const bool closed =
+            key == HKEY_LOCAL_MACHINE ||
+            ReleaseHandle(reinterpret_cast<uintptr_t>(key), HandleKind::RegistryKey);
+        return closed ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    });
 }
 
 namespace {
 
 LSTATUS DeleteSubKey(HKEY key, LPCSTR subKey) {
-    using namespace winsim;
-    std::string base;
-    REGSAM access = 0;
-    if (!BasePath(key, base, access)) {
+    const std::optional<OpenKey> base = Opened(key);
+    if (!base) {
         return ERROR_INVALID_HANDLE;
     }
     if (subKey == nullptr) {
@@ -395,10 +352,7 @@ LSTATUS DeleteSubKey(HKEY key, LPCSTR subKey) {
     if (parts.empty() && key == HKEY_LOCAL_MACHINE) {
         return ERROR_ACCESS_DENIED;  // a predefined root cannot be deleted
     }
-    std::string path = base;
-    for (const auto& part : parts) {
-        path = Join(path, part);
-    }
+    const std::string path = Below(base->path, parts);
     Node* node = Find(path);
     if (node == nullptr) {
         return ERROR_FILE_NOT_FOUND;
@@ -413,74 +367,44 @@ LSTATUS DeleteSubKey(HKEY key, LPCSTR subKey) {
 }  // namespace
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-    using namespace winsim;
-    auto failure = Enter("RegDeleteKeyA", {detail::Key(key), Str(subKey)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    return DeleteSubKey(key, subKey);
+    return Simulate(kRegistry, "RegDeleteKeyA", {Key(key), Str(subKey)},
+                    [&] { return DeleteSubKey(key, subKey); });
 }
 
 LSTATUS WINAPI RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved) {
-    using namespace winsim;
-    auto failure =
-        Enter("RegDeleteKeyExA", {detail::Key(key), Str(subKey), Num(view), Num(reserved)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    return DeleteSubKey(key, subKey);
+    return Simulate(kRegistry, "RegDeleteKeyExA", {Key(key), Str(subKey), Num(view), Num(reserved)},
+                    [&] { return DeleteSubKey(key, subKey); });
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
-    using namespace winsim;
-    auto failure = Enter("RegDeleteValueA", {detail::Key(key), Str(valueName)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    Node* node = nullptr;
-    if (LSTATUS status = Resolve(key, KEY_SET_VALUE, node); status != ERROR_SUCCESS) {
-        return status;
-    }
-    auto found = FindValue(*node, valueName ? valueName : "");
-    if (found == node->values.end()) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    node->values.erase(found);
-    return ERROR_SUCCESS;
+    return OnKey("RegDeleteValueA", {Key(key), Str(valueName)}, key, KEY_SET_VALUE,
+                 [&](Node& node) -> LSTATUS {
+                     auto found = FindValue(node, valueName ? valueName : "");
+                     if (found == node.values.end()) {
+                         return ERROR_FILE_NOT_FOUND;
+                     }
+                     node.values.erase(found);
+                     return ERROR_SUCCESS;
+                 });
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
                               const BYTE* data, DWORD size) {
-    using namespace winsim;
-    const detail::PlatformScope rendering;  // the data are copied for the log
-    std::string rendered = data ? std::string(reinterpret_cast<const char*>(data), size) : "null";
-    auto failure = Enter("RegSetValueExA", {detail::Key(key), Str(valueName), Num(reserved),
-                                            Num(type), rendered, Num(size)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    Node* node = nullptr;
-    if (LSTATUS status = Resolve(key, KEY_SET_VALUE, node); status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (data == nullptr && size != 0) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    std::vector<BYTE> bytes(data, data + size);
-    std::string name = valueName ? valueName : "";
-    auto existing = FindValue(*node, name);
-    if (existing != node->values.end()) {
-        existing->second = RegValue{type, std::move(bytes)};
-    } else {
-        node->values.emplace_back(name, RegValue{type, std::move(bytes)});
-    }
-    return ERROR_SUCCESS;
+    return OnKey("RegSetValueExA",
+                 {Key(key), Str(valueName), Num(reserved), Num(type), Bytes(data, size), Num(size)},
+                 key, KEY_SET_VALUE, [&](Node& node) -> LSTATUS {
+                     if (data == nullptr && size != 0) {
+                         return ERROR_INVALID_PARAMETER;
+                     }
+                     Store(node, valueName ? valueName : "", RegValue{type, {data, data + size}});
+                     return ERROR_SUCCESS;
+                 });
 }
 
 namespace {
 
 // Copies value data out as the registry does: size in and out, ERROR_MORE_DATA when short.
-LSTATUS CopyData(const winsim::RegValue& value, LPDWORD type, LPBYTE data, LPDWORD size) {
+LSTATUS CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD size) {
     if (type) {
         *type = value.type;
     }
@@ -503,101 +427,93 @@ LSTATUS CopyData(const winsim::RegValue& value, LPDWORD type, LPBYTE data, LPDWO
     return ERROR_SUCCESS;
 }
 
+// Copies a name out for the enumerations: ERROR_MORE_DATA when it does not fit with its NUL.
+LSTATUS CopyName(const std::string& text, LPSTR name, LPDWORD nameLength) {
+    if (*nameLength <= text.size()) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, text.c_str(), text.size() + 1);
+    *nameLength = static_cast<DWORD>(text.size());
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                                 LPBYTE data, LPDWORD size) {
-    using namespace winsim;
-    auto failure =
-        Enter("RegQueryValueExA", {detail::Key(key), Str(valueName), detail::Ptr(reserved),
-                                   detail::Ptr(type), detail::Ptr(data), Num(size ? *size : 0)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    Node* node = nullptr;
-    if (LSTATUS status = Resolve(key, KEY_QUERY_VALUE, node); status != ERROR_SUCCESS) {
-        return status;
-    }
-    auto found = FindValue(*node, valueName ? valueName : "");
-    if (found == node->values.end()) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    return CopyData(found->second, type, data, size);
+    return OnKey(
+        "RegQueryValueExA",
+        {Key(key), Str(valueName), Ptr(reserved), Ptr(type), Ptr(data), Num(size ? *size : 0)}, key,
+        KEY_QUERY_VALUE, [&](Node& node) -> LSTATUS {
+            auto found = FindValue(node, valueName ? valueName : "");
+            if (found == node.values.end()) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+            return CopyData(found->second, type, data, size);
+        });
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
                              LPDWORD reserved, LPSTR className, LPDWORD classLength,
                              PFILETIME lastWriteTime) {
-    using namespace winsim;
-    auto failure = Enter("RegEnumKeyExA", {detail::Key(key), Num(index), detail::Ptr(name),
-                                           Num(nameLength ? *nameLength : 0), detail::Ptr(reserved),
-                                           detail::Ptr(className), detail::Ptr(classLength),
-                                           detail::Ptr(lastWriteTime)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    Node* node = nullptr;
-    if (LSTATUS status = Resolve(key, KEY_ENUMERATE_SUB_KEYS, node); status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (name == nullptr || nameLength == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (index >= node->children.size()) {
-        return ERROR_NO_MORE_ITEMS;
-    }
-    auto child = node->children.begin();
-    std::advance(child, index);
-    const std::string& childName = child->second->name;
-    if (*nameLength <= childName.size()) {
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(name, childName.c_str(), childName.size() + 1);
-    *nameLength = static_cast<DWORD>(childName.size());
-    if (lastWriteTime) {
-        *lastWriteTime = FILETIME{0, 0};
-    }
-    return ERROR_SUCCESS;
+    return OnKey(
+        "RegEnumKeyExA",
+        {Key(key), Num(index), Ptr(name), Num(nameLength ? *nameLength : 0), Ptr(reserved),
+         Ptr(className), Ptr(classLength), Ptr(lastWriteTime)},
+        key, KEY_ENUMERATE_SUB_KEYS, [&](Node& node) -> LSTATUS {
+            if (name == nullptr || nameLength == nullptr) {
+                return ERROR_INVALID_PARAMETER;
+            }
+            if (index >= node.children.size()) {
+                return ERROR_NO_MORE_ITEMS;
+            }
+            const std::string& child = std::next(node.children.begin(), index)->second->name;
+            if (LSTATUS status = CopyName(child, name, nameLength); status != ERROR_SUCCESS) {
+                return status;
+            }
+            if (lastWriteTime) {
+                *lastWriteTime = FILETIME{0, 0};
+            }
+            return ERROR_SUCCESS;
+        });
 }
 
 LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
                              LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-    using namespace winsim;
-    auto failure = Enter("RegEnumValueA",
-                         {detail::Key(key), Num(index), detail::Ptr(name),
-                          Num(nameLength ? *nameLength : 0), detail::Ptr(reserved),
-                          detail::Ptr(type), detail::Ptr(data), Num(dataSize ? *dataSize : 0)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    Node* node = nullptr;
-    if (LSTATUS status = Resolve(key, KEY_QUERY_VALUE, node); status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (name == nullptr || nameLength == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (index >= node->values.size()) {
-        return ERROR_NO_MORE_ITEMS;
-    }
-    const auto& entry = node->values[index];
-    if (*nameLength <= entry.first.size()) {
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(name, entry.first.c_str(), entry.first.size() + 1);
-    *nameLength = static_cast<DWORD>(entry.first.size());
-    return CopyData(entry.second, type, data, dataSize);
+    return OnKey("RegEnumValueA",
+                 {Key(key), Num(index), Ptr(name), Num(nameLength ? *nameLength : 0), Ptr(reserved),
+                  Ptr(type), Ptr(data), Num(dataSize ? *dataSize : 0)},
+                 key, KEY_QUERY_VALUE, [&](Node& node) -> LSTATUS {
+                     if (name == nullptr || nameLength == nullptr) {
+                         return ERROR_INVALID_PARAMETER;
+                     }
+                     if (index >= node.values.size()) {
+                         return ERROR_NO_MORE_ITEMS;
+                     }
+                     const auto& entry = node.values[index];
+                     if (LSTATUS status = CopyName(entry.first, name, nameLength);
+                         status != ERROR_SUCCESS) {
+                         return status;
+                     }
+                     return CopyData(entry.second, type, data, dataSize);
+                 });
 }
 
 namespace {
 
 // Bytes a value takes in the registry, where strings are kept in UTF-16.
-DWORD StoredSize(const winsim::RegValue& value) {
+DWORD StoredSize(const RegValue& value) {
     if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
         return static_cast<DWORD>(value.data.size());
     }
     const std::string text(value.data.begin(), value.data.end());
-    return static_cast<DWORD>(2 * winsim::detail::Utf16Length(text));
+    return static_cast<DWORD>(2 * Utf16Length(text));
+}
+
+void Put(LPDWORD out, DWORD value) {
+    if (out) {
+        *out = value;
+    }
 }
 
 }  // namespace
@@ -606,58 +522,35 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, 
                                 LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
                                 LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                                 LPDWORD securityDescriptor, PFILETIME lastWriteTime) {
-    using namespace winsim;
-    auto failure = Enter(
-        "RegQueryInfoKeyA",
-        {detail::Key(key), detail::Ptr(className), detail::Ptr(classLength), detail::Ptr(reserved),
-         detail::Ptr(subKeys), detail::Ptr(maxSubKeyLength), detail::Ptr(maxClassLength),
-         detail::Ptr(values), detail::Ptr(maxValueNameLength), detail::Ptr(maxValueLength),
-         detail::Ptr(securityDescriptor), detail::Ptr(lastWriteTime)});
-    if (failure) {
-        return static_cast<LSTATUS>(failure->error);
-    }
-    Node* node = nullptr;
-    if (LSTATUS status = Resolve(key, KEY_QUERY_VALUE, node); status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (subKeys) {
-        *subKeys = static_cast<DWORD>(node->children.size());
-    }
-    if (values) {
-        *values = static_cast<DWORD>(node->values.size());
-    }
-    // Lengths as the registry stores names and strings: in UTF-16 code units.
-    DWORD longestName = 0;
-    DWORD longestData = 0;
-    for (const auto& entry : node->values) {
-        longestName = std::max(longestName, static_cast<DWORD>(detail::Utf16Length(entry.first)));
-        longestData = std::max(longestData, StoredSize(entry.second));
-    }
-    DWORD longestKey = 0;
-    for (const auto& child : node->children) {
-        longestKey =
-            std::max(longestKey, static_cast<DWORD>(detail::Utf16Length(child.second->name)));
-    }
-    if (maxSubKeyLength) {
-        *maxSubKeyLength = longestKey;
-    }
-    if (maxValueNameLength) {
-        *maxValueNameLength = longestName;
-    }
-    if (maxValueLength) {
-        *maxValueLength = longestData;
-    }
-    if (maxClassLength) {
-        *maxClassLength = 0;
-    }
-    if (classLength) {
-        *classLength = 0;
-    }
-    if (securityDescriptor) {
-        *securityDescriptor = 0;
-    }
-    if (lastWriteTime) {
-        *lastWriteTime = FILETIME{0, 0};
-    }
-    return ERROR_SUCCESS;
+    return OnKey("RegQueryInfoKeyA",
+                 {Key(key), Ptr(className), Ptr(classLength), Ptr(reserved), Ptr(subKeys),
+                  Ptr(maxSubKeyLength), Ptr(maxClassLength), Ptr(values), Ptr(maxValueNameLength),
+                  Ptr(maxValueLength), Ptr(securityDescriptor), Ptr(lastWriteTime)},
+                 key, KEY_QUERY_VALUE, [&](Node& node) -> LSTATUS {
+                     // Lengths as the registry stores names and strings: in UTF-16 code units.
+                     DWORD longestName = 0;
+                     DWORD longestData = 0;
+                     for (const auto& entry : node.values) {
+                         longestName =
+                             std::max(longestName, static_cast<DWORD>(Utf16Length(entry.first)));
+                         longestData = std::max(longestData, StoredSize(entry.second));
+                     }
+                     DWORD longestKey = 0;
+                     for (const auto& child : node.children) {
+                         longestKey = std::max(longestKey,
+                                               static_cast<DWORD>(Utf16Length(child.second->name)));
+                     }
+                     Put(subKeys, static_cast<DWORD>(node.children.size()));
+                     Put(values, static_cast<DWORD>(node.values.size()));
+                     Put(maxSubKeyLength, longestKey);
+                     Put(maxValueNameLength, longestName);
+                     Put(maxValueLength, longestData);
+                     Put(maxClassLength, 0);
+                     Put(classLength, 0);
+                     Put(securityDescriptor, 0);
+                     if (lastWriteTime) {
+                         *lastWriteTime = FILETIME{0, 0};
+                     }
+                     return ERROR_SUCCESS;
+                 });
 }

@@ -1,9 +1,10 @@
 // The service control manager over a simulated service database. Service names compare without
 // regard to case. A service marked for deletion stays in the database until it is stopped and
 // no handle to it is open, as on Windows.
-#include "machine.h"
+#include "core.h"
 
 #include <map>
+#include <memory>
 
 namespace winsim {
 namespace {
@@ -11,7 +12,7 @@ namespace {
 constexpr size_t kMaxServiceNameLength = 256;
 constexpr DWORD kDatabaseDoesNotExist = 1065;  // ERROR_DATABASE_DOES_NOT_EXIST
 
-struct OpenHandle {
+struct ServiceHandle {
     bool manager = false;
     DWORD access = 0;
     std::string service;  // upper-cased name, for a service handle
@@ -25,25 +26,17 @@ struct DriverScript {
 struct ServiceDatabase {
     std::map<std::string, Service> services;      // keyed by upper-cased name
     std::map<std::string, DriverScript> scripts;  // keyed by upper-cased name
-    std::map<uintptr_t, OpenHandle> handles;
-    uintptr_t nextHandle = 0x5C000;
 };
 
-ServiceDatabase& State() {
-    static ServiceDatabase database;
-    return database;
+constexpr auto State = detail::AreaState<ServiceDatabase>;
+
+SC_HANDLE NewHandle(ServiceHandle entry) {
+    return detail::Open<SC_HANDLE>(HandleKind::ServiceHandle,
+                                   std::make_shared<ServiceHandle>(std::move(entry)));
 }
 
-SC_HANDLE NewHandle(OpenHandle entry) {
-    uintptr_t value = State().nextHandle++;
-    State().handles[value] = std::move(entry);
-    detail::CountOpen(HandleKind::ServiceHandle);
-    return reinterpret_cast<SC_HANDLE>(value);
-}
-
-OpenHandle* FindHandle(SC_HANDLE handle) {
-    auto found = State().handles.find(reinterpret_cast<uintptr_t>(handle));
-    return found == State().handles.end() ? nullptr : &found->second;
+ServiceHandle* FindHandle(SC_HANDLE handle) {
+    return detail::Get<ServiceHandle>(handle, HandleKind::ServiceHandle);
 }
 
 Service* Lookup(const std::string& key) {
@@ -70,8 +63,8 @@ void RemoveIfUnused(const std::string& key) {
     if (service == nullptr || !service->markedForDelete || service->state != SERVICE_STOPPED) {
         return;
     }
-    for (const auto& entry : State().handles) {
-        if (!entry.second.manager && entry.second.service == key) {
+    for (void* object : detail::OpenObjects(HandleKind::ServiceHandle)) {
+        if (static_cast<ServiceHandle*>(object)->service == key) {
             return;
         }
     }
@@ -80,7 +73,7 @@ void RemoveIfUnused(const std::string& key) {
 
 // Resolves a service handle that must carry `needed`; 0 or the error the call reports.
 DWORD ResolveService(SC_HANDLE handle, DWORD needed, Service*& service) {
-    OpenHandle* open = FindHandle(handle);
+    ServiceHandle* open = FindHandle(handle);
     if (open == nullptr || open->manager) {
         return ERROR_INVALID_HANDLE;
     }
@@ -93,7 +86,7 @@ DWORD ResolveService(SC_HANDLE handle, DWORD needed, Service*& service) {
 
 // Resolves a manager handle that must carry `needed`.
 DWORD ResolveManager(SC_HANDLE handle, DWORD needed) {
-    OpenHandle* open = FindHandle(handle);
+    ServiceHandle* open = FindHandle(handle);
     if (open == nullptr || !open->manager) {
         return ERROR_INVALID_HANDLE;
     }
@@ -114,10 +107,7 @@ bool Denied(DWORD access, DWORD allowed) {
     return !detail::Elevated() && (access & ~allowed) != 0;
 }
 
-SC_HANDLE FailHandle(DWORD error) {
-    SetLastError(error);
-    return nullptr;
-}
+constexpr detail::ValueCall<SC_HANDLE> kHandleCall{nullptr};
 
 }  // namespace
 
@@ -155,36 +145,27 @@ void FinishStop(const std::string& name) {
     }
 }
 
-namespace detail {
-void ResetServices() {
-    State() = ServiceDatabase{};
-}
-}  // namespace detail
-
 }  // namespace winsim
 
-using winsim::Num;
-using winsim::Str;
-using winsim::detail::Enter;
-using winsim::detail::Fail;
+using namespace winsim;
+using namespace winsim::detail;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess) {
-    using namespace winsim;
-    auto failure =
-        Enter("OpenSCManagerA", {Str(machineName), Str(databaseName), Num(desiredAccess)});
-    if (failure) {
-        return FailHandle(failure->error);
-    }
-    // "ServicesFailed" is a database name Windows knows but does not open; any other is no name.
-    if (databaseName != nullptr && !detail::EqualNoCase(databaseName, SERVICES_ACTIVE_DATABASEA)) {
-        return FailHandle(detail::EqualNoCase(databaseName, SERVICES_FAILED_DATABASEA)
-                              ? kDatabaseDoesNotExist
-                              : ERROR_INVALID_NAME);
-    }
-    if (Denied(desiredAccess, kFilteredManagerRights)) {
-        return FailHandle(ERROR_ACCESS_DENIED);
-    }
-    return NewHandle(OpenHandle{true, desiredAccess, {}});
+    return Simulate(
+        kHandleCall, "OpenSCManagerA", {Str(machineName), Str(databaseName), Num(desiredAccess)},
+        [&]() -> Result<SC_HANDLE> {
+            // "ServicesFailed" is a database name Windows knows but does not open; any other is no
+            // name.
+            if (databaseName != nullptr && !EqualNoCase(databaseName, SERVICES_ACTIVE_DATABASEA)) {
+                return Error{EqualNoCase(databaseName, SERVICES_FAILED_DATABASEA)
+                                 ? kDatabaseDoesNotExist
+                                 : ERROR_INVALID_NAME};
+            }
+            if (Denied(desiredAccess, kFilteredManagerRights)) {
+                return Error{ERROR_ACCESS_DENIED};
+            }
+            return NewHandle(ServiceHandle{true, desiredAccess, {}});
+        });
 }
 
 SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
@@ -192,160 +173,142 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
                                 DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
                                 LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
                                 LPCSTR password) {
-    using namespace winsim;
-    auto failure = Enter("CreateServiceA",
-                         {detail::Handle(manager), Str(serviceName), Str(displayName),
-                          Num(desiredAccess), Num(serviceType), Num(startType), Num(errorControl),
-                          Str(binaryPathName), Str(loadOrderGroup), detail::Ptr(tagId),
-                          Str(dependencies), Str(serviceStartName), detail::Ptr(password)});
-    if (failure) {
-        return FailHandle(failure->error);
-    }
-    if (DWORD error = ResolveManager(manager, SC_MANAGER_CREATE_SERVICE); error != ERROR_SUCCESS) {
-        return FailHandle(error);
-    }
-    if (!IsValidName(serviceName)) {
-        return FailHandle(ERROR_INVALID_NAME);
-    }
-    if (binaryPathName == nullptr) {
-        return FailHandle(ERROR_INVALID_PARAMETER);
-    }
-    std::string key = detail::Upper(serviceName);
-    if (Service* existing = Lookup(key)) {
-        return FailHandle(existing->markedForDelete ? ERROR_SERVICE_MARKED_FOR_DELETE
-                                                    : ERROR_SERVICE_EXISTS);
-    }
-    Service service;
-    service.name = serviceName;
-    service.displayName = displayName ? displayName : serviceName;
-    service.serviceType = serviceType;
-    service.startType = startType;
-    service.errorControl = errorControl;
-    service.binaryPath = binaryPathName;
-    service.loadOrderGroup = loadOrderGroup ? loadOrderGroup : "";
-    State().services[key] = service;
-    return NewHandle(OpenHandle{false, desiredAccess, key});
+    return Simulate(
+        kHandleCall, "CreateServiceA",
+        {Handle(manager), Str(serviceName), Str(displayName), Num(desiredAccess), Num(serviceType),
+         Num(startType), Num(errorControl), Str(binaryPathName), Str(loadOrderGroup), Ptr(tagId),
+         Str(dependencies), Str(serviceStartName), Ptr(password)},
+        [&]() -> Result<SC_HANDLE> {
+            if (DWORD error = ResolveManager(manager, SC_MANAGER_CREATE_SERVICE); error != 0) {
+                return Error{error};
+            }
+            if (!IsValidName(serviceName)) {
+                return Error{ERROR_INVALID_NAME};
+            }
+            if (binaryPathName == nullptr) {
+                return Error{ERROR_INVALID_PARAMETER};
+            }
+            std::string key = Upper(serviceName);
+            if (Service* existing = Lookup(key)) {
+                return Error{existing->markedForDelete ? ERROR_SERVICE_MARKED_FOR_DELETE
+                                                       : ERROR_SERVICE_EXISTS};
+            }
+            State().services[key] = Service{serviceName,
+                                            displayName ? displayName : serviceName,
+                                            serviceType,
+                                            startType,
+                                            errorControl,
+                                            binaryPathName,
+                                            loadOrderGroup ? loadOrderGroup : ""};
+            return NewHandle(ServiceHandle{false, desiredAccess, key});
+        });
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) {
-    using namespace winsim;
-    auto failure =
-        Enter("OpenServiceA", {detail::Handle(manager), Str(serviceName), Num(desiredAccess)});
-    if (failure) {
-        return FailHandle(failure->error);
-    }
-    if (DWORD error = ResolveManager(manager, SC_MANAGER_CONNECT); error != ERROR_SUCCESS) {
-        return FailHandle(error);
-    }
-    if (serviceName == nullptr || *serviceName == '\0') {
-        return FailHandle(ERROR_INVALID_NAME);
-    }
-    std::string key = detail::Upper(serviceName);
-    if (Lookup(key) == nullptr) {
-        return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
-    }
-    if (Denied(desiredAccess, kFilteredServiceRights)) {
-        return FailHandle(ERROR_ACCESS_DENIED);
-    }
-    return NewHandle(OpenHandle{false, desiredAccess, key});
+    return Simulate(
+        kHandleCall, "OpenServiceA", {Handle(manager), Str(serviceName), Num(desiredAccess)},
+        [&]() -> Result<SC_HANDLE> {
+            if (DWORD error = ResolveManager(manager, SC_MANAGER_CONNECT); error != ERROR_SUCCESS) {
+                return Error{error};
+            }
+            if (serviceName == nullptr || *serviceName == '\0') {
+                return Error{ERROR_INVALID_NAME};
+            }
+            std::string key = Upper(serviceName);
+            if (Lookup(key) == nullptr) {
+                return Error{ERROR_SERVICE_DOES_NOT_EXIST};
+            }
+            if (Denied(desiredAccess, kFilteredServiceRights)) {
+                return Error{ERROR_ACCESS_DENIED};
+            }
+            return NewHandle(ServiceHandle{false, desiredAccess, key});
+        });
 }
 
 BOOL WINAPI StartServiceA(SC_HANDLE serviceHandle, DWORD argumentCount, LPCSTR* arguments) {
-    using namespace winsim;
-    auto failure = Enter("StartServiceA", {detail::Handle(serviceHandle), Num(argumentCount),
-                                           detail::Ptr(arguments)});
-    if (failure) {
-        return Fail(failure->error);
-    }
-    Service* service = nullptr;
-    if (DWORD error = ResolveService(serviceHandle, SERVICE_START, service);
-        error != ERROR_SUCCESS) {
-        return Fail(error);
-    }
-    // Deletion disables the service as well, so a marked service answers as a disabled one.
-    if (service->markedForDelete || service->startType == SERVICE_DISABLED) {
-        return Fail(ERROR_SERVICE_DISABLED);
-    }
-    if (service->state != SERVICE_STOPPED) {
-        return Fail(ERROR_SERVICE_ALREADY_RUNNING);
-    }
-    if (IsDriver(service->serviceType)) {
-        if (!FileExists(service->binaryPath)) {
-            return Fail(ERROR_FILE_NOT_FOUND);
-        }
-        DWORD loadError = State().scripts[detail::Upper(service->name)].loadError;
-        if (loadError != ERROR_SUCCESS) {
-            return Fail(loadError);
-        }
-    }
-    service->state = SERVICE_RUNNING;
-    return TRUE;
+    return Simulate(kBool, "StartServiceA",
+                    {Handle(serviceHandle), Num(argumentCount), Ptr(arguments)}, [&]() -> DWORD {
+                        Service* service = nullptr;
+                        if (DWORD error = ResolveService(serviceHandle, SERVICE_START, service);
+                            error != 0) {
+                            return error;
+                        }
+                        // Deletion disables the service as well, so a marked service answers as a
+                        // disabled one.
+                        if (service->markedForDelete || service->startType == SERVICE_DISABLED) {
+                            return ERROR_SERVICE_DISABLED;
+                        }
+                        if (service->state != SERVICE_STOPPED) {
+                            return ERROR_SERVICE_ALREADY_RUNNING;
+                        }
+                        if (IsDriver(service->serviceType)) {
+                            if (!FileExists(service->binaryPath)) {
+                                return ERROR_FILE_NOT_FOUND;
+                            }
+                            if (DWORD loadError = State().scripts[Upper(service->name)].loadError;
+                                loadError != 0) {
+                                return loadError;
+                            }
+                        }
+                        service->state = SERVICE_RUNNING;
+                        return ERROR_SUCCESS;
+                    });
 }
 
 BOOL WINAPI ControlService(SC_HANDLE serviceHandle, DWORD control, LPSERVICE_STATUS status) {
-    using namespace winsim;
-    auto failure =
-        Enter("ControlService", {detail::Handle(serviceHandle), Num(control), detail::Ptr(status)});
-    if (failure) {
-        return Fail(failure->error);
-    }
-    // Only the stop request is modelled.
-    if (control != SERVICE_CONTROL_STOP || status == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    Service* service = nullptr;
-    if (DWORD error = ResolveService(serviceHandle, SERVICE_STOP, service);
-        error != ERROR_SUCCESS) {
-        return Fail(error);
-    }
-    if (service->state == SERVICE_STOPPED) {
-        return Fail(ERROR_SERVICE_NOT_ACTIVE);
-    }
-    if (service->state == SERVICE_STOP_PENDING) {
-        return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-    }
-    std::string key = detail::Upper(service->name);
-    service->state = State().scripts[key].stopPending ? SERVICE_STOP_PENDING : SERVICE_STOPPED;
-    *status = SERVICE_STATUS{};
-    status->dwServiceType = service->serviceType;
-    status->dwCurrentState = service->state;
-    return TRUE;
+    return Simulate(kBool, "ControlService", {Handle(serviceHandle), Num(control), Ptr(status)},
+                    [&]() -> DWORD {
+                        // Only the stop request is modelled.
+                        if (control != SERVICE_CONTROL_STOP || status == nullptr) {
+                            return ERROR_INVALID_PARAMETER;
+                        }
+                        Service* service = nullptr;
+                        if (DWORD error = ResolveService(serviceHandle, SERVICE_STOP, service);
+                            error != 0) {
+                            return error;
+                        }
+                        if (service->state == SERVICE_STOPPED) {
+                            return ERROR_SERVICE_NOT_ACTIVE;
+                        }
+                        if (service->state == SERVICE_STOP_PENDING) {
+                            return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+                        }
+                        const bool pending = State().scripts[Upper(service->name)].stopPending;
+                        service->state = pending ? SERVICE_STOP_PENDING : SERVICE_STOPPED;
+                        *status = SERVICE_STATUS{};
+                        status->dwServiceType = service->serviceType;
+                        status->dwCurrentState = service->state;
+                        return ERROR_SUCCESS;
+                    });
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE serviceHandle) {
-    using namespace winsim;
-    auto failure = Enter("DeleteService", {detail::Handle(serviceHandle)});
-    if (failure) {
-        return Fail(failure->error);
-    }
-    Service* service = nullptr;
-    if (DWORD error = ResolveService(serviceHandle, DELETE, service); error != ERROR_SUCCESS) {
-        return Fail(error);
-    }
-    if (service->markedForDelete) {
-        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-    }
-    service->markedForDelete = true;
-    service->startType = SERVICE_DISABLED;
-    return TRUE;
+    return Simulate(kBool, "DeleteService", {Handle(serviceHandle)}, [&]() -> DWORD {
+        Service* service = nullptr;
+        if (DWORD error = ResolveService(serviceHandle, DELETE, service); error != 0) {
+            return error;
+        }
+        if (service->markedForDelete) {
+            return ERROR_SERVICE_MARKED_FOR_DELETE;
+        }
+        service->markedForDelete = true;
+        service->startType = SERVICE_DISABLED;
+        return ERROR_SUCCESS;
+    });
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-    using namespace winsim;
-    auto failure = Enter("CloseServiceHandle", {detail::Handle(handle)});
-    if (failure) {
-        return Fail(failure->error);
-    }
-    auto found = State().handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (found == State().handles.end()) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    std::string key = found->second.service;
-    State().handles.erase(found);
-    detail::CountClose(HandleKind::ServiceHandle);
-    RemoveIfUnused(key);
-    // Windows does not promise to keep the last error across a successful call; clearing it
-    // shows callers that read it only after closing their handles.
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    return Simulate(kBool, "CloseServiceHandle", {Handle(handle)}, [&]() -> DWORD {
+        const ServiceHandle* open = FindHandle(handle);
+        if (open == nullptr) {
+            return ERROR_INVALID_HANDLE;
+        }
+        const std::string key = open->service;
+        ReleaseHandle(reinterpret_cast<uintptr_t>(handle), HandleKind::ServiceHandle);
+        RemoveIfUnused(key);
+        // Windows does not promise to keep the last error across a successful call; clearing it
+        // shows callers that read it only after closing their handles.
+        SetError(ERROR_SUCCESS);
+        return ERROR_SUCCESS;
+    });
 }

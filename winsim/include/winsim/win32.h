@@ -7,5 +7,5 @@
 #include <winsim/api_kernel.h>
 #include <winsim/api_registry.h>
 #include <winsim/api_msi.h>
-#include <winsim/api_setupapi.h>
+#include <winsim/api_devices.h>
 #include <winsim/api_services.h>

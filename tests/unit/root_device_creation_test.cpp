@@ -1,7 +1,7 @@
 #include "pnp_test_support.h"
 
 #include "platform/win32.h"
-#include "pnp/root_device.h"
+#include "pnp/root_device_creation.h"
 
 using pnp_test::AddPackage;
 using pnp_test::kRootInstances;

@@ -10,6 +10,10 @@
 
 namespace winsim::detail {
 
+// The process's ANSI code page, and whether a byte leads a double-byte character in it.
+unsigned CodePage();
+bool IsLeadByte(unsigned char c);
+
 // The characters of `text`: one or two bytes each (a lead byte with its trail byte).
 std::vector<std::string> Characters(const std::string& text);
 

@@ -1,4 +1,4 @@
-#include "pnp/root_device.h"
+#include "pnp/root_device_creation.h"
 
 #include "platform/win32.h"
 #include "pnp/driver_package_table.h"

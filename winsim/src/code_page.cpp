@@ -1,6 +1,6 @@
-#include "names.h"
+#include "code_page.h"
 
-#include "machine.h"
+#include "core.h"
 
 namespace winsim::detail {
 namespace {
@@ -50,13 +50,12 @@ int Fold932(Byte lead, Byte trail, bool upper) {
 
 // The length of the character at `index`: 2 for a lead byte with its trail byte, else 1.
 size_t CharacterLength(const std::string& text, size_t index, bool doubleByte) {
-    return doubleByte && index + 1 < text.size() && IsDBCSLeadByte(static_cast<Byte>(text[index]))
-               ? 2
-               : 1;
+    return doubleByte && index + 1 < text.size() && IsLeadByte(static_cast<Byte>(text[index])) ? 2
+                                                                                               : 1;
 }
 
 std::string Fold(const std::string& text, bool upper) {
-    const UINT codePage = GetACP();
+    const UINT codePage = CodePage();
     const bool doubleByte = codePage == 932;
     std::string folded = text;
     for (size_t i = 0; i < folded.size(); i += CharacterLength(text, i, doubleByte)) {
@@ -78,7 +77,7 @@ std::string Fold(const std::string& text, bool upper) {
 }  // namespace
 
 std::vector<std::string> Characters(const std::string& text) {
-    const bool doubleByte = GetACP() == 932;
+    const bool doubleByte = CodePage() == 932;
     std::vector<std::string> characters;
     for (size_t i = 0; i < text.size();) {
         const size_t length = CharacterLength(text, i, doubleByte);
@@ -89,7 +88,7 @@ std::vector<std::string> Characters(const std::string& text) {
 }
 
 std::vector<std::string> Components(const std::string& text, const std::string& separators) {
-    const bool doubleByte = GetACP() == 932;
+    const bool doubleByte = CodePage() == 932;
     std::vector<std::string> components(1);
     for (size_t i = 0; i < text.size();) {
         const size_t length = CharacterLength(text, i, doubleByte);
@@ -112,7 +111,7 @@ std::string Lower(const std::string& text) {
 }
 
 size_t Utf16Length(const std::string& text) {
-    const bool doubleByte = GetACP() == 932;
+    const bool doubleByte = CodePage() == 932;
     size_t length = 0;
     for (size_t i = 0; i < text.size(); i += CharacterLength(text, i, doubleByte)) {
         ++length;

@@ -1,4 +1,4 @@
-#include "rootdev/root_devices.h"
+#include "rootdev/root_device_removal.h"
 
 #include "platform/win32.h"
 #include "runtime/handles.h"
