@@ -21,8 +21,11 @@ struct ConditionRow {
 // Installed on the machine, being removed: what an uninstall sees.
 ConditionSymbols Uninstalling() {
     ConditionSymbols symbols;
-    symbols.properties = {{"Installed", "00:00:00"}, {"REMOVE", "ALL"}, {"VersionNT", "601"},
-                          {"REBOOT", "ReallySuppress"}, {"Empty", ""}};
+    symbols.properties = {{"Installed", "00:00:00"},
+                          {"REMOVE", "ALL"},
+                          {"VersionNT", "601"},
+                          {"REBOOT", "ReallySuppress"},
+                          {"Empty", ""}};
     symbols.states = {{"$Bus", 2}, {"?Bus", 3}, {"&Drivers", 2}, {"!Drivers", 3}};
     return symbols;
 }

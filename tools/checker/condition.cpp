@@ -318,8 +318,8 @@ class Parser {
         std::optional<bool> value = Expression(level + 1);
         while (value && Accept(kLevels[level])) {
             const std::optional<bool> right = Expression(level + 1);
-            value = right ? std::optional<bool>(Combine(kLevels[level], *value, *right))
-                          : std::nullopt;
+            value =
+                right ? std::optional<bool>(Combine(kLevels[level], *value, *right)) : std::nullopt;
         }
         return value;
     }
