@@ -33,7 +33,7 @@ host asan mingw mingw-clang: setup
 dist: mingw
 	@mkdir -p dist
 	cp build/mingw/zelk_ca.dll $(DLL)
-	cp build/mingw/tools/checker/zelk_ca_check.exe dist/
+	cp build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
 
 # The sample package end to end under Wine (scripts/package-e2e.sh), with the report of its
@@ -97,10 +97,11 @@ test-e2e: dist
 	@mkdir -p $(REPORTS)
 	scripts/package-e2e.sh --brief --report $(REPORTS)/e2e.xml
 
-# zelk_ca_check.exe on the sample package and on broken variants of it.
+# zelk_ca_check.exe on the sample package and on broken variants of it, then the validation
+# cube zelk_ca.cub on the same packages: it must report the checker's findings.
 test-checker: dist
 	@mkdir -p $(REPORTS)
-	scripts/run-checker-tests.sh --report $(REPORTS)/checker.xml
+	scripts/run-checker-tests.sh --report $(REPORTS)/checker.xml --cube-report $(REPORTS)/cube.xml
 
 bench: host
 	build/host/benchmarks/device_tree_benchmark

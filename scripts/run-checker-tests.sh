@@ -2,11 +2,14 @@
 # Runs zelk_ca_check.exe under Wine on the sample package and on the broken variants of
 # tests/checker/variants.txt, which it builds from the sample with msibuild, and checks that
 # the sample checks clean and that each variant adds exactly its expected findings and exit code.
+# Then validates the same packages with the cube zelk_ca.cub through the project's validation
+# runner (zelk_validate.exe) and checks that the cube reports exactly the checker's findings.
 #
-# usage: run-checker-tests.sh [--build DIR] [--package FILE] [--report FILE]
-#   --build DIR     the mingw build tree (default build/mingw)
-#   --package FILE  the package the variants start from (default: the build's sample package)
-#   --report FILE   also write the results as a GoogleTest-style XML report
+# usage: run-checker-tests.sh [--build DIR] [--package FILE] [--report FILE] [--cube-report FILE]
+#   --build DIR          the mingw build tree (default build/mingw)
+#   --package FILE       the package the variants start from (default: the build's sample package)
+#   --report FILE        also write the checker's results as a GoogleTest-style XML report
+#   --cube-report FILE   the same for the cube's results
 # The variants and the checker's output for each are kept in build/checker.
 set -euo pipefail
 shopt -u patsub_replacement 2>/dev/null || true
@@ -15,22 +18,26 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$repo/build/mingw
 package=
 report=
+cube_report=
 while (($#)); do
     case $1 in
         --build) build=$2; shift ;;
         --package) package=$2; shift ;;
         --report) report=$2; shift ;;
+        --cube-report) cube_report=$2; shift ;;
         *) echo "run-checker-tests: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
 done
 package=${package:-$build/package/zelk_drivers.msi}
 readonly CHECKER=$build/tools/checker/zelk_ca_check.exe
+readonly CUBE=$build/tools/checker/zelk_ca.cub
+readonly VALIDATOR=$build/tests/checker/zelk_validate.exe
 readonly VARIANTS=$repo/tests/checker/variants.txt
 readonly WORK=$repo/build/checker
 readonly FOLDER='C:\zelk-checker'
 readonly SEPARATOR=' ;; '
-for file in "$package" "$CHECKER"; do
+for file in "$package" "$CHECKER" "$CUBE" "$VALIDATOR"; do
     [[ -f "$file" ]] || { echo "run-checker-tests: $file is missing; build the mingw preset" >&2; exit 2; }
 done
 
@@ -48,9 +55,10 @@ while IFS=$'\037' read -r action type source target _; do
     ca_type[$action]=$type ca_source[$action]=$source ca_target[$action]=$target
 done < <(table_rows CustomAction)
 
-# action_calling first|last|rollback ENTRY: that scheduled DLL action calling ENTRY.
+# action_calling first|second|last|rollback ENTRY: that scheduled DLL action calling ENTRY.
 action_calling() {
-    local kind=$1 entry=$2 best='' name type rollback
+    local kind=$1 entry=$2 name type rollback
+    local -a found=()
     for name in "${!ca_target[@]}"; do
         type=${ca_type[$name]}
         if [[ ${ca_target[$name]} != "$entry" || -z ${sequence[$name]:-} ]] || (((type & 7) != 1)); then
@@ -62,12 +70,15 @@ action_calling() {
         else
             ((!rollback)) || continue
         fi
-        if [[ -z $best ]] || { [[ $kind == last ]] && ((sequence[$name] > sequence[$best])); } ||
-            { [[ $kind != last ]] && ((sequence[$name] < sequence[$best])); }; then
-            best=$name
-        fi
+        found+=("${sequence[$name]} $name")
     done
-    [[ -n $best ]] && echo "$best"
+    mapfile -t found < <(printf '%s\n' "${found[@]}" | sort -n | cut -d' ' -f2-)
+    case $kind in
+        second) name=${found[1]:-} ;;
+        last) name=${found[-1]:-} ;;
+        *) name=${found[0]:-} ;;
+    esac
+    [[ -n $name ]] && echo "$name"
 }
 
 # setter_of ACTION: the Type 51 action scheduled last before ACTION that sets its data.
@@ -90,7 +101,7 @@ setter_of() {
 evaluate() {
     local inner=$1 reference offset=0
     case $inner in
-        first:* | last:* | rollback:*) action_calling "${inner%%:*}" "${inner#*:}" ;;
+        first:* | second:* | last:* | rollback:*) action_calling "${inner%%:*}" "${inner#*:}" ;;
         set:*) setter_of "${inner#set:}" ;;
         seq:*)
             reference=${inner#seq:}
@@ -138,6 +149,9 @@ build_variant() {
     case $change in
         -) cp "$package" "$file" ;;
         !*) printf '%s' "${change#!}" >"$file" ;;
+        =missing) ;;
+        =empty) msibuild "$file" -s "empty" >/dev/null ;;
+        =damaged) head -c 6000 "$package" >"$file" ;;
         *)
             cp "$package" "$file"
             while IFS= read -r statement; do
@@ -170,7 +184,7 @@ prefix=$(wine_prefix checker)
 drive=$prefix/drive_c/zelk-checker
 rm -rf "$WORK"
 mkdir -p "$WORK" "$drive"
-cp "$CHECKER" "$drive/"
+cp "$CHECKER" "$CUBE" "$VALIDATOR" "$drive/"
 # One wineserver for all the runs, which saves its start-up on each; wine_cleanup ends it.
 WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
 
@@ -190,6 +204,32 @@ findings() {
     grep -E '^(error|warning): ' "$1" || true
 }
 
+# run_validation NAME: the cube on NAME.msi; its messages as the checker's lines in
+# WORK/NAME.cube.txt ("failure: ..." for an evaluator that could not check), the runner's exit
+# code printed.
+run_validation() {
+    local status=0
+    wine_run "$prefix" 120 wine "$FOLDER\\zelk_validate.exe" "$FOLDER\\$1.msi" \
+        "$FOLDER\\zelk_ca.cub" </dev/null >"$WORK/$1.cube.raw" 2>&1 || status=$?
+    tr -d '\r' <"$WORK/$1.cube.raw" | awk -F '\t' '
+        $1 == "ZELKCA01" && $2 == 1 { print "error: " $3 }
+        $1 == "ZELKCA01" && $2 == 2 { print "warning: " $3 }
+        $1 == "ZELKCA01" && $2 == 0 { print "failure: " $3 }
+        $1 ~ /^zelk_validate:/ { print "failure: " $0 }' >"$WORK/$1.cube.txt"
+    rm -f "$WORK/$1.cube.raw"
+    echo "$status"
+}
+
+# cube_verdict NAME STATUS: "" when the cube reported exactly the checker's findings.
+cube_verdict() {
+    local name=$1 status=$2
+    ((status == 0)) || { echo "the validation runner exited with $status: $(head -c 300 "$WORK/$name.cube.txt")"; return; }
+    if ! diff -q <(findings "$WORK/$name.txt" | sort) <(sort "$WORK/$name.cube.txt") >/dev/null; then
+        echo "the cube's findings differ from the checker's: $(diff <(findings "$WORK/$name.txt" | sort) \
+            <(sort "$WORK/$name.cube.txt") | grep '^[<>]' | head -c 400)"
+    fi
+}
+
 # verdict INDEX STATUS: "" when the variant's findings and exit code are the expected ones,
 # otherwise why not.
 verdict() {
@@ -201,9 +241,15 @@ verdict() {
         mapfile -t added < <(findings "$WORK/variant-$index.txt" |
             grep -vxF -f <(findings "$WORK/sample.txt") || true)
     fi
-    [[ $expected != - && $expected != exit\ * ]] && mapfile -t wanted < <(split "$expected")
+    [[ $expected != - ]] && mapfile -t wanted < <(split "$expected")
     if [[ $expected == exit\ * ]]; then
-        want=${expected#exit }
+        # An unreadable package: its code, then fragments of the sentence that says why.
+        want=${wanted[0]#exit }
+        ((status == want)) || { echo "exit code $status, expected $want"; return; }
+        for line in "${wanted[@]:1}"; do
+            grep -qF -- "$line" "$WORK/variant-$index.txt" || { echo "missing text: $line"; return; }
+        done
+        return
     elif [[ $expected == *error:* ]] ||
         # A variant keeps the sample's own errors.
         { [[ ${changes[$index]} != - ]] && grep -q '^error: ' "$WORK/sample.txt"; }; then
@@ -243,35 +289,73 @@ done
 cp "$package" "$drive/sample.msi"
 run_checker sample >/dev/null
 
+# write_report FILE SUITE FAILURES SKIPS CASE...: a GoogleTest-style report of the cases.
+write_report() {
+    local file=$1 suite=$2 failed=$3 skipped=$4
+    shift 4
+    mkdir -p "$(dirname "$file")"
+    {
+        echo '<?xml version="1.0" encoding="UTF-8"?>'
+        echo "<testsuites tests=\"$#\" failures=\"$failed\" disabled=\"0\" errors=\"0\" name=\"AllTests\">"
+        echo "  <testsuite name=\"$suite\" tests=\"$#\" failures=\"$failed\" disabled=\"0\" skipped=\"$skipped\" errors=\"0\">"
+        printf '%s\n' "$@"
+        echo '  </testsuite>'
+        echo '</testsuites>'
+    } >"$file"
+}
+
+# case_line SUITE NAME [failure|skipped MESSAGE]
+case_line() {
+    local name
+    name=$(xml_escape "$2")
+    if (($# == 2)); then
+        echo "    <testcase name=\"$name\" classname=\"$1\"/>"
+    else
+        echo "    <testcase name=\"$name\" classname=\"$1\"><$3 message=\"$(xml_escape "$4")\"/></testcase>"
+    fi
+}
+
+cube_results=()
+cube_failures=0 cube_skips=0
 for index in "${!names[@]}"; do
+    name=${names[$index]}
     if [[ -n ${skipped[$index]} ]]; then
-        skips=$((skips + 1))
-        results+=("    <testcase name=\"$(xml_escape "${names[$index]}")\" classname=\"PackageChecker\"><skipped message=\"$(xml_escape "${skipped[$index]}")\"/></testcase>")
-        echo "checker: ${names[$index]}: skipped, ${skipped[$index]}"
+        skips=$((skips + 1)) cube_skips=$((cube_skips + 1))
+        results+=("$(case_line PackageChecker "$name" skipped "${skipped[$index]}")")
+        cube_results+=("$(case_line ValidationCube "$name" skipped "${skipped[$index]}")")
+        echo "checker: $name: skipped, ${skipped[$index]}"
         continue
     fi
     status=$(run_checker "variant-$index")
     why=$(verdict "$index" "$status")
     if [[ -n $why ]]; then
         failures=$((failures + 1))
-        results+=("    <testcase name=\"$(xml_escape "${names[$index]}")\" classname=\"PackageChecker\"><failure message=\"$(xml_escape "$why")\"/></testcase>")
-        echo "checker: ${names[$index]}: FAILED: $why (output: $WORK/variant-$index.txt)"
+        results+=("$(case_line PackageChecker "$name" failure "$why")")
+        echo "checker: $name: FAILED: $why (output: $WORK/variant-$index.txt)"
     else
-        results+=("    <testcase name=\"$(xml_escape "${names[$index]}")\" classname=\"PackageChecker\"/>")
+        results+=("$(case_line PackageChecker "$name")")
+    fi
+    [[ -n $cube_report ]] || continue
+    if [[ ${changes[$index]} == !* ]]; then
+        cube_skips=$((cube_skips + 1))
+        cube_results+=("$(case_line ValidationCube "$name" skipped "not a database: a validation tool cannot open it either")")
+        continue
+    fi
+    why=$(cube_verdict "variant-$index" "$(run_validation "variant-$index")")
+    if [[ -n $why ]]; then
+        cube_failures=$((cube_failures + 1))
+        cube_results+=("$(case_line ValidationCube "$name" failure "$why")")
+        echo "cube: $name: FAILED: $why (output: $WORK/variant-$index.cube.txt)"
+    else
+        cube_results+=("$(case_line ValidationCube "$name")")
     fi
 done
 
 total=${#names[@]}
 echo "checker: $((total - failures - skips)) of $total variants as expected, $failures failed, $skips skipped"
-if [[ -n $report ]]; then
-    mkdir -p "$(dirname "$report")"
-    {
-        echo '<?xml version="1.0" encoding="UTF-8"?>'
-        echo "<testsuites tests=\"$total\" failures=\"$failures\" disabled=\"0\" errors=\"0\" name=\"AllTests\">"
-        echo "  <testsuite name=\"PackageChecker\" tests=\"$total\" failures=\"$failures\" disabled=\"0\" skipped=\"$skips\" errors=\"0\">"
-        printf '%s\n' "${results[@]}"
-        echo '  </testsuite>'
-        echo '</testsuites>'
-    } >"$report"
+[[ -z $report ]] || write_report "$report" PackageChecker "$failures" "$skips" "${results[@]}"
+if [[ -n $cube_report ]]; then
+    echo "cube: $((total - cube_failures - cube_skips)) of $total variants with the checker's findings, $cube_failures failed, $cube_skips skipped"
+    write_report "$cube_report" ValidationCube "$cube_failures" "$cube_skips" "${cube_results[@]}"
 fi
-((failures == 0))
+((failures == 0 && cube_failures == 0))

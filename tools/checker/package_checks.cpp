@@ -507,7 +507,8 @@ class PackageChecker {
         }
     }
 
-    // A restart a driver needs must survive /norestart as exit code 3010.
+    // A restart a driver needs must survive /norestart as exit code 3010, and the decision's
+    // "Force" must not override the administrator's suppression.
     void CheckSuppression(const DllAction& decision) {
         for (const char* reboot : kSuppressingReboot) {
             ConditionSymbols symbols = SymbolsFor(Installation::First, tables_);
@@ -522,6 +523,32 @@ class PackageChecker {
                 return;
             }
         }
+        if (!SetsRebootAfter(decision)) {
+            Error(decision,
+                  "sets REBOOT to Force even when the administrator suppressed restarts "
+                  "(/norestart, REBOOT=ReallySuppress, R or S), and no Type 51 action sets "
+                  "REBOOT back after it: the machine restarts against that choice; keep REBOOT "
+                  "in a property before the decision and give it back after it.");
+            return;
+        }
+        const SequenceRow* schedule = Scheduled("ScheduleReboot");
+        if (schedule == nullptr || schedule->sequence <= decision.sequence) {
+            Error(decision,
+                  "gives a suppressed REBOOT back after deciding, but no ScheduleReboot follows "
+                  "it: a restart a driver needs then ends the installation with 0, not 3010, "
+                  "and nobody learns that it is due; schedule ScheduleReboot after the decision "
+                  "for when it forced a restart under suppression.");
+        }
+    }
+
+    bool SetsRebootAfter(const DllAction& decision) const {
+        return std::any_of(tables_.customActions.begin(), tables_.customActions.end(),
+                           [&](const CustomActionRow& row) {
+                               const SequenceRow* scheduled = Scheduled(row.action);
+                               return (row.type & kTypeMask) == kSetProperty &&
+                                      row.source == "REBOOT" && scheduled != nullptr &&
+                                      scheduled->sequence > decision.sequence;
+                           });
     }
 
     void CheckData(const DllAction& action) {
@@ -781,16 +808,32 @@ class PackageChecker {
         return action.IsRollback() && Fits(action, rule.partner, rule.inf, false);
     }
 
+    // The installations an action is meant for: its own condition's faults are reported on
+    // their own, not again through its rollback partner.
+    static Installations Intended(const DllAction& action) {
+        switch (DirectionOf(action.Id())) {
+            case Direction::Install:
+                return action.runs &
+                       (Only(Installation::First) | Only(Installation::UpgradeInstall));
+            case Direction::Remove:
+                return action.runs &
+                       (Only(Installation::Uninstall) | Only(Installation::UpgradeRemoval));
+            default:
+                return action.runs;
+        }
+    }
+
     // A change needs a rollback action that undoes it, scheduled before it and running
     // wherever it runs: otherwise a failure after it leaves the change behind.
     void CheckRollbackPartner(const DllAction& action) {
+        const Installations runs = Intended(action);
         for (const PartnerRule& rule : kPartners) {
-            if (!FitsUndone(action, rule)) {
+            if (runs == 0 || !FitsUndone(action, rule)) {
                 continue;
             }
             std::vector<const DllAction*> partners;
             for (const DllAction& other : actions_) {
-                if (FitsPartner(other, rule) && RunTogether(other.runs, action.runs)) {
+                if (FitsPartner(other, rule)) {
                     partners.push_back(&other);
                 }
             }
@@ -805,13 +848,13 @@ class PackageChecker {
                                   " just before it, under the same condition.");
                 continue;
             }
-            const auto covering = std::find_if(
-                partners.begin(), partners.end(),
-                [&](const DllAction* p) { return (p->runs & action.runs) == action.runs; });
+            const auto covering =
+                std::find_if(partners.begin(), partners.end(),
+                             [&](const DllAction* p) { return (p->runs & runs) == runs; });
             if (covering == partners.end()) {
                 const DllAction& partner = *partners.front();
                 Error(partner, ConditionOf(partner) + " does not hold on " +
-                                   Describe(action.runs & ~partner.runs) + ", where " +
+                                   Describe(runs & ~partner.runs) + ", where " +
                                    Quoted(action.name) + " runs: " + failing + " there, nothing " +
                                    rule.undo + "; give it the condition of the action it undoes.");
             }
