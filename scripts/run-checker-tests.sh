@@ -336,9 +336,9 @@ for index in "${!names[@]}"; do
         results+=("$(case_line PackageChecker "$name")")
     fi
     [[ -n $cube_report ]] || continue
-    if [[ ${changes[$index]} == !* ]]; then
+    if [[ ${expectations[$index]} == exit\ * ]]; then
         cube_skips=$((cube_skips + 1))
-        cube_results+=("$(case_line ValidationCube "$name" skipped "not a database: a validation tool cannot open it either")")
+        cube_results+=("$(case_line ValidationCube "$name" skipped "no readable database: a validation tool cannot open it either")")
         continue
     fi
     why=$(cube_verdict "variant-$index" "$(run_validation "variant-$index")")

@@ -741,8 +741,9 @@ class PackageChecker {
             return;
         }
         const SequenceRow* files = Scheduled("InstallFiles");
-        const bool beforeFiles =
-            files != nullptr && MomentOf(action) < MomentOf(files->sequence, true);
+        // An immediate action is reported for that alone: its moment changes with the fix.
+        const bool beforeFiles = action.InScript() && files != nullptr &&
+                                 MomentOf(action) < MomentOf(files->sequence, true);
         if (beforeFiles && action.Id() == Export::InstallDriver) {
             Error(action,
                   "runs before InstallFiles: its INF file is not on the disk yet, so no "
