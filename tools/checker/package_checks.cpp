@@ -800,6 +800,21 @@ class PackageChecker {
         return DriverTokens(DataOf(driver).value.text).size() == 2;
     }
 
+    // False only for two kernel-service actions whose data name different services.
+    bool SameService(const DllAction& a, const DllAction& b) const {
+        const auto isService = [](const DllAction& x) {
+            return x.Id() == Export::InstallKernelService ||
+                   x.Id() == Export::UninstallKernelService;
+        };
+        if (!isService(a) || !isService(b)) {
+            return true;
+        }
+        const ActionData first = DataOf(a);
+        const ActionData second = DataOf(b);
+        return !first.value.exact || !second.value.exact ||
+               Lower(first.value.text) == Lower(second.value.text);
+    }
+
     bool FitsUndone(const DllAction& action, const PartnerRule& rule) const {
         return action.IsForward() && action.InScript() &&
                Fits(action, rule.undone, rule.inf, rule.recording);
@@ -834,7 +849,7 @@ class PackageChecker {
             }
             std::vector<const DllAction*> partners;
             for (const DllAction& other : actions_) {
-                if (FitsPartner(other, rule)) {
+                if (FitsPartner(other, rule) && SameService(other, action)) {
                     partners.push_back(&other);
                 }
             }
@@ -931,7 +946,7 @@ class PackageChecker {
                      "so a driver that was stopped keeps its service and the next installation "
                      "fails with ERROR_SERVICE_EXISTS (1073); add a row for it with "
                      "Stop=\"uninstall\" Remove=\"uninstall\" (event flags 32 and 128).",
-                 "ServiceControl", "Name"});
+                 "ServiceControl", ""});
         }
     }
 
