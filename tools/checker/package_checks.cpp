@@ -297,7 +297,7 @@ class PackageChecker {
         }
         CheckCounterparts();
         CheckServiceControl();
-        CheckUpgradeRemoval();
+        CheckRemoveExistingProducts();
         return std::move(findings_);
     }
 
@@ -953,7 +953,7 @@ class PackageChecker {
     // An upgrade removes the older version inside this installation's transaction, before
     // this version installs anything: a failed upgrade then restores the older version, and
     // its removal actions cannot take away what this version has installed.
-    void CheckUpgradeRemoval() {
+    void CheckRemoveExistingProducts() {
         const SequenceRow* removal = Scheduled("RemoveExistingProducts");
         const SequenceRow* initialize = Scheduled("InstallInitialize");
         if (removal == nullptr || removal->sequence <= 0 || initialize == nullptr) {
