@@ -39,7 +39,7 @@ host asan mingw mingw-clang: setup
 dist: mingw
 	@mkdir -p dist
 	cp build/mingw/zelk_ca.dll $(DLL)
-	cp build/mingw/tools/checker/zelk_ca_check.exe dist/
+	cp build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
 	@scripts/sign.sh --status
 
@@ -62,7 +62,8 @@ KIT := dist/windows-check
 KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
 	build/mingw/tests/conformance/conformance_session.msi build/mingw/tests/e2e/e2e_tests.exe \
 	build/mingw/tests/checker/checker_tests.exe build/mingw/zelk_ca.dll \
-	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/package/zelk_drivers.msi \
+	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub \
+	build/mingw/tests/checker/zelk_validate.exe build/mingw/package/zelk_drivers.msi \
 	build/mingw/package/zelk_drivers_v2.msi build/mingw/package/zelk_drivers_bad_driver.msi \
 	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
 	build/mingw/tests/wine/zelk_testdrv.sys
@@ -136,10 +137,14 @@ test-conformance: host dist
 test-e2e: dist
 	scripts/run-wine-tests.sh --suite e2e --keep build/e2e --reports $(REPORTS) -- $(GTEST_FLAGS)
 
-# zelk_ca_check.exe on the sample package and on broken variants of it.
+# zelk_ca_check.exe on the sample package and on broken variants of it, then the validation
+# cube zelk_ca.cub on the same packages: it must report the checker's findings.
 test-checker: dist
-	scripts/run-wine-tests.sh --suite checker --keep build/checker --reports $(REPORTS) \
-	    -- $(GTEST_FLAGS)
+	@status=0; scripts/run-wine-tests.sh --suite checker --keep build/checker \
+	    --reports $(REPORTS) -- $(GTEST_FLAGS) --gtest_filter='*PackageChecker.*' || status=1; \
+	    scripts/run-wine-tests.sh --suite checker --keep build/checker --reports $(REPORTS) \
+	    --report-prefix cube -- $(GTEST_FLAGS) --gtest_filter='*ValidationCube.*' || status=1; \
+	    exit $$status
 
 bench: host
 	build/host/benchmarks/device_tree_benchmark

@@ -62,7 +62,8 @@ case $suite in
         extras=("$build"/package/zelk_drivers{,_v2,_bad_driver}.msi) ;;
     checker) program=$build/tests/checker/checker_tests.exe
         report_prefix=${report_prefix:-checker} run_prefix=checker-
-        extras=("$build/package/zelk_drivers.msi" "$build/tools/checker/zelk_ca_check.exe") ;;
+        extras=("$build/package/zelk_drivers.msi" "$build/tools/checker/zelk_ca_check.exe"
+            "$build/tools/checker/zelk_ca.cub" "$build/tests/checker/zelk_validate.exe") ;;
     *) echo "run-wine-tests: unknown suite $suite" >&2; exit 2 ;;
 esac
 groups_file=$repo/tests/$suite/groups.txt

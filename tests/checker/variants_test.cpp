@@ -1,8 +1,10 @@
-// zelk_ca_check.exe on the sample package and on broken variants of it, made through the
-// installer's database API: the sample checks clean, and each variant adds exactly its
-// findings and exit code. Placeholders name the sample's actions by what they call, so that its
-// names may change:
-//   {first:CA_X} {last:CA_X}  the first or last scheduled non-rollback action calling CA_X
+// zelk_ca_check.exe on the sample package and on variants of it, made through the installer's
+// database API: each variant adds exactly its findings and exit code, and the correct
+// alternatives add none. Then the validation cube zelk_ca.cub on the same packages, through
+// the validation runner zelk_validate.exe: it reports exactly the checker's findings.
+// Placeholders name the sample's actions by what they call, so that its names may change:
+//   {first:CA_X} {second:CA_X} {last:CA_X}  a scheduled non-rollback action calling CA_X, by
+//                             its place in the sequence
 //   {rollback:CA_X}           the first scheduled rollback action calling CA_X
 //   {set:ACTION}              the Type 51 action scheduled last before ACTION that sets its data
 //   {seq:ACTION+N}            ACTION's sequence number plus (or minus) N
@@ -40,17 +42,44 @@ std::string Digits(std::size_t count) {
     return digits.substr(0, count);
 }
 
+// How a variant's file is made when not from the sample and its changes.
+enum class Made { FromSample, Missing, Empty, Damaged };
+
 struct Variant {
     const char* name;
-    std::vector<std::string> changes;   // SQL statements; none: the sample as it is
-    std::vector<std::string> findings;  // "error: ACTION: fragment" or "warning: ..." it adds
+    std::vector<std::string> changes;  // SQL statements; none: the sample as it is
+    // "error: ACTION: fragment" or "warning: ..." it adds (ACTION may be a table); for a
+    // package the checker cannot read, fragments of the sentence that says why.
+    std::vector<std::string> findings;
     int exitCode = kFromFindings;
     const char* replacement = nullptr;  // the package replaced by a file holding this text
+    Made made = Made::FromSample;
 };
 
 const Variant kVariants[] = {
-    {"sample", {}, {}},
-    {"unreadable", {}, {}, 2, "not an installer package"},
+    {"sample",
+     {},
+     {"error: {first:CA_UninstallNonePnPDriver}: has no rollback partner",
+      "error: {first:CA_UninstallVirtualDriver}: has no rollback partner",
+      "error: {first:CA_UninstallLanDriver}: has no rollback partner",
+      "error: RemoveExistingProducts: before InstallInitialize",
+      "error: {first:CA_CheckAndSetRebootStatus}: is false when restarts are suppressed"}},
+    {"missing file", {}, {"cannot be read: there is no such file"}, 2, nullptr, Made::Missing},
+    {"not an installer database",
+     {},
+     {"is not an installer database"},
+     2,
+     "not an installer package"},
+    {"damaged database", {}, {"is damaged"}, 2, nullptr, Made::Damaged},
+    {"empty database",
+     {},
+     {"error: InstallExecuteSequence: no scheduled custom action calls one of the nine exports"},
+     kFromFindings,
+     nullptr,
+     Made::Empty},
+    {"no action of the DLL",
+     {"UPDATE CustomAction SET Target = 'NoExportOfTheDll' WHERE Type <> 51"},
+     {"error: InstallExecuteSequence: no scheduled custom action calls one of the nine exports"}},
     {"decision deferred",
      {"UPDATE CustomAction SET Type = 3073 WHERE Action = '{first:CA_CheckAndSetRebootStatus}'"},
      {"error: {first:CA_CheckAndSetRebootStatus}: the reboot decision is deferred"}},
@@ -165,15 +194,161 @@ const Variant kVariants[] = {
     {"install action on every installation",
      {"UPDATE InstallExecuteSequence SET Condition = '' WHERE Action = "
       "'{first:CA_InstallCertificate}'"},
-     {"error: {first:CA_InstallCertificate}: has no install-only condition"}},
-    {"install action on repair",
+     {"error: {first:CA_InstallCertificate}: its empty condition also holds on a repair"}},
+    {"kernel service on every repair",
      {"UPDATE InstallExecuteSequence SET Condition = 'NOT REMOVE' WHERE Action = "
-      "'{last:CA_InstallDriver}'"},
-     {"warning: {last:CA_InstallDriver}: its condition NOT REMOVE also holds on a repair"}},
+      "'{first:CA_InstallNonePnPDriver}'"},
+     {"error: {first:CA_InstallNonePnPDriver}: its condition \"NOT REMOVE\" also holds on a repair "
+      "and a feature change, which then run it again: the service exists by then"}},
     {"uninstall action without REMOVE=\"ALL\"",
      {"UPDATE InstallExecuteSequence SET Condition = 'Installed' WHERE Action = "
       "'{first:CA_UninstallLanDriver}'"},
-     {"error: {first:CA_UninstallLanDriver}: has no REMOVE=\"ALL\" in its condition"}},
+     {"error: {first:CA_UninstallLanDriver}: its condition \"Installed\" also holds on a repair "
+      "and a feature change"}},
+    {"install-only written in capitals",
+     {"UPDATE InstallExecuteSequence SET Condition = 'NOT INSTALLED' WHERE Action = "
+      "'{last:CA_InstallDriver}'"},
+     {"error: {last:CA_InstallDriver}: its condition \"NOT INSTALLED\" also holds on a repair"}},
+    {"uninstall-only in the wrong case",
+     {"UPDATE InstallExecuteSequence SET Condition = 'REMOVE=\"All\"' WHERE Action = "
+      "'{first:CA_UninstallLanDriver}'"},
+     {"error: {first:CA_UninstallLanDriver}: its condition \"REMOVE=\"All\"\" is false on the "
+      "uninstall"}},
+    {"uninstall-only without regard to case",
+     {"UPDATE InstallExecuteSequence SET Condition = 'REMOVE~=\"all\"' WHERE Action = "
+      "'{first:CA_UninstallLanDriver}'"},
+     {}},
+    {"component reinstalled on repair",
+     {"UPDATE InstallExecuteSequence SET Condition = '$BusKernelDriver=3' WHERE Action = "
+      "'{first:CA_InstallNonePnPDriver}'"},
+     {"error: {first:CA_InstallNonePnPDriver}: its condition \"$BusKernelDriver=3\" also holds on "
+      "a repair"}},
+    {"feature reinstalled on repair",
+     {"UPDATE InstallExecuteSequence SET Condition = '&Drivers=3' WHERE Action = "
+      "'{last:CA_InstallDriver}'"},
+     {"error: {last:CA_InstallDriver}: its condition \"&Drivers=3\" also holds on a repair"}},
+    {"install-only in parentheses",
+     {"UPDATE InstallExecuteSequence SET Condition = 'NOT (Installed)' WHERE Action = "
+      "'{rollback:CA_UninstallVirtualDriver}'",
+      "UPDATE InstallExecuteSequence SET Condition = 'not (Installed)' WHERE Action = "
+      "'{first:CA_InstallCertificate}'"},
+     {}},
+    {"condition the installer cannot evaluate",
+     {"UPDATE InstallExecuteSequence SET Condition = 'NOT (Installed' WHERE Action = "
+      "'{first:CA_InstallCertificate}'"},
+     {"error: {first:CA_InstallCertificate}: its condition \"NOT (Installed\" is no valid "
+      "installer condition"}},
+    {"commit action for a rollback action",
+     {"UPDATE CustomAction SET Type = 3649 WHERE Action = "
+      "'{rollback:CA_ClearInstallDriverRegistryValues}'"},
+     {"error: {rollback:CA_ClearInstallDriverRegistryValues}: is a commit action",
+      "error: {first:CA_InstallDriver}: has no rollback partner",
+      "error: {second:CA_InstallDriver}: has no rollback partner",
+      "error: {last:CA_InstallDriver}: has no rollback partner"}},
+    {"commit action for a deferred one",
+     {"UPDATE CustomAction SET Type = 3585 WHERE Action = '{first:CA_InstallCertificate}'"},
+     {"error: {first:CA_InstallCertificate}: is a commit action"}},
+    {"kernel service without its rollback partner",
+     {"DELETE FROM InstallExecuteSequence WHERE Action = '{rollback:CA_UninstallNonePnPDriver}'"},
+     {"error: {first:CA_InstallNonePnPDriver}: has no rollback partner"}},
+    {"kernel service's rollback partner for another service",
+     {"UPDATE CustomAction SET Target = 'zelk_other' WHERE Action = "
+      "'{set:{rollback:CA_UninstallNonePnPDriver}}'"},
+     {"error: {first:CA_InstallNonePnPDriver}: has no rollback partner"}},
+    {"root device without its rollback partner",
+     {"DELETE FROM InstallExecuteSequence WHERE Action = '{rollback:CA_UninstallLanDriver}'"},
+     {"error: {second:CA_InstallDriver}: has no rollback partner"}},
+    {"rollback partner under another condition",
+     {"UPDATE InstallExecuteSequence SET Condition = 'REMOVE=\"ALL\"' WHERE Action = "
+      "'{rollback:CA_UninstallVirtualDriver}'"},
+     {"error: {rollback:CA_UninstallVirtualDriver}: its condition \"REMOVE=\"ALL\"\" does not hold "
+      "on a first installation"}},
+    {"rollback partner of an uninstall action",
+     {"INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkPutBackKernelService', "
+      "3393, 'ZelkCa', 'CA_InstallNonePnPDriver')",
+      "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES "
+      "('SetZelkPutBackKernelService', 51, 'ZelkPutBackKernelService', 'zelk_bus')",
+      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+      "('SetZelkPutBackKernelService', 'REMOVE=\"ALL\"', "
+      "{seq:{first:CA_UninstallNonePnPDriver}-3})",
+      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+      "('ZelkPutBackKernelService', 'REMOVE=\"ALL\"', {seq:{first:CA_UninstallNonePnPDriver}-2})"},
+     {}},
+    {"uninstall's rollback partner after it",
+     {"INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkPutBackKernelService', "
+      "3393, 'ZelkCa', 'CA_InstallNonePnPDriver')",
+      "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES "
+      "('SetZelkPutBackKernelService', 51, 'ZelkPutBackKernelService', 'zelk_bus')",
+      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+      "('SetZelkPutBackKernelService', 'REMOVE=\"ALL\"', "
+      "{seq:{first:CA_UninstallNonePnPDriver}+1})",
+      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+      "('ZelkPutBackKernelService', 'REMOVE=\"ALL\"', {seq:{first:CA_UninstallNonePnPDriver}+2})"},
+     {"error: ZelkPutBackKernelService: is scheduled after \"{first:CA_UninstallNonePnPDriver}\""}},
+    {"kernel service without a ServiceControl row",
+     {"UPDATE ServiceControl SET Name = 'zelk_other' WHERE Name = 'zelk_bus'"},
+     {"error: ServiceControl: no ServiceControl row names the kernel service \"zelk_bus\""}},
+    {"kernel service deleted on installation",
+     {"UPDATE ServiceControl SET Event = 168"},
+     {"error: ZelkBusServiceRemoval: the ServiceControl row deletes the kernel service "
+      "\"zelk_bus\" on installation too"}},
+    {"kernel service kept on uninstall",
+     {"UPDATE ServiceControl SET Event = 32"},
+     {"error: ServiceControl: the ServiceControl rows of the kernel service \"zelk_bus\" do not "
+      "delete it on uninstall"}},
+    {"older version removed after the installation",
+     {"UPDATE InstallExecuteSequence SET Sequence = {seq:InstallFinalize+1} WHERE Action = "
+      "'RemoveExistingProducts'"},
+     {"error: RemoveExistingProducts: is scheduled at {seq:InstallFinalize+1}, after"}},
+    {"older version removed before the transaction",
+     {"UPDATE InstallExecuteSequence SET Sequence = {seq:InstallInitialize-1} WHERE Action = "
+      "'RemoveExistingProducts'"},
+     {"error: RemoveExistingProducts: is scheduled at {seq:InstallInitialize-1}, before "
+      "InstallInitialize"}},
+    {"older version removed inside the transaction",
+     {"UPDATE InstallExecuteSequence SET Sequence = {seq:InstallInitialize+1} WHERE Action = "
+      "'RemoveExistingProducts'"},
+     {}},
+    {"decision skipped under suppression",
+     {"UPDATE InstallExecuteSequence SET Condition = 'NOT Installed AND NOT REBOOT' WHERE Action = "
+      "'{first:CA_CheckAndSetRebootStatus}'"},
+     {"error: {first:CA_CheckAndSetRebootStatus}: its condition \"NOT Installed AND NOT REBOOT\" "
+      "is false when restarts are suppressed"}},
+    {"decision overriding the suppression",
+     {"UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
+      "'{first:CA_CheckAndSetRebootStatus}'",
+      "DELETE FROM CustomAction WHERE Source = 'REBOOT'"},
+     {"error: {first:CA_CheckAndSetRebootStatus}: sets REBOOT to Force even when the administrator "
+      "suppressed restarts"}},
+    {"suppressed restart without 3010",
+     {"UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
+      "'{first:CA_CheckAndSetRebootStatus}'",
+      "DELETE FROM CustomAction WHERE Source = 'REBOOT'",
+      "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
+      "'REBOOT', '[ZELK_KEPT_REBOOT]')",
+      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+      "('ZelkGiveRebootBack', 'ZELK_KEPT_REBOOT', {seq:{first:CA_CheckAndSetRebootStatus}+1})",
+      "DELETE FROM InstallExecuteSequence WHERE Action = 'ScheduleReboot'"},
+     {"error: {first:CA_CheckAndSetRebootStatus}: gives a suppressed REBOOT back after deciding, "
+      "but no ScheduleReboot follows it"}},
+    {"suppression kept and 3010",
+     {"UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
+      "'{first:CA_CheckAndSetRebootStatus}'",
+      "DELETE FROM CustomAction WHERE Source = 'REBOOT'",
+      "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
+      "'REBOOT', '[ZELK_KEPT_REBOOT]')",
+      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+      "('ZelkGiveRebootBack', 'ZELK_KEPT_REBOOT', {seq:{first:CA_CheckAndSetRebootStatus}+1})",
+      "DELETE FROM InstallExecuteSequence WHERE Action = 'ScheduleReboot'",
+      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('ScheduleReboot', "
+      "'REBOOT=\"Force\"', {seq:{first:CA_CheckAndSetRebootStatus}+1})"},
+     {}},
+    {"certificate before InstallFiles",
+     {"UPDATE InstallExecuteSequence SET Sequence = {seq:InstallFiles-1} WHERE Action = "
+      "'{first:CA_InstallCertificate}'",
+      "UPDATE InstallExecuteSequence SET Sequence = {seq:InstallFiles-2} WHERE Action = "
+      "'{set:{first:CA_InstallCertificate}}'"},
+     {"error: {first:CA_InstallCertificate}: runs before InstallFiles"}},
     {"no reboot decision",
      {"DELETE FROM InstallExecuteSequence WHERE Action = '{first:CA_CheckAndSetRebootStatus}'"},
      {"warning: {first:CA_InstallDriver}: it records its outcome, but no "
@@ -187,6 +362,7 @@ const Variant kVariants[] = {
      {"UPDATE CustomAction SET Type = 2049 WHERE Action = '{first:CA_CheckAndSetRebootStatus}'"},
      {"warning: {first:CA_CheckAndSetRebootStatus}: the immediate reboot decision carries the "
       "no-impersonation flag"}},
+
 };
 
 struct MsiCloser {
@@ -291,26 +467,26 @@ class Sample {
         return Calling(kind, operand);
     }
 
-    // The scheduled DLL action calling `entry`: the first or last non-rollback one, or the
-    // first rollback one.
+    // The scheduled DLL action calling `entry`: the first, second or last non-rollback one by
+    // sequence, or the first rollback one.
     std::optional<std::string> Calling(const std::string& kind, const std::string& entry) const {
         constexpr int kDllAction = 1;
         constexpr int kRollbackBits = 0x700;
         constexpr int kRollback = 0x500;
-        std::optional<std::string> best;
+        std::vector<std::pair<int, std::string>> calling;
         for (const auto& [name, action] : actions_) {
             const bool rollback = (action.type & kRollbackBits) == kRollback;
-            if (action.target != entry || !action.sequence || (action.type & 7) != kDllAction ||
-                rollback != (kind == "rollback")) {
-                continue;
-            }
-            const int current = best ? *actions_.at(*best).sequence : 0;
-            if (!best ||
-                (kind == "last" ? *action.sequence > current : *action.sequence < current)) {
-                best = name;
+            if (action.target == entry && action.sequence && (action.type & 7) == kDllAction &&
+                rollback == (kind == "rollback")) {
+                calling.emplace_back(*action.sequence, name);
             }
         }
-        return best;
+        std::sort(calling.begin(), calling.end());
+        const std::size_t index = kind == "last" ? calling.size() - 1 : kind == "second" ? 1 : 0;
+        if (index >= calling.size()) {
+            return std::nullopt;
+        }
+        return calling[index].second;
     }
 
     // The Type 51 action scheduled last before `target` that sets its data.
@@ -360,17 +536,18 @@ std::string BuildVariant(const std::string& path, const std::vector<std::string>
 
 struct Checked {
     DWORD exitCode = 0;
+    std::string output;
     std::vector<std::string> findings;  // the "error: " and "warning: " lines
 };
 
-// zelk_ca_check.exe on the package, its output kept beside it as NAME.txt.
-Checked RunChecker(const std::string& name) {
+// Runs the command line with its output going to NAME.txt beside the program.
+Checked RunProgram(std::string line, const std::string& name) {
     constexpr DWORD kTimeoutMs = 120000;
     const std::string output = BesideProgram(name + ".txt");
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     const HANDLE file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    Checked checked{ERROR_INVALID_FUNCTION, {}};
+    Checked checked{ERROR_INVALID_FUNCTION, {}, {}};
     if (file == INVALID_HANDLE_VALUE) {
         return checked;
     }
@@ -382,8 +559,6 @@ Checked RunChecker(const std::string& name) {
         startup.hStdOutput = file;
         startup.hStdError = file;
         PROCESS_INFORMATION process = {};
-        std::string line = "\"" + BesideProgram("zelk_ca_check.exe") + "\" \"" +
-                           BesideProgram(name + ".msi") + "\"";
         if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                             &startup, &process)) {
             return checked;
@@ -395,17 +570,62 @@ Checked RunChecker(const std::string& name) {
         }
         GetExitCodeProcess(process.hProcess, &checked.exitCode);
     }
-    std::string text = wine::ReadFileBytes(output).value_or("");
+    checked.output = wine::ReadFileBytes(output).value_or("");
+    return checked;
+}
+
+// The lines of a text, without their carriage returns.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
     for (std::string::size_type start = 0, end = 0; start < text.size(); start = end + 1) {
         end = text.find('\n', start);
         end = end == std::string::npos ? text.size() : end;
-        std::string finding = text.substr(start, end - start);
-        if (!finding.empty() && finding.back() == '\r') {
-            finding.pop_back();
+        lines.push_back(text.substr(start, end - start));
+        if (!lines.back().empty() && lines.back().back() == '\r') {
+            lines.back().pop_back();
         }
-        if (finding.rfind("error: ", 0) == 0 || finding.rfind("warning: ", 0) == 0) {
-            checked.findings.push_back(finding);
+    }
+    return lines;
+}
+
+// zelk_ca_check.exe on NAME.msi, its output kept beside it as NAME.txt.
+Checked RunChecker(const std::string& name) {
+    Checked checked = RunProgram(
+        "\"" + BesideProgram("zelk_ca_check.exe") + "\" \"" + BesideProgram(name + ".msi") + "\"",
+        name);
+    for (const std::string& line : Lines(checked.output)) {
+        if (line.rfind("error: ", 0) == 0 || line.rfind("warning: ", 0) == 0) {
+            checked.findings.push_back(line);
         }
+    }
+    return checked;
+}
+
+// The cube through the validation runner on NAME.msi, its output kept as NAME.cube.txt; its
+// ICE messages ("ZELKCA01", type, description, ...) as the checker's lines: type 1 an error,
+// 2 a warning, 0 an evaluator that could not check.
+Checked RunCube(const std::string& name) {
+    static const char* const kPrefixes[] = {"failure: ", "error: ", "warning: "};
+    constexpr DWORD kCannotValidate = 2;
+    const std::string line = "\"" + BesideProgram("zelk_validate.exe") + "\" \"" +
+                             BesideProgram(name + ".msi") + "\" \"" + BesideProgram("zelk_ca.cub") +
+                             "\"";
+    Checked checked = RunProgram(line, name + ".cube");
+    // The runner answers 0 or 2; any other code is Wine's: on a freshly made prefix its
+    // custom-action server has once failed to start, so such a run goes once more.
+    if (checked.exitCode != 0 && checked.exitCode != kCannotValidate) {
+        checked = RunProgram(line, name + ".cube");
+    }
+    for (const std::string& line : Lines(checked.output)) {
+        const auto type = line.find('\t');
+        const auto description = line.find('\t', type + 1);
+        if (line.rfind("ZELKCA01\t", 0) != 0 || description == std::string::npos ||
+            description != type + 2 || line[type + 1] < '0' || line[type + 1] > '2') {
+            continue;
+        }
+        const auto end = line.find('\t', description + 1);
+        checked.findings.push_back(kPrefixes[line[type + 1] - '0'] +
+                                   line.substr(description + 1, end - description - 1));
     }
     return checked;
 }
@@ -442,43 +662,87 @@ std::string Slug(const char* name) {
     return slug;
 }
 
+constexpr int kUnreadable = 2;
+
+// The variant's file at path; "" or what failed.
+std::string MakeVariant(const Variant& variant, const std::vector<std::string>& statements,
+                        const std::string& path) {
+    DeleteFileA(path.c_str());
+    switch (variant.made) {
+        case Made::Missing:
+            return "";
+        case Made::Empty: {
+            MSIHANDLE raw = 0;
+            const MsiHandle database =
+                Own(MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_CREATE, &raw), raw);
+            return database && MsiDatabaseCommit(*database) == ERROR_SUCCESS
+                       ? ""
+                       : "no empty database could be made";
+        }
+        case Made::Damaged: {
+            constexpr std::size_t kKept = 6000;
+            const std::string sample = wine::ReadFileBytes(BesideProgram(kSample)).value_or("");
+            return wine::WriteTextFile(path, sample.substr(0, kKept)) ? ""
+                                                                      : "the file was not written";
+        }
+        default:
+            break;
+    }
+    if (variant.replacement) {
+        return wine::WriteTextFile(path, variant.replacement) ? "" : "the file was not written";
+    }
+    return BuildVariant(path, statements);
+}
+
+// The placeholders of the variant's changes and findings filled; false when the sample cannot
+// fill one.
+bool ResolveVariant(const Variant& variant, std::vector<std::string>& statements,
+                    std::vector<std::string>& wanted) {
+    for (const auto* list : {&variant.changes, &variant.findings}) {
+        for (const auto& text : *list) {
+            const auto resolved = TheSample().Resolve(text);
+            if (!resolved) {
+                return false;
+            }
+            (list == &variant.changes ? statements : wanted).push_back(*resolved);
+        }
+    }
+    return true;
+}
+
 class PackageChecker : public testing::TestWithParam<Variant> {};
 
 TEST_P(PackageChecker, AddsItsFindings) {
     const Variant& variant = GetParam();
     std::vector<std::string> statements;
     std::vector<std::string> wanted;
-    for (const auto* list : {&variant.changes, &variant.findings}) {
-        for (const auto& text : *list) {
-            const auto resolved = TheSample().Resolve(text);
-            if (!resolved) {
-                GTEST_SKIP() << "the sample has no action for a placeholder of this change";
-            }
-            (list == &variant.changes ? statements : wanted).push_back(*resolved);
-        }
+    if (!ResolveVariant(variant, statements, wanted)) {
+        GTEST_SKIP() << "the sample has no action for a placeholder of this change";
     }
     const std::string name = "variant-" + Slug(variant.name);
-    const std::string path = BesideProgram(name + ".msi");
-    if (variant.replacement) {
-        ASSERT_TRUE(wine::WriteTextFile(path, variant.replacement));
-    } else {
-        ASSERT_EQ(BuildVariant(path, statements), "");
-    }
+    ASSERT_EQ(MakeVariant(variant, statements, BesideProgram(name + ".msi")), "");
     const Checked& sample = SampleChecked();
     const Checked checked = RunChecker(name);
+    if (variant.exitCode == kUnreadable) {
+        EXPECT_EQ(checked.exitCode, static_cast<DWORD>(kUnreadable)) << checked.output;
+        for (const auto& fragment : wanted) {
+            EXPECT_NE(checked.output.find(fragment), std::string::npos) << checked.output;
+        }
+        return;
+    }
     std::vector<std::string> added;
     for (const auto& finding : checked.findings) {
         const bool inSample = std::find(sample.findings.begin(), sample.findings.end(), finding) !=
                               sample.findings.end();
-        if (variant.changes.empty() || !inSample) {
+        if (statements.empty() || !inSample) {
             added.push_back(finding);
         }
     }
     // A variant keeps the sample's own errors.
-    const int exitCode =
-        variant.exitCode != kFromFindings ? variant.exitCode
-        : HasError(wanted) || (!variant.changes.empty() && HasError(sample.findings)) ? 1
-                                                                                      : 0;
+    const int exitCode = variant.exitCode != kFromFindings ? variant.exitCode
+                         : HasError(wanted) || (!statements.empty() && HasError(sample.findings))
+                             ? 1
+                             : 0;
     ASSERT_EQ(checked.exitCode, static_cast<DWORD>(exitCode)) << "output: " << name << ".txt";
     for (const auto& line : wanted) {
         const auto severityEnd = line.find(": ");
@@ -500,6 +764,36 @@ std::string TestName(const testing::TestParamInfo<Variant>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sample, PackageChecker, testing::ValuesIn(kVariants), TestName);
+
+class ValidationCube : public testing::TestWithParam<Variant> {};
+
+// The same package, the same findings: the cube runs the checker's own checks.
+TEST_P(ValidationCube, ReportsTheCheckersFindings) {
+    const Variant& variant = GetParam();
+    std::vector<std::string> statements;
+    std::vector<std::string> wanted;
+    if (!ResolveVariant(variant, statements, wanted)) {
+        GTEST_SKIP() << "the sample has no action for a placeholder of this change";
+    }
+    if (variant.exitCode == kUnreadable) {
+        GTEST_SKIP() << "no readable database: a validation tool cannot open it either";
+    }
+    if (variant.made == Made::Empty) {
+        GTEST_SKIP() << "an empty database opens no installer session";
+    }
+    const std::string name = "cube-" + Slug(variant.name);
+    ASSERT_EQ(MakeVariant(variant, statements, BesideProgram(name + ".msi")), "");
+    Checked checker = RunChecker(name);
+    Checked cube = RunCube(name);
+    ASSERT_NE(checker.output.find(" error(s), "), std::string::npos)
+        << "the checker's exit code " << checker.exitCode << ": " << checker.output;
+    ASSERT_EQ(cube.exitCode, 0U) << cube.output;
+    std::sort(checker.findings.begin(), checker.findings.end());
+    std::sort(cube.findings.begin(), cube.findings.end());
+    EXPECT_EQ(cube.findings, checker.findings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sample, ValidationCube, testing::ValuesIn(kVariants), TestName);
 
 }  // namespace
 }  // namespace zelk::checker

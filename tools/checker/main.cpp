@@ -29,7 +29,7 @@ int CheckPackageFile(const std::string& path) {
     for (const zelk::checker::Finding& finding : zelk::checker::CheckPackage(*tables)) {
         const bool isError = finding.severity == zelk::checker::Severity::Error;
         (isError ? errors : warnings) += 1;
-        std::printf("%s: %s: %s\n", isError ? "error" : "warning", finding.action.c_str(),
+        std::printf("%s: %s: %s\n", isError ? "error" : "warning", finding.subject.c_str(),
                     finding.message.c_str());
     }
     std::printf("%s: %d error(s), %d warning(s)\n", path.c_str(), errors, warnings);

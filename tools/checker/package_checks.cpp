@@ -4,10 +4,10 @@
 #include <cctype>
 #include <climits>
 #include <map>
-#include <regex>
 #include <tuple>
 
 #include "formatted_text.h"
+#include "installations.h"
 #include "runtime/paths.h"
 #include "runtime/tokenizer.h"
 
@@ -24,6 +24,23 @@ constexpr int kRollback = 0x100;
 constexpr int kCommit = 0x200;
 constexpr int kInScript = 0x400;
 constexpr int kNoImpersonate = 0x800;
+
+// ServiceControl events (msidbServiceControlEvent...).
+constexpr int kDeleteOnInstall = 0x08;
+constexpr int kDeleteOnUninstall = 0x80;
+
+// The installations an install action belongs to, and those it must stay out of; an upgrade's
+// installation may go either way, as the package's upgrade design decides.
+constexpr Installations kInstalling = Only(Installation::First);
+constexpr Installations kAlreadyInstalled =
+    Only(Installation::Repair) | Only(Installation::Modify) | Only(Installation::Uninstall) |
+    Only(Installation::UpgradeRemoval);
+constexpr Installations kRemoving = Only(Installation::Uninstall);
+constexpr Installations kKeeping =
+    Only(Installation::First) | Only(Installation::Repair) | Only(Installation::Modify);
+
+// The values that suppress a restart; the installer reads only the first letter.
+const char* const kSuppressingReboot[] = {"ReallySuppress", "R", "Suppress", "S"};
 
 // The actions read their data through a 260-byte buffer.
 constexpr std::size_t kMaxDataLength = 259;
@@ -60,12 +77,65 @@ const ExportRule kExports[] = {
     {Export::RebootDecision, "CA_CheckAndSetRebootStatus", "never sets REBOOT"},
 };
 
+const char* EntryOf(Export id) {
+    for (const ExportRule& rule : kExports) {
+        if (rule.id == id) {
+            return rule.entry;
+        }
+    }
+    return "";
+}
+
 // The root-device INF files whose installation the root-device removals undo.
 constexpr const char* kVirtualInf = "zelk_virtual.inf";
 constexpr const char* kLanInf = "zelk_lan.inf";
 
-// Which installations an action runs in, as its condition tells.
-enum class Path { Install, Uninstall, Any };
+// A change and the rollback action that undoes it.
+struct PartnerRule {
+    Export undone;
+    Export partner;
+    // The INF file of the driver action on either side; nullptr where none matters.
+    const char* inf;
+    // The rule is about a driver action's recorded outcome.
+    bool recording;
+    // What the partner does, for the findings: "nothing <undo>".
+    const char* undo;
+};
+
+const PartnerRule kPartners[] = {
+    {Export::InstallDriver, Export::UninstallVirtualDriver, kVirtualInf, false,
+     "removes the virtual CAN device it created"},
+    {Export::InstallDriver, Export::UninstallLanDriver, kLanInf, false,
+     "removes the LAN device it created"},
+    {Export::InstallDriver, Export::ClearState, nullptr, true,
+     "clears the outcome it recorded, which the next installation's reboot decision then reads"},
+    {Export::InstallKernelService, Export::UninstallKernelService, nullptr, false,
+     "stops and deletes the kernel service it registered, and every later installation fails "
+     "with ERROR_SERVICE_EXISTS (1073)"},
+    {Export::UninstallKernelService, Export::InstallKernelService, nullptr, false,
+     "registers and starts again the kernel service it deleted"},
+    {Export::UninstallVirtualDriver, Export::InstallDriver, kVirtualInf, false,
+     "brings back the virtual CAN device it removed"},
+    {Export::UninstallLanDriver, Export::InstallDriver, kLanInf, false,
+     "brings back the LAN device it removed"},
+};
+
+// How the installer runs an action, by its type bits.
+enum class Mode { Immediate, Deferred, Rollback, Commit };
+
+Mode ModeOf(int type) {
+    if ((type & kInScript) == 0) {
+        return Mode::Immediate;
+    }
+    switch (type & (kRollback | kCommit)) {
+        case 0:
+            return Mode::Deferred;
+        case kRollback:
+            return Mode::Rollback;
+        default:
+            return Mode::Commit;
+    }
+}
 
 // When an action takes effect: an immediate one at its place in the sequence, a deferred one
 // when the script runs, at the first InstallExecute, InstallExecuteAgain or InstallFinalize
@@ -78,10 +148,17 @@ struct DllAction {
     int type;
     int sequence;
     std::string condition;
+    // The installations the condition lets it run in; all of them for a condition the
+    // installer cannot evaluate, which is reported once.
+    Installations runs;
+    bool conditionValid;
 
     Export Id() const { return rule->id; }
+    Mode RunMode() const { return ModeOf(type); }
     bool InScript() const { return (type & kInScript) != 0; }
-    bool IsRollback() const { return InScript() && (type & (kRollback | kCommit)) == kRollback; }
+    bool IsRollback() const { return RunMode() == Mode::Rollback; }
+    // An action that runs as the installation goes: neither a rollback nor a commit action.
+    bool IsForward() const { return RunMode() == Mode::Immediate || RunMode() == Mode::Deferred; }
 };
 
 struct ActionData {
@@ -114,61 +191,41 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-// The condition without blanks, upper-cased, for the patterns below.
-std::string Squeezed(const std::string& condition) {
-    std::string out;
-    for (const unsigned char c : condition) {
-        if (!std::isspace(c)) {
-            out += static_cast<char>(std::toupper(c));
-        }
-    }
-    return out;
+bool RunTogether(Installations a, Installations b) {
+    return (a & b) != 0;
 }
 
-// True when the squeezed condition holds the pattern not negated by a NOT right before it.
-bool HoldsUnnegated(const std::string& squeezed, const std::regex& pattern) {
-    for (auto it = std::sregex_iterator(squeezed.begin(), squeezed.end(), pattern);
-         it != std::sregex_iterator(); ++it) {
-        std::string before = squeezed.substr(0, static_cast<std::size_t>(it->position()));
-        while (!before.empty() && before.back() == '(') {
-            before.pop_back();
-        }
-        if (before.size() < 3 || before.compare(before.size() - 3, 3, "NOT") != 0) {
-            return true;
-        }
-    }
-    return false;
-}
+// Whether an action's job is to install or to remove, which fixes the installations it
+// belongs to; nothing for the actions that serve both.
+enum class Direction { Install, Remove, Either };
 
-Path PathOfCondition(const std::string& condition) {
-    static const std::regex installing(R"(NOTINSTALLED|[$&][A-Z0-9_.]+=3\b)");
-    static const std::regex removing(R"(REMOVE~?="ALL"|[$&][A-Z0-9_.]+=2\b)");
-    const std::string squeezed = Squeezed(condition);
-    if (std::regex_search(squeezed, installing)) {
-        return Path::Install;
-    }
-    if (HoldsUnnegated(squeezed, removing)) {
-        return Path::Uninstall;
-    }
-    return Path::Any;
-}
-
-bool CanRunTogether(Path a, Path b) {
-    return !((a == Path::Install && b == Path::Uninstall) ||
-             (a == Path::Uninstall && b == Path::Install));
-}
-
-// The installations an action belongs to by what it does.
-Path ExpectedPath(const DllAction& action) {
-    switch (action.Id()) {
+Direction DirectionOf(Export id) {
+    switch (id) {
         case Export::UninstallVirtualDriver:
         case Export::UninstallLanDriver:
         case Export::UninstallKernelService:
-            return action.IsRollback() ? Path::Install : Path::Uninstall;
+            return Direction::Remove;
         case Export::ClearState:
-            return action.IsRollback() ? Path::Install : Path::Any;
+            return Direction::Either;
         default:
-            return Path::Install;
+            return Direction::Install;
+    }
+}
+
+// What running an install action again does, for the findings about its condition.
+const char* RerunEffect(Export id) {
+    switch (id) {
+        case Export::InstallKernelService:
+            return "the service exists by then, so the action fails with ERROR_SERVICE_EXISTS "
+                   "(1073) and so does that installation";
+        case Export::RebootDecision:
+            return "a restart is forced for outcomes no driver action of that installation "
+                   "recorded";
+        case Export::InstallDriver:
+            return "the driver package is installed again, and on the uninstall its devices are "
+                   "brought back";
+        default:
+            return "the action runs again where nothing asks for it";
     }
 }
 
@@ -214,6 +271,16 @@ class PackageChecker {
     }
 
     std::vector<Finding> Run() {
+        if (actions_.empty()) {
+            findings_.push_back(
+                {Severity::Error, "InstallExecuteSequence",
+                 "no scheduled custom action calls one of the nine exports of zelk_ca.dll (a "
+                 "DLL action, type 1 or 17, whose entry point is CA_InstallDriver, "
+                 "CA_InstallNonePnPDriver or another of them): the package never runs the DLL, "
+                 "so there is nothing to check.",
+                 "InstallExecuteSequence", ""});
+            return std::move(findings_);
+        }
         for (const DllAction& action : actions_) {
             // The data check follows the execution: an action run in the wrong way reads
             // another property, and fixing that comes first.
@@ -222,17 +289,26 @@ class PackageChecker {
             }
             CheckCondition(action);
             CheckOrder(action);
+            CheckRollbackPartner(action);
         }
         CheckCounterparts();
+        CheckServiceControl();
+        CheckRemoveExistingProducts();
         return std::move(findings_);
     }
 
   private:
     void Error(const DllAction& action, const std::string& message) {
-        findings_.push_back({Severity::Error, action.name, message});
+        findings_.push_back({Severity::Error, action.name, message, "CustomAction", "Action"});
     }
     void Warning(const DllAction& action, const std::string& message) {
-        findings_.push_back({Severity::Warning, action.name, message});
+        findings_.push_back({Severity::Warning, action.name, message, "CustomAction", "Action"});
+    }
+
+    // Where an action runs: an empty condition holds everywhere, an invalid one is reported
+    // where the action's condition is checked and counts as holding everywhere.
+    Installations RunsIn(const std::string& condition) const {
+        return InstallationsOf(condition, tables_).value_or(kEveryInstallation);
     }
 
     const SequenceRow* Scheduled(const std::string& action) const {
@@ -253,8 +329,11 @@ class PackageChecker {
             if (rule == std::end(kExports) || scheduled == nullptr || scheduled->sequence <= 0) {
                 continue;
             }
-            actions_.push_back(
-                {row.action, &*rule, row.type, scheduled->sequence, scheduled->condition});
+            const std::optional<Installations> runs =
+                InstallationsOf(scheduled->condition, tables_);
+            actions_.push_back({row.action, &*rule, row.type, scheduled->sequence,
+                                scheduled->condition, runs.value_or(kEveryInstallation),
+                                runs.has_value()});
         }
         std::sort(actions_.begin(), actions_.end(),
                   [](const DllAction& a, const DllAction& b) { return a.sequence < b.sequence; });
@@ -262,7 +341,7 @@ class PackageChecker {
 
     void CollectStateLocations() {
         for (const DllAction& action : actions_) {
-            if (action.Id() != Export::InstallDriver || action.IsRollback()) {
+            if (action.Id() != Export::InstallDriver || !action.IsForward()) {
                 continue;
             }
             const ActionData data = DataOf(action);
@@ -294,7 +373,6 @@ class PackageChecker {
     // Property table's.
     ActionData DataOf(const DllAction& action) const {
         const std::string property = DataProperty(action);
-        const Path path = PathOfCondition(action.condition);
         ActionData data;
         int nearest = INT_MIN;
         for (const CustomActionRow& row : tables_.customActions) {
@@ -302,7 +380,7 @@ class PackageChecker {
             if ((row.type & kTypeMask) != kSetProperty || row.source != property ||
                 setter == nullptr || setter->sequence >= action.sequence ||
                 setter->sequence <= nearest ||
-                !CanRunTogether(path, PathOfCondition(setter->condition))) {
+                !RunTogether(action.runs, RunsIn(setter->condition))) {
                 continue;
             }
             nearest = setter->sequence;
@@ -334,6 +412,13 @@ class PackageChecker {
             }
             return true;
         }
+        if (action.RunMode() == Mode::Commit) {
+            Error(action,
+                  "is a commit action (type flag 512): the installer runs it only after "
+                  "InstallFinalize has succeeded, and not at all when rollback is disabled; make "
+                  "it deferred (type flag 1024), or a rollback action (1280) if it is to undo a "
+                  "failed installation.");
+        }
         if (!action.InScript()) {
             Error(action,
                   "runs as an immediate action: it then has only the rights of the user who "
@@ -357,25 +442,109 @@ class PackageChecker {
         return true;
     }
 
+    static std::string ConditionOf(const DllAction& action) {
+        return action.condition.empty() ? "its empty condition"
+                                        : "its condition " + Quoted(action.condition);
+    }
+
     void CheckCondition(const DllAction& action) {
-        const Path expected = ExpectedPath(action);
-        const Path actual = PathOfCondition(action.condition);
-        if (expected == Path::Install && actual != Path::Install) {
-            if (Squeezed(action.condition).find("NOTREMOVE") != std::string::npos) {
-                Warning(action,
-                        "its condition NOT REMOVE also holds on a repair or a feature change, "
-                        "which then run it again; NOT Installed limits it to the first "
-                        "installation.");
-            } else {
-                Error(action,
-                      "has no install-only condition (such as NOT Installed): it also runs on a "
-                      "repair, a feature change or the uninstall.");
-            }
-        } else if (expected == Path::Uninstall && actual != Path::Uninstall) {
-            Error(action,
-                  "has no REMOVE=\"ALL\" in its condition: it also runs when the product is "
-                  "installed, repaired or changed, and removes what that installation keeps.");
+        if (!action.conditionValid) {
+            Error(action, ConditionOf(action) +
+                              " is no valid installer condition: the installer cannot evaluate "
+                              "it (MSICONDITION_ERROR), so the action does not run as meant.");
+            return;
         }
+        // A rollback action is judged against the action it undoes.
+        if (!action.IsForward()) {
+            return;
+        }
+        switch (DirectionOf(action.Id())) {
+            case Direction::Install:
+                CheckInstallCondition(action);
+                break;
+            case Direction::Remove:
+                CheckRemovalCondition(action);
+                break;
+            default:
+                break;
+        }
+    }
+
+    void CheckInstallCondition(const DllAction& action) {
+        if ((action.runs & kInstalling) == 0) {
+            Error(action, ConditionOf(action) +
+                              " is false on a first installation: the action never runs where "
+                              "it is needed; NOT Installed runs it on the first installation.");
+            return;
+        }
+        const Installations again = action.runs & kAlreadyInstalled;
+        if (again != 0) {
+            Error(action, ConditionOf(action) + " also holds on " + Describe(again) +
+                              ", which then run it again: " + RerunEffect(action.Id()) +
+                              "; NOT Installed limits it to the first installation.");
+            return;
+        }
+        if (action.Id() == Export::RebootDecision) {
+            CheckSuppression(action);
+        }
+    }
+
+    void CheckRemovalCondition(const DllAction& action) {
+        if ((action.runs & kRemoving) == 0) {
+            Error(action, ConditionOf(action) +
+                              " is false on the uninstall: the action never runs, and what it "
+                              "removes stays on the machine; REMOVE=\"ALL\" runs it on the "
+                              "uninstall.");
+        } else if ((action.runs & kKeeping) != 0) {
+            Error(action, ConditionOf(action) + " also holds on " +
+                              Describe(action.runs & kKeeping) +
+                              ", where it removes what that installation keeps; "
+                              "REMOVE=\"ALL\" limits it to the uninstall.");
+        }
+    }
+
+    // A restart a driver needs must survive /norestart as exit code 3010, and the decision's
+    // "Force" must not override the administrator's suppression.
+    void CheckSuppression(const DllAction& decision) {
+        for (const char* reboot : kSuppressingReboot) {
+            ConditionSymbols symbols = SymbolsFor(Installation::First, tables_);
+            symbols.properties["REBOOT"] = reboot;
+            if (EvaluateCondition(decision.condition, symbols) != ConditionValue::True) {
+                Error(decision, ConditionOf(decision) +
+                                    " is false when restarts are suppressed (REBOOT=" + reboot +
+                                    ", as /norestart sets it): a restart a driver needs then "
+                                    "ends in neither a restart nor exit code 3010, and nobody "
+                                    "learns of it; let the decision run and keep the "
+                                    "suppression after it.");
+                return;
+            }
+        }
+        if (!SetsRebootAfter(decision)) {
+            Error(decision,
+                  "sets REBOOT to Force even when the administrator suppressed restarts "
+                  "(/norestart, REBOOT=ReallySuppress, R or S), and no Type 51 action sets "
+                  "REBOOT back after it: the machine restarts against that choice; keep REBOOT "
+                  "in a property before the decision and give it back after it.");
+            return;
+        }
+        const SequenceRow* schedule = Scheduled("ScheduleReboot");
+        if (schedule == nullptr || schedule->sequence <= decision.sequence) {
+            Error(decision,
+                  "gives a suppressed REBOOT back after deciding, but no ScheduleReboot follows "
+                  "it: a restart a driver needs then ends the installation with 0, not 3010, "
+                  "and nobody learns that it is due; schedule ScheduleReboot after the decision "
+                  "for when it forced a restart under suppression.");
+        }
+    }
+
+    bool SetsRebootAfter(const DllAction& decision) const {
+        return std::any_of(tables_.customActions.begin(), tables_.customActions.end(),
+                           [&](const CustomActionRow& row) {
+                               const SequenceRow* scheduled = Scheduled(row.action);
+                               return (row.type & kTypeMask) == kSetProperty &&
+                                      row.source == "REBOOT" && scheduled != nullptr &&
+                                      scheduled->sequence > decision.sequence;
+                           });
     }
 
     void CheckData(const DllAction& action) {
@@ -549,10 +718,8 @@ class PackageChecker {
     // The non-rollback actions of the export that can run in the same installation.
     std::vector<const DllAction*> Peers(const DllAction& action, Export id) const {
         std::vector<const DllAction*> peers;
-        const Path path = PathOfCondition(action.condition);
         for (const DllAction& other : actions_) {
-            if (other.Id() == id && !other.IsRollback() &&
-                CanRunTogether(path, PathOfCondition(other.condition))) {
+            if (other.Id() == id && other.IsForward() && RunTogether(action.runs, other.runs)) {
                 peers.push_back(&other);
             }
         }
@@ -569,13 +736,20 @@ class PackageChecker {
             CheckRollbackOrder(action);
             return;
         }
-        if (action.Id() == Export::InstallDriver) {
-            const SequenceRow* files = Scheduled("InstallFiles");
-            if (files != nullptr && MomentOf(action) < MomentOf(files->sequence, true)) {
-                Error(action,
-                      "runs before InstallFiles: its INF file is not on the disk yet, so no "
-                      "driver package is installed; schedule it after InstallFiles.");
-            }
+        const SequenceRow* files = Scheduled("InstallFiles");
+        // An immediate action is reported for that alone: its moment changes with the fix.
+        const bool beforeFiles = action.InScript() && files != nullptr &&
+                                 MomentOf(action) < MomentOf(files->sequence, true);
+        if (beforeFiles && action.Id() == Export::InstallDriver) {
+            Error(action,
+                  "runs before InstallFiles: its INF file is not on the disk yet, so no "
+                  "driver package is installed; schedule it after InstallFiles.");
+        }
+        if (beforeFiles && action.Id() == Export::InstallCertificate) {
+            Error(action,
+                  "runs before InstallFiles: the certificate file is not on the disk yet, so "
+                  "the certificate utility adds nothing and the drivers' publisher stays "
+                  "untrusted; schedule it after InstallFiles.");
         }
         if (action.Id() == Export::RebootDecision) {
             CheckDecisionOrder(action);
@@ -606,46 +780,210 @@ class PackageChecker {
         }
     }
 
-    void CheckRollbackOrder(const DllAction& rollback) {
-        std::vector<const DllAction*> undone;
-        switch (rollback.Id()) {
-            case Export::ClearState:
-                undone = Peers(rollback, Export::InstallDriver);
-                break;
-            case Export::UninstallVirtualDriver:
-            case Export::UninstallLanDriver: {
-                const std::string inf =
-                    rollback.Id() == Export::UninstallVirtualDriver ? kVirtualInf : kLanInf;
-                for (const DllAction* driver : Peers(rollback, Export::InstallDriver)) {
-                    if (InfOf(*driver) == inf) {
-                        undone.push_back(driver);
-                    }
-                }
-                break;
-            }
-            case Export::UninstallKernelService:
-                undone = Peers(rollback, Export::InstallKernelService);
-                break;
+    // Whether action is one a partner rule is about: its export and, for a driver action, the
+    // INF file or the state location the rule needs.
+    bool Fits(const DllAction& action, Export id, const char* inf, bool recording) const {
+        if (action.Id() != id) {
+            return false;
+        }
+        if (recording) {
+            return action.IsForward() && HasStateLocation(action);
+        }
+        return inf == nullptr || id != Export::InstallDriver || InfOf(action) == inf;
+    }
+
+    bool HasStateLocation(const DllAction& driver) const {
+        return DriverTokens(DataOf(driver).value.text).size() == 2;
+    }
+
+    // False only for two kernel-service actions whose data name different services.
+    bool SameService(const DllAction& a, const DllAction& b) const {
+        const auto isService = [](const DllAction& x) {
+            return x.Id() == Export::InstallKernelService ||
+                   x.Id() == Export::UninstallKernelService;
+        };
+        if (!isService(a) || !isService(b)) {
+            return true;
+        }
+        const ActionData first = DataOf(a);
+        const ActionData second = DataOf(b);
+        return !first.value.exact || !second.value.exact ||
+               Lower(first.value.text) == Lower(second.value.text);
+    }
+
+    bool FitsUndone(const DllAction& action, const PartnerRule& rule) const {
+        return action.IsForward() && action.InScript() &&
+               Fits(action, rule.undone, rule.inf, rule.recording);
+    }
+
+    bool FitsPartner(const DllAction& action, const PartnerRule& rule) const {
+        return action.IsRollback() && Fits(action, rule.partner, rule.inf, false);
+    }
+
+    // The installations an action is meant for: its own condition's faults are reported on
+    // their own, not again through its rollback partner.
+    static Installations Intended(const DllAction& action) {
+        switch (DirectionOf(action.Id())) {
+            case Direction::Install:
+                return action.runs &
+                       (Only(Installation::First) | Only(Installation::UpgradeInstall));
+            case Direction::Remove:
+                return action.runs &
+                       (Only(Installation::Uninstall) | Only(Installation::UpgradeRemoval));
             default:
-                break;
+                return action.runs;
         }
-        for (const DllAction* action : undone) {
-            if (action->sequence < rollback.sequence) {
-                Error(rollback, "is scheduled after " + Quoted(action->name) +
-                                    ", the action it undoes: should that action or one between "
-                                    "them fail, the rollback does not run it and the change "
-                                    "stays; schedule it just before " +
-                                    Quoted(action->name) + ".");
-                return;
+    }
+
+    // A change needs a rollback action that undoes it, scheduled before it and running
+    // wherever it runs: otherwise a failure after it leaves the change behind.
+    void CheckRollbackPartner(const DllAction& action) {
+        const Installations runs = Intended(action);
+        for (const PartnerRule& rule : kPartners) {
+            if (runs == 0 || !FitsUndone(action, rule)) {
+                continue;
+            }
+            std::vector<const DllAction*> partners;
+            for (const DllAction& other : actions_) {
+                if (FitsPartner(other, rule) && SameService(other, action)) {
+                    partners.push_back(&other);
+                }
+            }
+            const char* failing = DirectionOf(action.Id()) == Direction::Remove
+                                      ? "should the uninstall, or an upgrade that removes this "
+                                        "version, fail after it has run"
+                                      : "should the installation fail after it has run";
+            if (partners.empty()) {
+                Error(action, std::string("has no rollback partner: ") + failing + ", nothing " +
+                                  rule.undo + "; schedule a rollback action calling " +
+                                  EntryOf(rule.partner) +
+                                  " just before it, under the same condition.");
+                continue;
+            }
+            const auto covering =
+                std::find_if(partners.begin(), partners.end(),
+                             [&](const DllAction* p) { return (p->runs & runs) == runs; });
+            if (covering == partners.end()) {
+                const DllAction& partner = *partners.front();
+                Error(partner, ConditionOf(partner) + " does not hold on " +
+                                   Describe(runs & ~partner.runs) + ", where " +
+                                   Quoted(action.name) + " runs: " + failing + " there, nothing " +
+                                   rule.undo + "; give it the condition of the action it undoes.");
             }
         }
+    }
+
+    void CheckRollbackOrder(const DllAction& rollback) {
+        for (const PartnerRule& rule : kPartners) {
+            if (!FitsPartner(rollback, rule)) {
+                continue;
+            }
+            for (const DllAction& action : actions_) {
+                if (FitsUndone(action, rule) && RunTogether(action.runs, rollback.runs) &&
+                    action.sequence < rollback.sequence) {
+                    Error(rollback, "is scheduled after " + Quoted(action.name) +
+                                        ", the action it undoes: should that action or one "
+                                        "between them fail, the rollback does not run it and "
+                                        "the change stays; schedule it just before " +
+                                        Quoted(action.name) + ".");
+                    return;
+                }
+            }
+        }
+    }
+
+    // The kernel service needs the installer's own removal beside the action's: the action
+    // deletes only a running service.
+    void CheckServiceControl() {
+        std::vector<std::string> checked;
+        for (const DllAction& action : actions_) {
+            if (action.Id() != Export::InstallKernelService || !action.IsForward()) {
+                continue;
+            }
+            const ActionData data = DataOf(action);
+            const std::string service = Lower(data.value.text);
+            if (!data.found || !data.value.exact || service.empty() ||
+                std::find(checked.begin(), checked.end(), service) != checked.end()) {
+                continue;
+            }
+            checked.push_back(service);
+            CheckServiceControlRows(action, data.value.text);
+        }
+    }
+
+    void CheckServiceControlRows(const DllAction& action, const std::string& service) {
+        bool deletedOnUninstall = false;
+        bool found = false;
+        for (const ServiceControlRow& row : tables_.serviceControls) {
+            if (Lower(row.name) != Lower(service)) {
+                continue;
+            }
+            found = true;
+            deletedOnUninstall = deletedOnUninstall || (row.event & kDeleteOnUninstall) != 0;
+            if ((row.event & kDeleteOnInstall) != 0) {
+                findings_.push_back(
+                    {Severity::Error, row.id,
+                     "the ServiceControl row deletes the kernel service " + Quoted(service) +
+                         " on installation too (event flag 8): a repair then deletes the service "
+                         "that " +
+                         Quoted(action.name) +
+                         " registered on the first installation, and nothing registers it "
+                         "again; delete it on uninstall only (Remove=\"uninstall\").",
+                     "ServiceControl", "Event"});
+            }
+        }
+        if (!deletedOnUninstall) {
+            findings_.push_back(
+                {Severity::Error, "ServiceControl",
+                 std::string(found ? "the ServiceControl rows of the kernel service "
+                                   : "no ServiceControl row names the kernel service ") +
+                     Quoted(service) + (found ? " do not delete it" : ", which deletes it") +
+                     " on uninstall: CA_UninstallNonePnPDriver deletes only a running service, "
+                     "so a driver that was stopped keeps its service and the next installation "
+                     "fails with ERROR_SERVICE_EXISTS (1073); add a row for it with "
+                     "Stop=\"uninstall\" Remove=\"uninstall\" (event flags 32 and 128).",
+                 "ServiceControl", ""});
+        }
+    }
+
+    // An upgrade removes the older version inside this installation's transaction, before
+    // this version installs anything: a failed upgrade then restores the older version, and
+    // its removal actions cannot take away what this version has installed.
+    void CheckRemoveExistingProducts() {
+        const SequenceRow* removal = Scheduled("RemoveExistingProducts");
+        const SequenceRow* initialize = Scheduled("InstallInitialize");
+        if (removal == nullptr || removal->sequence <= 0 || initialize == nullptr) {
+            return;
+        }
+        const auto firstInstall = std::find_if(actions_.begin(), actions_.end(), [](auto& a) {
+            return a.IsForward() && a.InScript() && DirectionOf(a.Id()) == Direction::Install;
+        });
+        std::string why;
+        if (removal->sequence < initialize->sequence) {
+            why =
+                "before InstallInitialize, outside the installation's transaction: the older "
+                "version is removed in a transaction of its own, so when this installation "
+                "then fails the older version is not restored, and the machine keeps "
+                "neither";
+        } else if (firstInstall != actions_.end() && removal->sequence > firstInstall->sequence) {
+            why = "after " + Quoted(firstInstall->name) +
+                  ": the older version's removal actions run after this version's install "
+                  "actions and take away the devices and the kernel service it has just put in "
+                  "place";
+        } else {
+            return;
+        }
+        findings_.push_back({Severity::Error, "RemoveExistingProducts",
+                             "is scheduled at " + std::to_string(removal->sequence) + ", " + why +
+                                 "; schedule it right after InstallInitialize.",
+                             "InstallExecuteSequence", "Sequence"});
     }
 
     // Outcomes recorded with nothing to read or to clear them.
     void CheckCounterparts() {
         const auto recorder = std::find_if(
             actions_.begin(), actions_.end(),
-            [](const DllAction& a) { return a.Id() == Export::InstallDriver && !a.IsRollback(); });
+            [](const DllAction& a) { return a.Id() == Export::InstallDriver && a.IsForward(); });
         if (locations_.empty() || recorder == actions_.end()) {
             return;
         }

@@ -1,5 +1,6 @@
 // The wiring rules for packages that call zelk_ca.dll: every mistake that the actions would
 // answer silently (no data, no rights, no restart, a change left behind) becomes a finding.
+// The console checker prints the findings; the validation cube's evaluator posts them.
 #pragma once
 
 #include <string>
@@ -13,8 +14,13 @@ enum class Severity { Error, Warning };
 
 struct Finding {
     Severity severity;
-    std::string action;
+    // The action that is wrong, or the table when no action is.
+    std::string subject;
     std::string message;
+    // Where a validation tool points: the table and column the finding is about; subject is
+    // the row's key.
+    std::string table;
+    std::string column;
 };
 
 std::vector<Finding> CheckPackage(const PackageTables& tables);

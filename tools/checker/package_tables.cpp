@@ -1,5 +1,9 @@
 #include "package_tables.h"
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 #include "runtime/handles.h"
 
 namespace zelk::checker {
@@ -7,6 +11,9 @@ namespace {
 
 // Any installer handle: database, view or record.
 using MsiHandle = MsiRecord;
+
+// msidbUpgradeAttributesOnlyDetect.
+constexpr int kUpgradeOnlyDetect = 0x2;
 
 std::string SystemMessage(UINT code) {
     LocalText text;
@@ -69,7 +76,7 @@ class TableReader {
             }
         }
         if (result != ERROR_NO_MORE_ITEMS) {
-            why = "cannot read the package's tables (" + query + "): " + SystemMessage(result);
+            why = "its tables cannot be read (" + query + "): " + SystemMessage(result) + ".";
             return false;
         }
         return true;
@@ -127,28 +134,88 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
                                             why)) {
         return false;
     }
-    return !reader.HasTable("File") ||
+    if (reader.HasTable("File") &&
+        !reader.ForEachRow(
+            "SELECT `File`, `Component_`, `FileName` FROM `File`",
+            [&](MSIHANDLE row) {
+                tables.files[FieldText(row, 1)] = {FieldText(row, 2), FieldText(row, 3)};
+            },
+            why)) {
+        return false;
+    }
+    if (reader.HasTable("Feature") &&
+        !reader.ForEachRow(
+            "SELECT `Feature` FROM `Feature`",
+            [&](MSIHANDLE row) { tables.features.push_back(FieldText(row, 1)); }, why)) {
+        return false;
+    }
+    if (reader.HasTable("ServiceControl") &&
+        !reader.ForEachRow(
+            "SELECT `ServiceControl`, `Name`, `Event` FROM `ServiceControl`",
+            [&](MSIHANDLE row) {
+                tables.serviceControls.push_back(
+                    {FieldText(row, 1), FieldText(row, 2), FieldInteger(row, 3)});
+            },
+            why)) {
+        return false;
+    }
+    return !reader.HasTable("Upgrade") ||
            reader.ForEachRow(
-               "SELECT `File`, `Component_`, `FileName` FROM `File`",
+               "SELECT `ActionProperty`, `Attributes` FROM `Upgrade`",
                [&](MSIHANDLE row) {
-                   tables.files[FieldText(row, 1)] = {FieldText(row, 2), FieldText(row, 3)};
+                   // Rows that only detect, newer versions among them, remove nothing.
+                   if ((FieldInteger(row, 2) & kUpgradeOnlyDetect) == 0) {
+                       tables.upgradeProperties.push_back(FieldText(row, 1));
+                   }
                },
                why);
 }
 
+// The first bytes of every compound file, the container format of installer databases.
+constexpr unsigned char kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+// Why the file at path cannot be an installer database, or "" when it may be one.
+std::string WhyNotADatabase(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return path + " cannot be read: there is no such file, or it cannot be opened.";
+    }
+    unsigned char head[sizeof(kCompoundFileSignature)] = {};
+    file.read(reinterpret_cast<char*>(head), sizeof(head));
+    if (file.gcount() != static_cast<std::streamsize>(sizeof(head)) ||
+        !std::equal(std::begin(head), std::end(head), std::begin(kCompoundFileSignature))) {
+        return path + " is not an installer database: it is not a compound file, the format " +
+               "of every .msi package.";
+    }
+    return "";
+}
+
 }  // namespace
 
+std::optional<PackageTables> ReadDatabaseTables(MSIHANDLE database, std::string& why) {
+    PackageTables tables;
+    if (!ReadTables(TableReader(database), tables, why)) {
+        return std::nullopt;
+    }
+    return tables;
+}
+
 std::optional<PackageTables> ReadPackageTables(const std::string& path, std::string& why) {
+    why = WhyNotADatabase(path);
+    if (!why.empty()) {
+        return std::nullopt;
+    }
     MSIHANDLE raw = 0;
     const UINT opened = MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, &raw);
     MsiHandle database(raw);
     if (opened != ERROR_SUCCESS) {
-        why = "cannot open " + path + " as an installer package: " + SystemMessage(opened);
+        why = path + " is damaged or not an installer database: the installer cannot open it (" +
+              SystemMessage(opened) + ").";
         return std::nullopt;
     }
-    PackageTables tables;
-    if (!ReadTables(TableReader(database.get()), tables, why)) {
-        return std::nullopt;
+    std::optional<PackageTables> tables = ReadDatabaseTables(database.get(), why);
+    if (!tables) {
+        why = path + " is damaged: " + why;
     }
     return tables;
 }

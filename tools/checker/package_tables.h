@@ -2,6 +2,8 @@
 // values, so that the checks themselves need no installer API.
 #pragma once
 
+#include "platform/win32.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -32,6 +34,12 @@ struct FileRow {
     std::string fileName;
 };
 
+struct ServiceControlRow {
+    std::string id;
+    std::string name;
+    int event = 0;
+};
+
 struct PackageTables {
     std::vector<CustomActionRow> customActions;
     std::vector<SequenceRow> installExecuteSequence;
@@ -39,10 +47,17 @@ struct PackageTables {
     std::map<std::string, DirectoryRow> directories;
     std::map<std::string, std::string> componentDirectories;
     std::map<std::string, FileRow> files;
+    std::vector<std::string> features;
+    std::vector<ServiceControlRow> serviceControls;
+    // The properties the Upgrade table sets when it finds an older version.
+    std::vector<std::string> upgradeProperties;
 };
 
 // Reads the tables of the package at path, opened read-only. On failure returns nothing and
-// puts the reason into why.
+// puts into why a sentence that names the file and what is wrong with it.
 std::optional<PackageTables> ReadPackageTables(const std::string& path, std::string& why);
+
+// Reads the tables of an open database (a validation session's, for one).
+std::optional<PackageTables> ReadDatabaseTables(MSIHANDLE database, std::string& why);
 
 }  // namespace zelk::checker

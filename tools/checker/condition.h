@@ -1,0 +1,29 @@
+// Windows Installer conditions, judged as the installer judges them: names and values are
+// case-sensitive, a property that is not set reads as empty, the "~" operators compare without
+// regard to case, NOT binds tighter than AND, OR, XOR, EQV and IMP, in that order.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace zelk::checker {
+
+// MsiEvaluateCondition's answers; an empty condition is true, as in a sequence table.
+enum class ConditionValue { False, True, Error };
+
+// Installation states of components and features (INSTALLSTATE_...).
+constexpr int kStateNoAction = -1;
+constexpr int kStateAbsent = 2;
+constexpr int kStateLocal = 3;
+
+// What a condition can see. Environment variables (%NAME) depend on the machine and read as
+// empty.
+struct ConditionSymbols {
+    std::map<std::string, std::string> properties;
+    // Keyed by prefix and name: "$Component", "?Component", "&Feature", "!Feature".
+    std::map<std::string, int> states;
+};
+
+ConditionValue EvaluateCondition(const std::string& condition, const ConditionSymbols& symbols);
+
+}  // namespace zelk::checker
