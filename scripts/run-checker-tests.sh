@@ -137,6 +137,7 @@ build_variant() {
     rm -f "$file"
     case $change in
         -) cp "$package" "$file" ;;
+        =*) cp "$(dirname "$package")/${change#=}" "$file" ;;
         !*) printf '%s' "${change#!}" >"$file" ;;
         *)
             cp "$package" "$file"
@@ -195,7 +196,7 @@ findings() {
 verdict() {
     local index=$1 status=$2 expected=${expectations[$1]} want=0 line found
     local -a added=() wanted=()
-    if [[ ${changes[$index]} == - ]]; then
+    if [[ ${changes[$index]} == - || ${changes[$index]} == =* ]]; then
         mapfile -t added < <(findings "$WORK/variant-$index.txt")
     else
         mapfile -t added < <(findings "$WORK/variant-$index.txt" |
@@ -206,7 +207,7 @@ verdict() {
         want=${expected#exit }
     elif [[ $expected == *error:* ]] ||
         # A variant keeps the sample's own errors.
-        { [[ ${changes[$index]} != - ]] && grep -q '^error: ' "$WORK/sample.txt"; }; then
+        { [[ ${changes[$index]} != [-=]* ]] && grep -q '^error: ' "$WORK/sample.txt"; }; then
         want=1
     fi
     ((status == want)) || { echo "exit code $status, expected $want"; return; }

@@ -158,7 +158,8 @@ bool CanRunTogether(Path a, Path b) {
              (a == Path::Uninstall && b == Path::Install));
 }
 
-// The installations an action belongs to by what it does.
+// The installations an action belongs to by what it does. A rollback action undoes the other
+// path's work: a removal's on a failed installation, an installation's on a failed removal.
 Path ExpectedPath(const DllAction& action) {
     switch (action.Id()) {
         case Export::UninstallVirtualDriver:
@@ -167,6 +168,9 @@ Path ExpectedPath(const DllAction& action) {
             return action.IsRollback() ? Path::Install : Path::Uninstall;
         case Export::ClearState:
             return action.IsRollback() ? Path::Install : Path::Any;
+        case Export::InstallDriver:
+        case Export::InstallKernelService:
+            return action.IsRollback() ? Path::Uninstall : Path::Install;
         default:
             return Path::Install;
     }
@@ -629,6 +633,17 @@ class PackageChecker {
             }
             case Export::UninstallKernelService:
                 undone = Peers(rollback, Export::InstallKernelService);
+                break;
+            case Export::InstallDriver: {
+                const std::string inf = InfOf(rollback);
+                if (inf == kVirtualInf || inf == kLanInf) {
+                    undone = Peers(rollback, inf == kVirtualInf ? Export::UninstallVirtualDriver
+                                                                : Export::UninstallLanDriver);
+                }
+                break;
+            }
+            case Export::InstallKernelService:
+                undone = Peers(rollback, Export::UninstallKernelService);
                 break;
             default:
                 break;
