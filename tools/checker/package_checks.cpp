@@ -232,6 +232,7 @@ class PackageChecker {
             CheckOrder(action);
         }
         CheckCounterparts();
+        CheckRemovalRollback();
         return std::move(findings_);
     }
 
@@ -677,6 +678,51 @@ class PackageChecker {
             Warning(*recorder,
                     "it records its outcome, but no CA_ClearInstallDriverRegistryValues action "
                     "clears it: it stays for the next installation's reboot decision.");
+        }
+    }
+
+    // A removal that cannot be undone: the older version's removal in a transaction of its
+    // own, or a removal action without a rollback partner (where it stands is CheckOrder's).
+    void CheckRemovalRollback() {
+        const auto removal = std::find_if(actions_.begin(), actions_.end(), [](const DllAction& a) {
+            return !a.IsRollback() && ExpectedPath(a) == Path::Uninstall;
+        });
+        if (removal == actions_.end()) {
+            return;
+        }
+        const SequenceRow* remove = Scheduled("RemoveExistingProducts");
+        const SequenceRow* initialize = Scheduled("InstallInitialize");
+        if (remove != nullptr && initialize != nullptr && remove->sequence < initialize->sequence) {
+            findings_.push_back(
+                {Severity::Warning, "RemoveExistingProducts",
+                 "runs before InstallInitialize: the older version is removed in a transaction "
+                 "of its own, so when this installation fails neither version stays; schedule "
+                 "it right after InstallInitialize, where a failure brings the older version "
+                 "back."});
+        }
+        for (const DllAction& action : actions_) {
+            if (action.IsRollback() || ExpectedPath(action) != Path::Uninstall) {
+                continue;
+            }
+            const bool kernel = action.Id() == Export::UninstallKernelService;
+            const std::string inf =
+                action.Id() == Export::UninstallVirtualDriver ? kVirtualInf : kLanInf;
+            const bool partnered =
+                std::any_of(actions_.begin(), actions_.end(), [&](const DllAction& other) {
+                    const bool undoes =
+                        kernel ? other.Id() == Export::InstallKernelService
+                               : other.Id() == Export::InstallDriver && InfOf(other) == inf;
+                    return other.IsRollback() && undoes &&
+                           CanRunTogether(PathOfCondition(other.condition),
+                                          PathOfCondition(action.condition));
+                });
+            if (!partnered) {
+                Warning(action,
+                        std::string("has no rollback ") +
+                            (kernel ? "CA_InstallNonePnPDriver" : "CA_InstallDriver of " + inf) +
+                            " before it: when the removal, or an upgrade that removes "
+                            "this version, fails, what it removed stays removed.");
+            }
         }
     }
 
