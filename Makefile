@@ -1,12 +1,17 @@
 # The front door.
 #   make        installs what is missing, builds zelk_ca.dll, the package checker and the sample
-#               package into dist/, runs the package end to end under Wine and reports what
-#               each custom action did
+#               package into dist/ and the Windows test kit into dist/windows-check/, runs the
+#               package end to end under Wine and reports what each custom action did
 #   make test   host unit tests, the same under AddressSanitizer, the fuzz corpus replayed, the
 #               DLL audit, the Wine suite, the platform conformance suite on both sides, the
 #               sample package end to end, the package checker, the audit and Wine suite of
-#               clang's build of the DLL, and clang-tidy; runs them all and ends with one
+#               clang's build of the DLL, clang-tidy, and the release (a second, identical
+#               build; signing; the archive); runs them all and ends with one
 #               summary line
+#   make sign   signs dist/: the DLL, the checker, and the sample package holding the signed DLL
+#               (certificate from the environment, see scripts/sign.sh)
+#   make release
+#               dist/zelk_ca-VERSION.zip with SHA256SUMS; signed when a certificate is set
 #   make fuzz   fuzzes every libFuzzer target for FUZZ_SECONDS (default 180) each
 #   make bench  host benchmarks of the simulated platform (figures, not a test)
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
@@ -18,7 +23,7 @@ PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
 	test-wine test-conformance test-e2e test-checker audit-clang test-wine-clang lint bench \
-	fuzz-build fuzz test-fuzz clean
+	fuzz-build fuzz test-fuzz kit clean
 
 all: sample
 
@@ -35,11 +40,35 @@ dist: mingw
 	cp build/mingw/zelk_ca.dll $(DLL)
 	cp build/mingw/tools/checker/zelk_ca_check.exe dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
+	@scripts/sign.sh --status
 
-# The sample package end to end under Wine (scripts/package-e2e.sh), with the report of its
-# effects.
-sample: dist
-	@scripts/package-e2e.sh
+sign: dist
+	scripts/sign.sh
+
+# Signed when a certificate is configured (scripts/sign.sh), unsigned otherwise.
+release: dist
+	@if [[ -n "$$ZELK_SIGN_CERT$$ZELK_SIGN_PKCS12" ]]; then scripts/sign.sh; fi
+	scripts/release.sh
+
+# The sample package end to end under Wine (tests/e2e), with the report of what each custom
+# action did.
+sample: dist kit
+	@scripts/run-wine-tests.sh --suite e2e --keep build/e2e -- $(GTEST_FLAGS) --report
+
+# The test programs, the sample packages and their stand-ins for a disposable Windows VM
+# (tests/e2e/windows-check.md).
+KIT := dist/windows-check
+KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
+	build/mingw/tests/conformance/conformance_session.msi build/mingw/tests/e2e/e2e_tests.exe \
+	build/mingw/tests/checker/checker_tests.exe build/mingw/zelk_ca.dll \
+	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/package/*.msi \
+	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
+	build/mingw/tests/wine/zelk_testdrv.sys
+
+kit: mingw
+	@rm -rf $(KIT) && mkdir -p $(KIT)
+	cp $(KIT_FILES) $(KIT)/
+	cp tests/e2e/windows-check.md $(KIT)/README.md
 
 smoke: dist
 	scripts/run-wine-tests.sh --smoke --dll $(DLL)
@@ -48,7 +77,8 @@ smoke: dist
 test: setup
 	@rm -rf $(REPORTS)
 	@status=0; $(MAKE) -k --no-print-directory test-host test-asan test-fuzz audit test-wine \
-	    test-conformance test-e2e test-checker audit-clang test-wine-clang lint || status=$$?; \
+	    test-conformance test-e2e test-checker audit-clang test-wine-clang lint test-release \
+	    || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
 # Brief output: failures in full, passing tests only in the count.
@@ -64,7 +94,7 @@ test-asan: asan
 
 audit: dist
 	@mkdir -p $(REPORTS)
-	scripts/audit-dll.sh $(DLL) --report $(REPORTS)/audit.xml
+	scripts/audit-dll.sh $(DLL) --map build/mingw/zelk_ca.map --report $(REPORTS)/audit.xml
 
 # libFuzzer targets under ASan and UBSan. `make fuzz` fuzzes each for FUZZ_SECONDS (or FUZZ_RUNS
 # executions, whichever ends first); `make test-fuzz` replays the checked-in seed corpus once.
@@ -93,14 +123,14 @@ test-conformance: host dist
 	    scripts/run-wine-tests.sh --suite conformance --dll $(DLL) --reports $(REPORTS) \
 	    -- $(GTEST_FLAGS) || status=1; exit $$status
 
+# The sample package end to end, one fresh Wine prefix per machine (tests/e2e/groups.txt).
 test-e2e: dist
-	@mkdir -p $(REPORTS)
-	scripts/package-e2e.sh --brief --report $(REPORTS)/e2e.xml
+	scripts/run-wine-tests.sh --suite e2e --keep build/e2e --reports $(REPORTS) -- $(GTEST_FLAGS)
 
 # zelk_ca_check.exe on the sample package and on broken variants of it.
 test-checker: dist
-	@mkdir -p $(REPORTS)
-	scripts/run-checker-tests.sh --report $(REPORTS)/checker.xml
+	scripts/run-wine-tests.sh --suite checker --keep build/checker --reports $(REPORTS) \
+	    -- $(GTEST_FLAGS)
 
 bench: host
 	build/host/benchmarks/device_tree_benchmark
@@ -110,7 +140,8 @@ CLANG_DLL := build/mingw-clang/zelk_ca.dll
 
 audit-clang: mingw-clang
 	@mkdir -p $(REPORTS)
-	scripts/audit-dll.sh $(CLANG_DLL) --report $(REPORTS)/clang-audit.xml
+	scripts/audit-dll.sh $(CLANG_DLL) --map build/mingw-clang/zelk_ca.map \
+	    --report $(REPORTS)/clang-audit.xml
 
 test-wine-clang: mingw-clang dist
 	scripts/run-wine-tests.sh --dll $(CLANG_DLL) --reports $(REPORTS) --report-prefix clang-wine \
@@ -121,6 +152,12 @@ lint: mingw-clang
 	@mkdir -p $(REPORTS)
 	scripts/lint.sh --build build/mingw-clang --report $(REPORTS)/lint.xml
 
+# A second build of the DLL and the checker in another folder, compared byte for byte; signing
+# with a throwaway certificate, the signed DLL and package under Wine; the release archive.
+test-release: dist
+	@mkdir -p $(REPORTS)
+	scripts/release-tests.sh --report $(REPORTS)/release.xml
+
 clean:
 	rm -rf build/host build/asan build/fuzz build/mingw build/mingw-clang build/wine build/e2e \
-	    build/checker $(REPORTS) dist
+	    build/checker build/release $(REPORTS) dist

@@ -2,18 +2,27 @@
 # Audits the built custom-action DLL from its PE tables: the nine exports at their ordinals,
 # imports from system DLLs only (so it loads on a bare Windows), no static import of
 # RegDeleteKeyExA, which older systems lack and the DLL looks up at run time instead, and its
-# size within the budget (cmake/dll.cmake says what keeps it there).
+# size within the budget (cmake/dll.cmake says what keeps it there). A signed DLL is measured
+# without its signature. With the link map, it also checks by name that none of the runtime
+# pieces the lean link keeps out came back. It prints the DLL's SHA-256.
 #
-# usage: audit-dll.sh DLL [--report FILE]   (FILE: a GoogleTest-style XML report)
+# usage: audit-dll.sh DLL [--map LINK_MAP] [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -euo pipefail
 # shellcheck source=test-report.sh
 source "$(dirname "$0")/test-report.sh"
 
-dll=${1:?usage: audit-dll.sh DLL [--report FILE]}
+readonly USAGE="usage: audit-dll.sh DLL [--map LINK_MAP] [--report FILE]"
+dll=${1:?$USAGE}
+shift
 report=
-if [[ ${2:-} == --report ]]; then
-    report=${3:?--report needs a file}
-fi
+map=
+while (($# > 0)); do
+    case $1 in
+        --report) report=${2:?--report needs a file}; shift 2 ;;
+        --map) map=${2:?--map needs a file}; shift 2 ;;
+        *) echo "$USAGE" >&2; exit 2 ;;
+    esac
+done
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 
 readonly EXPORTS=(
@@ -24,6 +33,14 @@ readonly EXPORTS=(
 readonly SYSTEM_DLLS="kernel32 advapi32 msi setupapi newdev cfgmgr32 msvcrt user32"
 readonly FORBIDDEN_IMPORTS=(RegDeleteKeyExA)
 readonly SIZE_BUDGET=65536
+# What src/link/lean_runtime.cpp stands in for, as the archive members of the runtime that
+# would bring it back: "check name|member".
+readonly LEAN_LINK_PIECES=(
+    "Demangler|cp-demangle.o"
+    "ThrowHelpers|functexcept.o"
+    "StringInstantiation|string-inst.o"
+    "CopyOnWriteString|cow-string-inst.o"
+)
 
 results=()  # "name|ok|detail" per check
 failed=0
@@ -48,8 +65,12 @@ if [[ ! -f $dll ]]; then
 fi
 
 tables=$("$objdump" -p "$dll")
-size=$(stat -c %s "$dll")
-echo "audit: $dll, $size bytes (budget $SIZE_BUDGET)"
+# The certificate table (data directory entry 4) is the signature, appended to the file.
+signature=$(sed -n 's/^Entry 4 [0-9a-f]* \([0-9a-f]*\) Security Directory.*/\1/p' <<<"$tables")
+signature=$((16#${signature:-0}))
+size=$(($(stat -c %s "$dll") - signature))
+echo "audit: $dll, $size bytes (budget $SIZE_BUDGET)$( ((signature == 0)) || echo ", signature $signature bytes more")"
+echo "audit: sha256 $(sha256sum "$dll" | cut -d' ' -f1)"
 check SizeWithinBudget "$( ((size <= SIZE_BUDGET)) && echo yes || echo no)" \
     "$size bytes, over the budget of $SIZE_BUDGET by $((size - SIZE_BUDGET))"
 
@@ -92,6 +113,16 @@ for function in "${FORBIDDEN_IMPORTS[@]}"; do
     check "DoesNotImport_$function" "$(grep -qw "$function" <<<"$imports" && echo no || echo yes)" \
         "$function is imported"
 done
+
+# The link map names every archive member the link took.
+if [[ -n $map ]]; then
+    for piece in "${LEAN_LINK_PIECES[@]}"; do
+        name=${piece%%|*}
+        member=${piece#*|}
+        check "LeanLinkKeepsOut_$name" "$(grep -qF "($member)" "$map" && echo no || echo yes)" \
+            "the link took $member back in ($map); see cmake/dll.cmake"
+    done
+fi
 
 [[ -n $report ]] && write_test_report "$report" DllAudit "${results[@]}"
 echo "audit: ${#results[@]} checks, $failed failed"

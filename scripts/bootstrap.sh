@@ -11,6 +11,8 @@ readonly PACKAGES=(
     wine wine64                  # running the real DLL
     wixl msitools                # the test installer package
     locales                      # the Japanese locale of the code page 932 groups
+    osslsigncode openssl         # signing a release, and the throwaway certificate of its tests
+    zip unzip git                # the release archive; the commit time of reproducible builds
 )
 
 # Under LC_ALL=ja_JP.UTF-8 Wine runs a program with code page 932; it can name files with

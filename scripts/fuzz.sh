@@ -20,6 +20,8 @@ readonly TARGETS_DIR=$ROOT/build/fuzz/tests/fuzz
 readonly SEEDS=$ROOT/tests/fuzz/corpus
 readonly RUNS=$ROOT/build/fuzz/runs
 readonly FINDINGS=$ROOT/build/fuzz/findings
+# Path shapes the mutations would rarely build byte by byte: every target reads paths or text.
+readonly DICTIONARY=$ROOT/tests/fuzz/paths.dict
 # Shorter allocation stacks: the targets allocate a lot, and a finding is rerun to read it.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-malloc_context_size=5}
 
@@ -51,7 +53,7 @@ run_target() {
     mkdir -p "$RUNS/$name" "$FINDINGS" "$SEEDS/$name"
     log=$RUNS/$name.log
     "$TARGETS_DIR/${name}_fuzz" -max_total_time="$seconds" -runs="$runs" -timeout=10 \
-        -print_final_stats=1 -artifact_prefix="$FINDINGS/$name-" \
+        -dict="$DICTIONARY" -print_final_stats=1 -artifact_prefix="$FINDINGS/$name-" \
         "$RUNS/$name" "$SEEDS/$name" >"$log" 2>&1
     local status=$?
     executions=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$')

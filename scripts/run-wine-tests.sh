@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Runs the Wine suite against the cross-built DLL, group by group (tests/wine/groups.txt), each
 # in a private Wine prefix; with --smoke, runs the smoke session instead; with --suite
-# conformance, runs the platform conformance suite the same way (tests/conformance/groups.txt).
+# conformance, e2e or checker, runs the platform conformance suite, the sample package end to
+# end or the package checker's variants the same way (tests/SUITE/groups.txt). Each group's
+# stderr (Wine's own errors among it) goes to wine.stderr beside the program, where the
+# programs read it, and is printed when the group fails.
 #
-# usage: run-wine-tests.sh [--smoke] [--suite wine|conformance] [--build DIR] [--dll FILE]
+# usage: run-wine-tests.sh [--smoke] [--suite wine|conformance|e2e|checker] [--build DIR] [--dll FILE]
 #                          [--reports DIR] [--report-prefix NAME] [--group NAME] [-- GTEST_ARGS...]
 #   --build DIR    the mingw build tree (default build/mingw)
 #   --dll FILE     the DLL to test (default: the one in the build tree)
 #   --reports DIR  where to put one GoogleTest XML report per group (wine-GROUP.xml, or
 #                  conf-wine-GROUP.xml for the conformance suite)
 #   --report-prefix NAME  names those reports NAME-GROUP.xml instead
+#   --keep DIR     copy the logs and outputs the programs leave (*.log, *.txt) into DIR
 #   --group NAME   run only this group; GTEST_ARGS go to every group run, e.g.
 #                  --group main -- --gtest_filter=NoData.*
 # ZELK_WINE_KEEP=1 keeps the run prefixes under build/wine/run for a look afterwards.
@@ -22,6 +26,7 @@ reports=
 report_prefix=
 only_group=
 smoke=false
+keep=
 suite=wine
 gtest_args=()
 
@@ -34,6 +39,7 @@ while (($#)); do
         --reports) reports=$2; shift ;;
         --report-prefix) report_prefix=$2; shift ;;
         --group) only_group=$2; shift ;;
+        --keep) keep=$2; shift ;;
         --) shift; gtest_args=("$@"); break ;;
         *) echo "run-wine-tests: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -45,17 +51,23 @@ programs=$build/tests/wine
 # Stand-ins the tests lay on the machine themselves: a kernel driver and a recording program;
 # and newdev.dll, which only groups with WINEDLLOVERRIDES=newdev=n load in place of Wine's own.
 standins=("$programs/zelk_testdrv.sys" "$programs/record_args.exe" "$programs/newdev.dll")
-# Each suite has its own program, groups, reports and prefixes.
+# Each suite has its own program, groups, reports and prefixes, and files laid beside it.
+extras=()
 case $suite in
-    wine) program=$programs/wine_tests.exe groups_file=$repo/tests/wine/groups.txt
-        report_prefix=${report_prefix:-wine} run_prefix= ;;
+    wine) program=$programs/wine_tests.exe report_prefix=${report_prefix:-wine} run_prefix= ;;
     conformance) program=$build/tests/conformance/conformance_tests.exe
-        groups_file=$repo/tests/conformance/groups.txt
+        extras=("$build/tests/conformance/conformance_session.msi")
         report_prefix=${report_prefix:-conf-wine} run_prefix=conf- ;;
+    e2e) program=$build/tests/e2e/e2e_tests.exe report_prefix=${report_prefix:-e2e} run_prefix=e2e-
+        extras=("$build"/package/zelk_*.msi) ;;
+    checker) program=$build/tests/checker/checker_tests.exe
+        report_prefix=${report_prefix:-checker} run_prefix=checker-
+        extras=("$build"/package/zelk_{drivers,minimal}.msi "$build/tools/checker/zelk_ca_check.exe") ;;
     *) echo "run-wine-tests: unknown suite $suite" >&2; exit 2 ;;
 esac
+groups_file=$repo/tests/$suite/groups.txt
 for file in "$dll" "$program" "$programs/smoke.exe" "$programs/session.msi" \
-    "${standins[@]}"; do
+    "${standins[@]}" "${extras[@]}"; do
     [[ -f "$file" ]] || { echo "run-wine-tests: $file is missing; build the mingw preset" >&2; exit 2; }
 done
 
@@ -73,7 +85,7 @@ install_programs() {
     local folder=$1/drive_c/zelk-tests
     mkdir -p "$folder"
     cp "$dll" "$program" "$programs/smoke.exe" "$programs/session.msi" \
-        "${standins[@]}" "$folder/"
+        "${standins[@]}" "${extras[@]}" "$folder/"
 }
 
 # A group that crashed or hung leaves no report; this one counts it as one failure.
@@ -126,10 +138,17 @@ run_group() {
     done
 
     echo "wine: group $name ($filter)${*:+ with $*}"
-    local started=$SECONDS status=0
+    local started=$SECONDS status=0 folder=$prefix/drive_c/zelk-tests
     wine_run "$prefix" "$GROUP_SECONDS" env LC_ALL=$DEFAULT_LOCALE "${variables[@]}" \
         wine "$FOLDER\\${program##*/}" --gtest_filter="$filter" \
-        --gtest_output="xml:$FOLDER\\$report" "${gtest_args[@]}" </dev/null || status=$?
+        --gtest_output="xml:$FOLDER\\$report" "${gtest_args[@]}" </dev/null \
+        2>"$folder/wine.stderr" || status=$?
+    ((status == 0)) || cat "$folder/wine.stderr" >&2
+    if [[ -n $keep ]]; then
+        rm -rf "${keep:?}/$name" && mkdir -p "$keep/$name"
+        cp "$folder/wine.stderr" "$keep/$name/"
+        find "$folder" -maxdepth 1 \( -name '*.log' -o -name '*.txt' \) -exec cp {} "$keep/$name/" \;
+    fi
     if ((status == 124 || status == 137)); then
         echo "wine: group $name timed out after $GROUP_SECONDS s" >&2
     fi
@@ -149,16 +168,21 @@ run_group() {
 }
 
 run_suite() {
-    local groups=() claimed=() line name kind filter environment
+    local groups=() claimed=() line name kind filter environment main_environment=
     while read -r line; do
         [[ -z $line || $line == \#* ]] && continue
         read -r name kind filter environment <<<"$line"
+        # A line for group main gives only its environment; its tests are the unclaimed ones.
+        if [[ $name == main ]]; then
+            main_environment=$environment
+            continue
+        fi
         groups+=("$name|$kind|$filter|$environment")
         claimed+=("$filter")
     done <"$groups_file"
     local unclaimed
     unclaimed=$(IFS=:; echo "${claimed[*]}")
-    groups=("main|shared|*${unclaimed:+-$unclaimed}|" "${groups[@]}")
+    groups=("main|shared|*${unclaimed:+-$unclaimed}|$main_environment" "${groups[@]}")
 
     wine_ensure_template
     wine_copy_prefix "${run_prefix}shared"

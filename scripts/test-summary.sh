@@ -7,7 +7,7 @@ set -uo pipefail
 
 reports=${1:?usage: test-summary.sh REPORTS_DIR [STATUS]}
 status=${2:-0}
-readonly LAYERS=(host asan fuzz audit wine conf-host conf-wine e2e checker clang lint)
+readonly LAYERS=(host asan fuzz audit wine conf-host conf-wine e2e checker clang lint release)
 
 # attribute NAME TEXT: the sum of NAME="n" over the elements in TEXT.
 attribute_sum() {
@@ -39,12 +39,22 @@ for layer in "${LAYERS[@]}"; do
     total_skipped=$((total_skipped + skipped))
 done
 
-# The conformance suite marks each known Wine difference with a property of its case.
+# The conformance suite marks each known Wine difference, and each Windows answer no evidence
+# settles, with a property of its case. A case is unconfirmed if any of its Windows answers is,
+# marked if Wine differs somewhere in it, confirmed otherwise; counted on the host, where all run.
 shopt -s nullglob
 marks=$(cat "$reports"/conf-wine-*.xml /dev/null | grep -o 'property name="wine_difference:[^"]*"' |
     sort -u | wc -l)
+read -r confirmed marked unconfirmed < <(cat "$reports"/conf-host.xml /dev/null | awk '
+    /<testcase / { open = 1; kind = "confirmed" }
+    open && /property name="wine_difference:/ && kind == "confirmed" { kind = "marked" }
+    open && /property name="unconfirmed:/ { kind = "unconfirmed" }
+    open && (/<testcase [^>]*\/>/ || /<\/testcase>/) { count[kind]++; open = 0 }
+    END { print count["confirmed"] + 0, count["marked"] + 0, count["unconfirmed"] + 0 }')
 shopt -u nullglob
 printf '  %-9s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
+printf '  %-9s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
+    conf "$confirmed" "$marked" "$unconfirmed"
 
 if ((status != 0 && total_failed == 0)); then
     echo "  a test layer exited with status $status outside its reports"

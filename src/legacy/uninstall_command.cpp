@@ -23,8 +23,9 @@ std::optional<UninstallCommand> BuildUninstallCommand(const std::string& uninsta
         return std::nullopt;
     }
     UninstallCommand command;
-    // The program is the first token exactly as the tokenizer read it. Its quoted piece is not
-    // read again: a token ending in a lead byte would take the closing quotation mark there.
+    // The program is the first token exactly as the tokenizer read it, not its quoted piece with
+    // the quotation marks stripped again byte by byte: that would also strip a final double-byte
+    // character's trail byte that has the quotation mark's value.
     command.program = token;
     command.commandLine = SwitchesAfter(token);
     for (token = NextToken(uninstallString, kQuote, position); !token.empty();

@@ -42,6 +42,13 @@ bool FlagForReinstall(HDEVINFO devices, SP_DEVINFO_DATA& device) {
     return true;
 }
 
+// Raises an optional flag.
+void Raise(int* flag) {
+    if (flag != nullptr) {
+        *flag = 1;
+    }
+}
+
 }  // namespace
 
 bool FindPresentDeviceHardwareIds(const std::string& hardwareId,
@@ -71,10 +78,10 @@ bool FindPresentDeviceHardwareIds(const std::string& hardwareId,
 }
 
 // An INF path and a hardware ID cannot be mistaken for each other unnoticed: a path matches no
-// device, and an ID names no file.
+// device, and an ID names no file; the two flags are written alike.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool UpdateDriverForHardwareId(const std::string& infPath, const std::string& hardwareId,
-                               DeviceUpdateFlags* flags) {
+                               int* restartFlag, int* presentFlag) {
     std::vector<std::string> targets;
     if (!FindPresentDeviceHardwareIds(hardwareId, targets)) {
         targets.push_back(hardwareId);
@@ -85,16 +92,15 @@ bool UpdateDriverForHardwareId(const std::string& infPath, const std::string& ha
         if (UpdateDriverForPlugAndPlayDevicesA(nullptr, target.c_str(), infPath.c_str(),
                                                kUpdateFlags, &restartNeeded)) {
             updated = true;
-            if (flags) {
-                flags->restartNeeded = flags->restartNeeded || restartNeeded != FALSE;
-                flags->devicePresent = true;
+            if (restartNeeded != FALSE) {
+                Raise(restartFlag);
             }
+            Raise(presentFlag);
             continue;
         }
         // The package is no better than the driver a matching device already runs.
-        const DWORD error = GetLastError();
-        if (flags && error == ERROR_NO_MORE_ITEMS) {
-            flags->devicePresent = true;
+        if (GetLastError() == ERROR_NO_MORE_ITEMS) {
+            Raise(presentFlag);
         }
     }
     return updated;

@@ -10,17 +10,13 @@ namespace zelk {
 // device's own text of it; true when something was appended.
 bool FindPresentDeviceHardwareIds(const std::string& hardwareId, std::vector<std::string>& targets);
 
-// What the updates of a package found out; UpdateDriverForHardwareId only ever raises them.
-struct DeviceUpdateFlags {
-    bool restartNeeded = false;  // an update asked for a restart
-    bool devicePresent = false;  // a matching device exists: updated, or already on a driver
-                                 // as good as the package's
-};
-
 // Installs the package on the present devices that carry `hardwareId`; true when at least one
-// update succeeded. `flags` may be null.
+// update succeeded. Each flag is optional (null: not reported) and is only ever raised to 1,
+// so that flags shared across IDs collect the union: `restartFlag` when a successful update
+// asked for a restart, `presentFlag` when a matching device exists (updated, or already on a
+// driver as good as the package's).
 bool UpdateDriverForHardwareId(const std::string& infPath, const std::string& hardwareId,
-                               DeviceUpdateFlags* flags);
+                               int* restartFlag, int* presentFlag);
 
 // Sets CONFIGFLAG_REINSTALL on every absent device whose first hardware ID is `hardwareId`, so
 // that the system installs it afresh when it returns; true when a device was flagged.

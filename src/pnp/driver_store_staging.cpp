@@ -29,7 +29,7 @@ void WriteStagingError(const std::string& infPath, DWORD error, char* messageBuf
     const char* shown = length != 0 && systemText ? systemText.get() : "";
     FormatText(messageBuffer, messageBufferSize,
                "Error while installing %s.\nSetupCopyOEMInf returned %u:\n%s", infPath.c_str(),
-               static_cast<unsigned>(error), shown);
+               error, shown);
 }
 
 }  // namespace

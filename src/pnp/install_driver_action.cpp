@@ -35,15 +35,11 @@ void InstallAndWarn(MSIHANDLE session, const std::string& packagePath) {
 // The state location is a key path and a value name joined by its last backslash.
 UINT InstallAndRecord(const std::string& packagePath, const std::string& stateLocation) {
     // Without a key path there is nowhere to record: malformed, like a wrong token count.
-    const std::string directory = DirectoryOfPath(stateLocation);
-    if (directory.empty()) {
-        return ERROR_INVALID_DATA;
-    }
-    const std::string keyPath = directory.substr(0, directory.size() - 1);
+    const std::string keyPath = FolderOfPath(stateLocation);
     if (!NamesStateKey(keyPath)) {
         return ERROR_INVALID_DATA;
     }
-    RecordInstallState(packagePath, {keyPath, FileNameOfPath(stateLocation)});
+    RecordInstallState(packagePath, keyPath, FileNameOfPath(stateLocation));
     return ERROR_SUCCESS;
 }
 

@@ -27,9 +27,10 @@ int InstallRootPackage(const std::string& infPath, const std::string& deviceId, 
     if (created != kRootDeviceCreated) {
         return created;
     }
-    DeviceUpdateFlags flags;
-    if (UpdateDriverForHardwareId(infPath, deviceId, &flags)) {
-        return flags.restartNeeded ? kInstallUpdatedRestart : kInstallUpdated;
+    int restart = 0;
+    int present = 0;
+    if (UpdateDriverForHardwareId(infPath, deviceId, &restart, &present)) {
+        return restart != 0 ? kInstallUpdatedRestart : kInstallUpdated;
     }
     return created;
 }
@@ -48,17 +49,18 @@ int InstallDriverPackage(const std::string& infPath, char* messageBuffer,
     const std::vector<std::string> hardwareIds = HardwareIdsOfPackage(packageName);
 
     // The flags are shared by all IDs: each update only raises them, and only a successful one
-    // asks for a restart.
+    // asks for a restart. Whether a device is present decides nothing here.
     bool updated = false;
-    DeviceUpdateFlags flags;
+    int restart = 0;
+    int present = 0;
     for (const std::string& hardwareId : hardwareIds) {
-        updated = UpdateDriverForHardwareId(infPath, hardwareId, &flags) || updated;
+        updated = UpdateDriverForHardwareId(infPath, hardwareId, &restart, &present) || updated;
     }
     if (updated) {
         if (!IsRootPackage(packageName)) {
             MarkAbsentDevices(hardwareIds);
         }
-        return flags.restartNeeded ? kInstallUpdatedRestart : kInstallUpdated;
+        return restart != 0 ? kInstallUpdatedRestart : kInstallUpdated;
     }
 
     if (packageName == kVirtualPackageName) {

@@ -17,15 +17,14 @@ constexpr DWORD kPendingInstallTimeoutMs = 10000;
 
 // Results of InstallDriverPackage beyond those it passes on from staging (kStaged,
 // kAlreadyStaged, kStagingFailed) and root-device creation (kRootDeviceExisted,
-// kRootDeviceCreated, kRootDeviceFailed); kInstallFailed is the -1 of both.
+// kRootDeviceCreated, kRootDeviceFailed).
 constexpr int kInstallInfMissing = -3;
 constexpr int kInstallPendingTimeout = -2;
-constexpr int kInstallFailed = -1;
 constexpr int kInstallUpdated = 2;
 constexpr int kInstallUpdatedRestart = 3;
 
 // Moves present devices onto the package; failing that, stages it or creates its root device.
-// Only kInstallFailed writes a message into the buffer.
+// Only kStagingFailed and kRootDeviceFailed write a message into the buffer.
 int InstallDriverPackage(const std::string& infPath, char* messageBuffer, size_t messageBufferSize);
 
 }  // namespace zelk

@@ -14,6 +14,12 @@ constexpr REGSAM kStateAccess = KEY_READ | KEY_WRITE;
 constexpr const char* kTextSuffix = "_Text";
 constexpr DWORD kInstalled = 0;
 
+// Where an outcome is recorded: a value below HKEY_LOCAL_MACHINE.
+struct StateLocation {
+    std::string keyPath;
+    std::string valueName;
+};
+
 // Every non-negative result short of a restart request counts as installed.
 DWORD OutcomeCode(int result) {
     const bool installed = result >= 0 && result < kInstallUpdatedRestart;
@@ -53,27 +59,30 @@ bool NamesStateKey(const std::string& keyPath) {
     return !WithoutFinalBackslash(keyPath).empty();
 }
 
-void RecordInstallState(const std::string& packagePath, const StateLocation& location) {
+// A swapped key path and value name would record the outcome where no reader looks, which
+// the action's tests catch.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
+void RecordInstallState(const std::string& packageToken, const std::string& keyPath,
+                        const std::string& valueName) {
     char message[kMessageBufferSize] = "";
-    const int result = InstallDriverPackage(packagePath, message, sizeof(message));
+    const int result = InstallDriverPackage(packageToken, message, sizeof(message));
     const DWORD code = OutcomeCode(result);
     const std::string text = code == kInstalled ? std::string() : std::string(message);
 
     // Never write into the root of HKEY_LOCAL_MACHINE.
-    const std::string stateKey = WithoutFinalBackslash(location.keyPath);
+    const std::string stateKey = WithoutFinalBackslash(keyPath);
     if (stateKey.empty()) {
         return;
     }
-    WriteInstallState({stateKey, location.valueName}, code, text);
+    WriteInstallState({stateKey, valueName}, code, text);
 }
 
 void ClearInstallState(const std::string& data) {
-    const std::string valueName = FileNameOfPath(data);
-    const std::string directory = DirectoryOfPath(data);
-    if (directory.empty()) {
+    if (DirectoryOfPath(data).empty()) {
         return;  // names no key
     }
-    const std::string keyPath = directory.substr(0, directory.size() - 1);
+    const std::string valueName = FileNameOfPath(data);
+    const std::string keyPath = FolderOfPath(data);
     RegistryKey key;
     if (!valueName.empty()) {
         if (key.Open(HKEY_LOCAL_MACHINE, keyPath, kStateAccess) == ERROR_SUCCESS) {

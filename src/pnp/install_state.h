@@ -6,17 +6,12 @@
 
 namespace zelk {
 
-// Where an outcome is recorded: a value below HKEY_LOCAL_MACHINE.
-struct StateLocation {
-    std::string keyPath;
-    std::string valueName;
-};
-
-// Runs the engine on `packagePath` and records its outcome as the REG_DWORD value
-// `location.valueName` of `location.keyPath` (0 for installed, else the engine's result), with
-// the engine's message as "<valueName>_Text" when there is one. An empty key path records
-// nothing.
-void RecordInstallState(const std::string& packagePath, const StateLocation& location);
+// Runs the engine on the package named by `packageToken` and records its outcome as the
+// REG_DWORD value `valueName` of `keyPath` below HKEY_LOCAL_MACHINE (0 for installed, else the
+// engine's result), with the engine's message as "<valueName>_Text" when there is one. A key
+// path that is empty less one final backslash records nothing.
+void RecordInstallState(const std::string& packageToken, const std::string& keyPath,
+                        const std::string& valueName);
 
 // True when `keyPath`, less one final backslash, still names a key to record under.
 bool NamesStateKey(const std::string& keyPath);

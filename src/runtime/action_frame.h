@@ -18,6 +18,9 @@ constexpr UINT kInternalFailure = ERROR_FUNCTION_FAILED;
 // Runs an export's body so that no exception reaches the installer. Actions that never fail
 // the installation pass `neverFails`: they then answer 0 as on any other path; the others
 // answer ERROR_NOT_ENOUGH_MEMORY or ERROR_FUNCTION_FAILED.
+// In the DLL the string and container limits do not throw std::length_error, std::out_of_range
+// or std::logic_error but the lean runtime's own exception type (src/link/lean_runtime.cpp),
+// so no code may catch those by name: only bad_alloc and everything else are told apart here.
 template <typename Body>
 UINT RunGuarded(bool neverFails, Body&& body) noexcept {
     try {

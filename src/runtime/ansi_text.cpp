@@ -1,11 +1,15 @@
 #include "runtime/ansi_text.h"
 
 #include "platform/win32.h"
-#include "runtime/multi_string.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace zelk {
+
+size_t LengthWithin(const char* text, size_t limit) {
+    return static_cast<size_t>(std::find(text, text + limit, '\0') - text);
+}
 
 bool IsDoubleByteAt(const std::string& text, size_t index) {
     return index + 1 < text.size() && IsDBCSLeadByte(static_cast<BYTE>(text[index]));

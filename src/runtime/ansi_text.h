@@ -13,6 +13,9 @@ constexpr size_t kNotFound = static_cast<size_t>(-1);
 // double-byte character), or kNotFound.
 size_t FindLastChar(const std::string& text, char ch);
 
+// Length of the text at `text`, looking no further than `limit` bytes.
+size_t LengthWithin(const char* text, size_t limit);
+
 // True when the byte at `index` starts a double-byte character that has its trail byte.
 bool IsDoubleByteAt(const std::string& text, size_t index);
 

@@ -54,10 +54,12 @@ bool PutArg(BoundedWriter& out, char conversion, const FormatArg& arg) {
         out.PutDecimal(arg.unsignedValue());
     } else if (conversion == 'd' && arg.kind() == FormatArg::Kind::Signed) {
         const long long value = arg.signedValue();
+        auto magnitude = static_cast<unsigned long long>(value);
         if (value < 0) {
             out.Put('-');
+            magnitude = 0 - magnitude;  // also for the lowest value, which has no positive
         }
-        out.PutDecimal(static_cast<unsigned long long>(value < 0 ? -value : value));
+        out.PutDecimal(magnitude);
     } else {
         return false;
     }

@@ -2,13 +2,7 @@
 
 #include "runtime/ansi_text.h"
 
-#include <algorithm>
-
 namespace zelk {
-
-size_t LengthWithin(const char* text, size_t limit) {
-    return static_cast<size_t>(std::find(text, text + limit, '\0') - text);
-}
 
 std::optional<std::string> FindInMultiString(const char* strings, size_t size,
                                              const std::string& wanted) {

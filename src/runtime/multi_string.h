@@ -7,9 +7,6 @@
 
 namespace zelk {
 
-// Length of the text at `text`, looking no further than `limit` bytes.
-size_t LengthWithin(const char* text, size_t limit);
-
 // The first string of the list, read within `size` bytes, that equals `wanted` as a whole
 // without regard to case; the list's own text of it, or nullopt. The walk ends at the list's
 // closing empty string or at `size`.

@@ -10,6 +10,11 @@ std::string DirectoryOfPath(const std::string& path) {
     return slash == kNotFound ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string FolderOfPath(const std::string& path) {
+    size_t slash = FindLastChar(path, '\\');
+    return slash == kNotFound ? std::string() : path.substr(0, slash);
+}
+
 std::string FileNameOfPath(const std::string& path) {
     size_t slash = FindLastChar(path, '\\');
     return slash == kNotFound ? path : path.substr(slash + 1);

@@ -8,6 +8,10 @@ namespace zelk {
 // Everything up to and including the last backslash; "" when there is none.
 std::string DirectoryOfPath(const std::string& path);
 
+// Everything before the last backslash, without it: the folder of a file path, the key of a
+// registry location; "" when there is none.
+std::string FolderOfPath(const std::string& path);
+
 // Everything after the last backslash; the whole path when there is none.
 std::string FileNameOfPath(const std::string& path);
 

@@ -9,7 +9,8 @@ bool IsDelimiterAt(const std::string& source, size_t index, const std::string& d
     return !IsDoubleByteAt(source, index) && delimiters.find(source[index]) != std::string::npos;
 }
 
-// A double-byte character counts as one character when stepping.
+// A double-byte character counts as one character when stepping; IsDoubleByteAt only sees one
+// whose trail byte is there, so a step never passes the end.
 size_t Step(const std::string& source, size_t index) {
     return index + (IsDoubleByteAt(source, index) ? 2 : 1);
 }
@@ -33,7 +34,6 @@ std::string NextToken(const std::string& source, const std::string& delimiters, 
     while (end < source.size() && !IsDelimiterAt(source, end, delimiters)) {
         end = Step(source, end);
     }
-    end = end > source.size() ? source.size() : end;
     position = static_cast<int>(end + 1);
     return source.substr(start, end - start);
 }

@@ -38,7 +38,9 @@ OpenedService OpenLocalService(const std::string& serviceName, DWORD access) {
 
 // Each failure returns its code directly: the return value is taken before the handle owners
 // close anything.
-UINT CreateKernelService(const KernelServiceConfig& config) {
+// The record is taken by value: the call works on its own copy, as the caller's stays its own.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+UINT CreateKernelService(KernelServiceConfig config) {
     ServiceHandle manager = OpenLocalManager();
     if (!manager) {
         return FailureCode();

@@ -9,8 +9,9 @@
 
 namespace zelk {
 
-// Registers the service; the new service handle is closed at once.
-UINT CreateKernelService(const KernelServiceConfig& config);
+// Registers the service; the new service handle is closed at once. The record is the call's
+// own copy: nothing of the caller's outlives or changes with it.
+UINT CreateKernelService(KernelServiceConfig config);
 
 // Starts the service without arguments; does not wait for it to run.
 UINT StartKernelService(const std::string& serviceName);

@@ -52,6 +52,9 @@ DWORD Finish(const PROCESS_INFORMATION& process) {
 
 class Files : public Case {};
 
+// MSDN _stat (a folder with a trailing backslash is ENOENT), msvcrt/tests/file.c test_stat (a
+// file with one too); MSDN "Naming Files, Paths, and Namespaces" (case, '/', trailing dots and
+// spaces, "..", wildcards).
 TEST_F(Files, StatReadsPathsAsWindowsDoes) {
     const std::string f = TestFolder();
     PutFile(f + "file.txt");
@@ -79,12 +82,20 @@ TEST_F(Files, StatReadsPathsAsWindowsDoes) {
         {f + "file.txt  ", Kind::File},
         {f + "file.txt. .", Kind::File},
         {f + "sub.\\..\\file.txt", Kind::File},
+        // Dots alone: the current folder, its parents, a root; ".." stops at the root.
+        {".", Kind::Folder},
+        {"..\\..\\..", Kind::Folder},
+        {"\\.", Kind::Folder},
+        {"/..", Kind::Folder},
+        {"C:.", Kind::Folder},
+        {"C:\\..\\.", Kind::Folder},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(Stat(row.path), row.expected) << row.path;
     }
 }
 
+// MSDN GetSystemDirectoryA (length without, size needed with the terminator).
 TEST_F(Files, SystemFolderFitsOrTellsItsSize) {
     char folder[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
@@ -95,6 +106,9 @@ TEST_F(Files, SystemFolderFitsOrTellsItsSize) {
     EXPECT_EQ(GetSystemDirectoryA(small, sizeof(small)), length + 1);  // with the terminator
 }
 
+// MSDN CreateProcessA (lpApplicationName is not searched for, the command line handed over);
+// kernel32/tests/process.c test_CommandLine (a missing program, '/' in the name, the command
+// line as given); a missing folder's ERROR_PATH_NOT_FOUND is unconfirmed below.
 TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
     const std::string f = TestFolder();
     const std::string program = f + "prog.exe";
@@ -111,6 +125,9 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
         {Slashed(program), 0},
         {program, 0},
     };
+    Unconfirmed("launch_missing_folder",
+                "no test launches through a missing folder; 3 as for any path whose folder is "
+                "missing");
     for (const Row& row : rows) {
         const std::string commandLine =
             "\"" + row.application + "\" /U \"C:\\a b\\install.log\" \xE9";
@@ -132,10 +149,12 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
         Finish(process);
     }
     // A folder is no program.
+    Unconfirmed("launch_folder", "no test; opening a folder as a file is refused with 5");
     PROCESS_INFORMATION folderProcess;
     const BOOL folderStarted = Launch(f + "sub", "sub", folderProcess);
     EXPECT_FALSE(folderStarted);
-    EXPECT_AS_WINDOWS(GetLastError(), ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, "launch_folder");
+    EXPECT_AS_WINDOWS(GetLastError(), ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, kWine8,
+                      "launch_folder");
     if (folderStarted) {
         Finish(folderProcess);
     }
@@ -166,7 +185,10 @@ TEST_F(CodePage932Files, DoubleByteNamesAreWholeCharacters) {
     PutFolder(f + "\x83\x5C" + "dir");
     PutRecordingProgram(f + so + ".exe");
     // Wine's runtime looks for a trailing separator byte by byte and takes the trail byte for one.
-    EXPECT_AS_WINDOWS(Stat(f + so), Kind::File, Kind::Missing, "stat_trail_byte_5c");
+    Unconfirmed("stat_trail_byte_5c",
+                "no test; the runtime reads names as whole characters of "
+                "the ANSI code page (MSDN _mbsrchr)");
+    EXPECT_AS_WINDOWS(Stat(f + so), Kind::File, Kind::Missing, kWine8, "stat_trail_byte_5c");
     EXPECT_EQ(Stat(f + "Z\x83"), Kind::Missing);
     EXPECT_EQ(Stat(f + "\x83\x5C" + "dir"), Kind::Folder);
     EXPECT_EQ(Stat(f + "\x83\x5C" + "DIR"), Kind::Folder);

@@ -1,6 +1,7 @@
 // The test's own hands on the machine: winsim's control API on the host, the real system on
 // Windows. Nothing here is under test.
 #include "conformance.h"
+#include "probe/property_probe.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,19 @@ std::string CaseName() {
 
 std::string TestKey() {
     return "SOFTWARE\\ZelkConformance\\" + CaseName();
+}
+
+void Unconfirmed(const char* tag, const char* why) {
+    std::cout << "[UNCONFIRMED] " << tag << ": " << why << "\n";
+    ::testing::Test::RecordProperty(std::string("unconfirmed:") + tag, why);
+}
+
+bool OnRealWindows() {
+#ifdef _WIN32
+    return !UnderWine();
+#else
+    return false;
+#endif
 }
 
 #ifdef _WIN32
@@ -51,9 +65,22 @@ std::string BesideProgram(const std::string& fileName) {
 
 }  // namespace
 
-bool UnderWine() {
+using WineGetVersion = const char*(CDECL*)();
+
+WineGetVersion FindWineGetVersion() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return ntdll == nullptr ? nullptr
+                            : reinterpret_cast<WineGetVersion>(reinterpret_cast<void (*)()>(
+                                  GetProcAddress(ntdll, "wine_get_version")));
+}
+
+bool UnderWine() {
+    return FindWineGetVersion() != nullptr;
+}
+
+std::string WineVersion() {
+    const WineGetVersion version = FindWineGetVersion();
+    return version ? version() : "";
 }
 
 void PutFolder(const std::string& path) {
@@ -102,7 +129,8 @@ void PutAbsentDevice(const std::string& instanceId, const std::string& hardwareI
 MSIHANDLE OpenSession() {
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     MSIHANDLE session = 0;
-    if (MsiOpenPackageA(BesideProgram("session.msi").c_str(), &session) == ERROR_SUCCESS) {
+    if (MsiOpenPackageA(BesideProgram("conformance_session.msi").c_str(), &session) ==
+        ERROR_SUCCESS) {
         MsiSetPropertyA(session, "Probe", "value");
     }
     return session;
@@ -110,6 +138,21 @@ MSIHANDLE OpenSession() {
 
 void CloseSession(MSIHANDLE session) {
     MsiCloseHandle(session);
+}
+
+std::string ProbeInCustomAction(MSIHANDLE session) {
+    const UINT ran = MsiDoActionA(session, kProbeAction);
+    if (ran != ERROR_SUCCESS) {
+        return "custom action failed: " + std::to_string(ran);
+    }
+    char answer[256] = {};
+    DWORD size = sizeof(answer);
+    MsiGetPropertyA(session, kProbeAnswer, answer, &size);
+    return answer;
+}
+
+std::string ProbeLocally(MSIHANDLE session) {
+    return ProbePropertySizes(session);
 }
 
 std::string LoadableDriver() {
@@ -138,6 +181,10 @@ bool UseCodePage(UINT codePage) {
     return GetACP() == codePage;
 }
 
+void Pause(DWORD milliseconds) {
+    Sleep(milliseconds);
+}
+
 bool FilteredTokenAvailable() {
     return false;
 }
@@ -155,6 +202,10 @@ void Case::SetUp() {
 
 bool UnderWine() {
     return false;
+}
+
+std::string WineVersion() {
+    return "";
 }
 
 void PutFolder(const std::string& path) {
@@ -189,6 +240,17 @@ MSIHANDLE OpenSession() {
 
 void CloseSession(MSIHANDLE) {}  // the installer owns the sessions it hands out
 
+std::string ProbeInCustomAction(MSIHANDLE session) {
+    return ProbePropertySizes(session);
+}
+
+// A session the caller opened itself: winsim's local view, with the same property.
+std::string ProbeLocally(MSIHANDLE) {
+    const MSIHANDLE local = winsim::OpenSession(winsim::SessionView::Local);
+    winsim::SetProperty(local, "Probe", "value");
+    return ProbePropertySizes(local);
+}
+
 void PutRecordingProgram(const std::string& path) {
     winsim::AddFile(path);
 }
@@ -209,6 +271,8 @@ bool UseCodePage(UINT codePage) {
     winsim::SetCodePage(codePage);
     return true;
 }
+
+void Pause(DWORD) {}
 
 bool FilteredTokenAvailable() {
     return true;

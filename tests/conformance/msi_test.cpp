@@ -16,26 +16,19 @@ class Msi : public Case {
     MSIHANDLE session_ = 0;
 };
 
+// "result size text;" per query of "Probe" ("value"): no buffer, then buffers of 0, 1, 5, 6.
+// A custom action is told bytes (twice the characters) whenever the text was not copied
+// (msi/tests/custom.c test_props); the caller's own session is told characters
+// (msi/tests/package.c test_props); MSDN MsiGetPropertyA for ERROR_MORE_DATA.
 TEST_F(Msi, PropertiesAnswerMoreDataWhenTheBufferIsShort) {
-    struct Row {
-        DWORD capacity;
-        UINT expected;
-        const char* text;
-    };
-    for (const Row& row : {Row{0, ERROR_MORE_DATA, "#"}, Row{5, ERROR_MORE_DATA, "valu"},
-                           Row{6, ERROR_SUCCESS, "value"}}) {
-        char value[8] = "#";
-        DWORD size = row.capacity;
-        EXPECT_EQ(MsiGetPropertyA(session_, "Probe", value, &size), row.expected) << row.capacity;
-        EXPECT_EQ(size, 5u) << row.capacity;  // characters, without the terminator
-        EXPECT_STREQ(value, row.text) << row.capacity;
-    }
+    EXPECT_EQ(ProbeInCustomAction(session_), "0 10 ;234 10 #;234 10 ;234 10 valu;0 5 value;");
+    EXPECT_EQ(ProbeLocally(session_), "0 5 ;234 5 #;234 5 ;234 5 valu;0 5 value;");
     char value[8] = "#";
     DWORD size = sizeof(value);
     EXPECT_EQ(MsiGetPropertyA(session_, "Missing", value, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 0u);
     EXPECT_STREQ(value, "");
-    // Setting the empty string removes a property.
+    // Setting the empty string removes a property (MSDN MsiSetPropertyA).
     EXPECT_EQ(MsiSetPropertyA(session_, "Probe", ""), ERROR_SUCCESS);
     size = sizeof(value);
     EXPECT_EQ(MsiGetPropertyA(session_, "Probe", value, &size), ERROR_SUCCESS);
@@ -44,14 +37,16 @@ TEST_F(Msi, PropertiesAnswerMoreDataWhenTheBufferIsShort) {
     EXPECT_EQ(MsiGetPropertyA(0, "Probe", value, &size), ERROR_INVALID_HANDLE);
 }
 
+// MSDN MsiRecordSetStringA, MsiProcessMessage and MsiCloseHandle.
 TEST_F(Msi, RecordsCarryTheMessageAndAreClosedOnce) {
     const MSIHANDLE record = MsiCreateRecord(1);
     ASSERT_NE(record, 0u);
     EXPECT_EQ(MsiRecordSetStringA(record, 0, "warning text"), ERROR_SUCCESS);
-    // Windows documents ERROR_INVALID_PARAMETER for a field beyond the record
-    // (MsiRecordSetInteger).
+    Unconfirmed("record_field_beyond",
+                "no test; MSDN MsiRecordSetInteger documents "
+                "ERROR_INVALID_PARAMETER for a field beyond the record");
     EXPECT_AS_WINDOWS(MsiRecordSetStringA(record, 2, "beyond the fields"),
-                      UINT{ERROR_INVALID_PARAMETER}, UINT{1616}, "record_field_beyond");
+                      UINT{ERROR_INVALID_PARAMETER}, UINT{1616}, kWine8, "record_field_beyond");
     const auto warning = static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_WARNING | MB_ICONWARNING);
     EXPECT_NE(MsiProcessMessage(session_, warning, record), -1);
     EXPECT_EQ(MsiCloseHandle(record), ERROR_SUCCESS);

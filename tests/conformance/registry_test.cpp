@@ -43,6 +43,10 @@ void SetValue(HKEY key, const char* name, DWORD type, const std::string& bytes) 
 
 class Registry : public Case {};
 
+// MSDN RegOpenKeyExA, RegCreateKeyExA (intermediate keys, disposition), RegDeleteKeyExA;
+// [MS-RRP] BaseRegDeleteKey (a key with subkeys: ERROR_ACCESS_DENIED); advapi32/tests/registry.c
+// test_reg_create_key (a leading backslash, trailing ones), test_reg_delete_key (a deleted key is
+// gone).
 TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
     const std::string t = TestKey();
     struct Row {
@@ -54,7 +58,7 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
         {Op::Open, t + "\\A", ERROR_FILE_NOT_FOUND},
         {Op::Create, t + "\\A\\B", ERROR_SUCCESS},  // intermediate keys too
         {Op::Open, t + "\\a\\b\\", ERROR_SUCCESS},  // any case, one trailing backslash
-        {Op::Create, t + "\\\x8A\xC0", ERROR_SUCCESS},
+        {Op::Create, t + "\\\x8A\xC0", ERROR_SUCCESS},  // 1252 folding: unconfirmed below
         {Op::Open, t + "\\\x9A\xE0", ERROR_SUCCESS},  // 1252 letters fold too
         {Op::Create, "\\" + t + "\\C", kBadPathname},
         {Op::Delete, t + "\\A", ERROR_ACCESS_DENIED},  // it has a subkey
@@ -63,6 +67,8 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
         {Op::DeleteEx, t + "\\A", ERROR_SUCCESS},
         {Op::DeleteEx, t + "\\A", ERROR_FILE_NOT_FOUND},
     };
+    Unconfirmed("registry_1252_fold",
+                "no test; key names compare as their Unicode letters, without regard to case");
     for (const Row& row : rows) {
         EXPECT_EQ(Apply(row.op, row.path), row.expected)
             << static_cast<int>(row.op) << " " << row.path;
@@ -81,18 +87,23 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
 
 TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
     // The root is not a hive: Windows refuses keys and values directly beneath it.
+    Unconfirmed("root_key_created",
+                "no test; the root of HKEY_LOCAL_MACHINE holds only hives "
+                "(MSDN \"Registry Hives\")");
     EXPECT_AS_WINDOWS(Apply(Op::Create, "ZelkConformanceRoot"), ERROR_ACCESS_DENIED, ERROR_SUCCESS,
-                      "root_key_created");
+                      kWine8, "root_key_created");
     Apply(Op::Delete, "ZelkConformanceRoot");
     const BYTE one[4] = {1};
     EXPECT_AS_WINDOWS(RegSetValueExA(HKEY_LOCAL_MACHINE, "ZelkConformance", 0, REG_DWORD, one, 4),
-                      ERROR_ACCESS_DENIED, ERROR_SUCCESS, "root_value_set");
+                      ERROR_ACCESS_DENIED, ERROR_SUCCESS, kWine8, "root_value_set");
     RegDeleteValueA(HKEY_LOCAL_MACHINE, "ZelkConformance");
 
-    // An empty subkey opens another handle to the root, through which its keys are found.
+    // An empty subkey hands back the predefined handle itself (advapi32/tests/registry.c
+    // test_reg_open_key, RegOpenKeyExA on HKEY_CLASSES_ROOT), through which the root's keys are
+    // found.
     Key root;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, &root.handle), ERROR_SUCCESS);
-    EXPECT_NE(root.handle, nullptr);
+    EXPECT_EQ(root.handle, HKEY_LOCAL_MACHINE);
     Key software;
     EXPECT_EQ(RegOpenKeyExA(root.handle, "SOFTWARE", 0, KEY_READ, &software.handle), ERROR_SUCCESS);
     DWORD subKeys = 0;
@@ -102,6 +113,9 @@ TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
     EXPECT_GE(subKeys, 2u);
 }
 
+// MSDN RegQueryValueExA (ERROR_MORE_DATA with the size), RegDeleteValueA, RegQueryInfoKeyA;
+// advapi32/tests/registry.c test_query_value_ex (a string's size, a missing value) and
+// test_reg_query_info (longest name in characters, longest data in UTF-16).
 TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
     Key key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_ALL_ACCESS, &key.handle),
@@ -158,6 +172,8 @@ TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
     EXPECT_EQ(longestData, 16u);  // "default" with its NUL, as stored: in UTF-16
 }
 
+// advapi32/tests/registry.c test_enum_value (RegEnumValueA: ERROR_MORE_DATA for a name or data
+// that does not fit); MSDN RegEnumKeyExA (ERROR_NO_MORE_ITEMS).
 TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
     Key key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (TestKey() + "\\Sub").c_str(), 0, nullptr, 0,
@@ -205,6 +221,7 @@ TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
               ERROR_NO_MORE_ITEMS);
 }
 
+// MSDN "Registry Key Security and Access Rights".
 TEST_F(Registry, HandlesGrantOnlyTheRightsAskedFor) {
     Key reader;
     ASSERT_EQ(
@@ -226,8 +243,8 @@ TEST_F(Registry, HandlesGrantOnlyTheRightsAskedFor) {
               ERROR_ACCESS_DENIED);
 }
 
-// Windows documents that a filtered token reads HKEY_LOCAL_MACHINE but may not write there; Wine
-// has no UAC, so these rows rest on the documentation alone.
+// A filtered token reads HKEY_LOCAL_MACHINE but may not write there: MSDN "User Account Control"
+// (a standard user's token); Wine has no UAC, so no test shows it.
 TEST_F(Registry, FilteredTokenReadsButDoesNotChangeTheMachine) {
     if (!FilteredTokenAvailable()) {
         GTEST_SKIP() << "Wine has no UAC: the filtered token is checked against winsim only";
@@ -264,8 +281,8 @@ TEST_F(Registry, FilteredTokenReadsButDoesNotChangeTheMachine) {
     EXPECT_EQ(Apply(Op::Open, t + "\\Leaf", KEY_READ), ERROR_SUCCESS);
 }
 
-// Names are converted to UTF-16 before they are parsed: a double-byte character whose trail byte
-// is 0x5C is no separator, and trail bytes are not case-folded as ASCII letters.
+// Names are converted to UTF-16 before they are parsed: a trail byte 0x5C is no separator, and
+// trail bytes are not case-folded.
 class CodePage932Registry : public Case {
   protected:
     void SetUp() override {
@@ -275,6 +292,9 @@ class CodePage932Registry : public Case {
 };
 
 TEST_F(CodePage932Registry, DoubleByteNamesAreWholeCharacters) {
+    Unconfirmed("registry_cp932_names",
+                "no test; the A functions convert names with the ANSI "
+                "code page before the kernel parses them");
     const std::string t = TestKey();
     const std::string so = "Z\x83\x5C";  // "Z" and katakana SO, whose trail byte is 0x5C
     for (const std::string& name : {so, std::string("\x83\x61"), std::string("\x83\x41")}) {

@@ -7,6 +7,9 @@ namespace {
 
 constexpr DWORD kDatabaseDoesNotExist = 1065;  // ERROR_DATABASE_DOES_NOT_EXIST
 
+// How long Windows may take to let a deleted service go once its last handle is closed.
+constexpr DWORD kDeletionMilliseconds = 10000;
+
 class Services : public Case {
   protected:
     // A service name of this case's own: Wine's database outlives a case.
@@ -20,17 +23,40 @@ class Services : public Case {
                               SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(),
                               "Extended Base", nullptr, nullptr, nullptr, nullptr);
     }
+
+    // The error of opening `name`, asked again (bounded) until it is `settled`: the manager lets
+    // a deleted service go only after its last handle closed, which may lag on Windows.
+    static DWORD OpenErrorOnceSettled(SC_HANDLE manager, const std::string& name, DWORD settled) {
+        DWORD error = ERROR_SUCCESS;
+        for (DWORD waited = 0;; waited += 100) {
+            SetLastError(kPoison);
+            ServiceHandle opened(OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS));
+            error = opened.handle ? ERROR_SUCCESS : GetLastError();
+            if (error == settled || waited >= kDeletionMilliseconds) {
+                return error;
+            }
+            Pause(100);
+        }
+    }
 };
 
+// Databases: advapi32/tests/service.c test_open_scm; service names: MSDN OpenServiceA and
+// CreateServiceA (no slashes in a name).
 TEST_F(Services, ManagerAndServiceNamesAreChecked) {
     for (const char* database : {static_cast<const char*>(nullptr), "ServicesActive"}) {
         ServiceHandle manager(OpenSCManagerA(nullptr, database, SC_MANAGER_ALL_ACCESS));
         EXPECT_NE(manager.handle, nullptr);
     }
-    SetLastError(kPoison);
-    EXPECT_EQ(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_CONNECT), nullptr);
-    EXPECT_AS_WINDOWS(GetLastError(), kDatabaseDoesNotExist, ERROR_INVALID_NAME,
-                      "scm_unknown_database");
+    struct DatabaseRow {
+        const char* name;
+        DWORD error;
+    };
+    for (const DatabaseRow& row : {DatabaseRow{"NoSuchDatabase", ERROR_INVALID_NAME},
+                                   DatabaseRow{"ServicesFailed", kDatabaseDoesNotExist}}) {
+        SetLastError(kPoison);
+        EXPECT_EQ(OpenSCManagerA(nullptr, row.name, SC_MANAGER_CONNECT), nullptr) << row.name;
+        EXPECT_LAST_ERROR(row.error) << row.name;
+    }
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_NE(manager.handle, nullptr);
     struct NameRow {
@@ -48,6 +74,8 @@ TEST_F(Services, ManagerAndServiceNamesAreChecked) {
     EXPECT_LAST_ERROR(ERROR_INVALID_NAME);
 }
 
+// MSDN CreateServiceA (exists, marked for delete), ControlService (not active), DeleteService
+// (DELETE right, marked, gone once the last handle closes).
 TEST_F(Services, DriverServiceLivesUntilDeletedAndClosed) {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_NE(manager.handle, nullptr);
@@ -62,7 +90,10 @@ TEST_F(Services, DriverServiceLivesUntilDeletedAndClosed) {
     // Wine's driver host reports every image it cannot load as ERROR_DLL_INIT_FAILED.
     SetLastError(kPoison);
     EXPECT_FALSE(StartServiceA(service.handle, 0, nullptr));
-    EXPECT_AS_WINDOWS(GetLastError(), ERROR_FILE_NOT_FOUND, ERROR_DLL_INIT_FAILED,
+    Unconfirmed("driver_image_missing",
+                "no test starts a driver without its image; 2 is the "
+                "loader's answer for a missing file");
+    EXPECT_AS_WINDOWS(GetLastError(), ERROR_FILE_NOT_FOUND, ERROR_DLL_INIT_FAILED, kWine8,
                       "driver_image_missing");
     SERVICE_STATUS status{};
     SetLastError(kPoison);
@@ -85,16 +116,18 @@ TEST_F(Services, DriverServiceLivesUntilDeletedAndClosed) {
     EXPECT_LAST_ERROR(ERROR_SERVICE_MARKED_FOR_DELETE);
     SetLastError(kPoison);
     EXPECT_FALSE(StartServiceA(service.handle, 0, nullptr));
-    EXPECT_AS_WINDOWS(GetLastError(), ERROR_SERVICE_MARKED_FOR_DELETE, ERROR_DLL_INIT_FAILED,
-                      "start_marked_for_delete");
+    EXPECT_UNCONFIRMED(GetLastError(), DWORD{ERROR_SERVICE_DISABLED}, DWORD{ERROR_DLL_INIT_FAILED},
+                       "start_marked_for_delete",
+                       "no test; deletion also disables the service ([MS-SCMR] RDeleteService), "
+                       "so 1058 is likelier than 1072");
 
     service.Close();
     reader.Close();
-    SetLastError(kPoison);
-    EXPECT_EQ(OpenServiceA(manager.handle, name.c_str(), SERVICE_ALL_ACCESS), nullptr);
-    EXPECT_LAST_ERROR(ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_EQ(OpenErrorOnceSettled(manager.handle, name, ERROR_SERVICE_DOES_NOT_EXIST),
+              static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
+// MSDN StartServiceA (already running) and ControlService (stop).
 TEST_F(Services, DriverStartsOnceAndStopsOnce) {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_NE(manager.handle, nullptr);
@@ -109,8 +142,9 @@ TEST_F(Services, DriverStartsOnceAndStopsOnce) {
     EXPECT_TRUE(DeleteService(service.handle));
 }
 
-// A filtered token may connect and query, nothing more (Windows' default security of the
-// manager and of services); Wine has no UAC, so these rows rest on the documentation alone.
+// A filtered token may connect and query, nothing more: MSDN "Service Security and Access Rights"
+// (the manager's default rights) and Win32 SDK "Service Security" (a new service's default
+// rights); Wine has no UAC, so no test shows it.
 TEST_F(Services, FilteredTokenConnectsAndQueriesOnly) {
     if (!FilteredTokenAvailable()) {
         GTEST_SKIP() << "Wine has no UAC: the filtered token is checked against winsim only";

@@ -38,6 +38,8 @@ class Text : public Case {
     }
 };
 
+// MSDN "Code Page 1252" table and LCMapStringA (LCMAP_UPPERCASE, LCMAP_LOWERCASE); locale.c
+// test_LCMapStringA folds ASCII only.
 TEST_F(Text, Latin1252HasNoLeadBytesAndFoldsItsOwnLetters) {
     ExpectLeadBytes({{0x5C, false}, {0x81, false}, {0x83, false}, {0xE0, false}, {0xFC, false}});
     ExpectMappings({
@@ -47,6 +49,8 @@ TEST_F(Text, Latin1252HasNoLeadBytesAndFoldsItsOwnLetters) {
     });
 }
 
+// kernel32/tests/locale.c test_LCMapStringA (a buffer too small); MSDN LCMapStringA (cchDest 0
+// asks the size).
 TEST_F(Text, MappingReportsTheSizeItNeeds) {
     char mapped[4] = {};
     EXPECT_EQ(LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, "abcd", -1, nullptr, 0), 5);
@@ -57,6 +61,8 @@ TEST_F(Text, MappingReportsTheSizeItNeeds) {
     EXPECT_EQ(std::string(mapped, 4), "ABCD");
 }
 
+// MSDN "System Error Codes (0-499)": the texts, and 317 (ERROR_MR_MID_NOT_FOUND) for a number
+// without one.
 TEST_F(Text, SystemTextsComeFromTheMessageTable) {
     struct Row {
         DWORD code;
@@ -76,6 +82,7 @@ TEST_F(Text, SystemTextsComeFromTheMessageTable) {
         ASSERT_NE(text, nullptr) << row.code;
         EXPECT_EQ(length, std::string(text).size());
         EXPECT_AS_WINDOWS(std::string(text), std::string(row.windows), std::string(row.wine),
+                          kWine8,
                           row.code == ERROR_FILE_NOT_FOUND ? "message_text_2" : "message_text_5");
         EXPECT_EQ(LocalFree(text), nullptr);
     }
@@ -96,6 +103,8 @@ class CodePage932Text : public Case {
     }
 };
 
+// MSDN "Code Page 932" table (lead bytes, the letters) and LCMapStringA; no test folds
+// double-byte text through the A form.
 TEST_F(CodePage932Text, DoubleByteCharactersFoldOnlyAsLetters) {
     ExpectLeadBytes({{0x5C, false},
                      {0x80, false},

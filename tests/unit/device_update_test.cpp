@@ -65,34 +65,41 @@ TEST_F(DeviceUpdateTest, UpdatesEachMatchingDeviceWithItsOwnText) {
     winsim::OfferDriver(inf_, {"zelk_usb", false});
     winsim::AddDevice(MakeDevice("USB\\1", {"usb\\vid_3a91&pid_1c01"}));
     winsim::AddDevice(MakeDevice("USB\\2", {"USB\\VID_3A91&PID_1C01"}));
-    zelk::DeviceUpdateFlags flags;
-    EXPECT_TRUE(UpdateDriverForHardwareId(inf_, kUsbId, &flags));
+    int restart = 0;
+    int present = 0;
+    EXPECT_TRUE(UpdateDriverForHardwareId(inf_, kUsbId, &restart, &present));
     EXPECT_EQ(UpdatedIds(),
               (std::vector<std::string>{"usb\\vid_3a91&pid_1c01", "USB\\VID_3A91&PID_1C01"}));
     EXPECT_EQ(winsim::CallsTo("UpdateDriverForPlugAndPlayDevicesA")[0].args,
               (std::vector<std::string>{"null", "usb\\vid_3a91&pid_1c01", inf_, "0", "ptr"}));
-    EXPECT_FALSE(flags.restartNeeded);
-    EXPECT_TRUE(flags.devicePresent);
+    EXPECT_EQ(restart, 0);
+    EXPECT_EQ(present, 1);
     EXPECT_EQ(winsim::FindDevice("USB\\2")->service, "zelk_usb");
 }
 
 TEST_F(DeviceUpdateTest, WithoutMatchingDeviceTheIdGoesAsWrittenAndFlagsStay) {
-    zelk::DeviceUpdateFlags flags;
-    EXPECT_FALSE(UpdateDriverForHardwareId(inf_, "USB\\VID_2b5f&PID_e103&MI_00", &flags));
+    int restart = 0;
+    int present = 0;
+    EXPECT_FALSE(
+        UpdateDriverForHardwareId(inf_, "USB\\VID_2b5f&PID_e103&MI_00", &restart, &present));
     EXPECT_EQ(UpdatedIds(), std::vector<std::string>{"USB\\VID_2b5f&PID_e103&MI_00"});
-    EXPECT_FALSE(flags.restartNeeded);
-    EXPECT_FALSE(flags.devicePresent);
-    EXPECT_FALSE(UpdateDriverForHardwareId(inf_, kUsbId, nullptr));
+    EXPECT_EQ(restart, 0);
+    EXPECT_EQ(present, 0);
+    EXPECT_FALSE(UpdateDriverForHardwareId(inf_, kUsbId, nullptr, nullptr));
 }
 
 TEST_F(DeviceUpdateTest, NoBetterMatchRaisesOnlyThePresentFlag) {
     winsim::Device device = MakeDevice("USB\\1", {kUsbId});
     device.hasBestDriver = true;
     winsim::AddDevice(device);
-    zelk::DeviceUpdateFlags flags;
-    EXPECT_FALSE(UpdateDriverForHardwareId(inf_, kUsbId, &flags));
-    EXPECT_TRUE(flags.devicePresent);
-    EXPECT_FALSE(flags.restartNeeded);
+    int restart = 0;
+    int present = 0;
+    EXPECT_FALSE(UpdateDriverForHardwareId(inf_, kUsbId, &restart, &present));
+    EXPECT_EQ(present, 1);
+    EXPECT_EQ(restart, 0);
+    int onlyPresent = 0;  // each flag is optional on its own
+    EXPECT_FALSE(UpdateDriverForHardwareId(inf_, kUsbId, nullptr, &onlyPresent));
+    EXPECT_EQ(onlyPresent, 1);
 }
 
 TEST_F(DeviceUpdateTest, FlagsAreOnlyEverRaisedAndSuccessSurvivesALaterFailure) {
@@ -100,22 +107,23 @@ TEST_F(DeviceUpdateTest, FlagsAreOnlyEverRaisedAndSuccessSurvivesALaterFailure) 
     winsim::AddDevice(MakeDevice("USB\\1", {kUsbId}));
     winsim::AddDevice(MakeDevice("USB\\2", {kUsbId}));
     winsim::FailCall("UpdateDriverForPlugAndPlayDevicesA", {ERROR_ACCESS_DENIED, 2});
-    zelk::DeviceUpdateFlags flags;
-    EXPECT_TRUE(UpdateDriverForHardwareId(inf_, kUsbId, &flags));
-    EXPECT_TRUE(flags.restartNeeded);
-    EXPECT_TRUE(flags.devicePresent);
+    int restart = 0;
+    int present = 0;
+    EXPECT_TRUE(UpdateDriverForHardwareId(inf_, kUsbId, &restart, &present));
+    EXPECT_EQ(restart, 1);
+    EXPECT_EQ(present, 1);
 
     // A later update without restart and a failure leave raised flags raised.
     winsim::ClearFailures();
     winsim::OfferDriver(inf_, {"zelk_usb", false});
     winsim::FailCall("UpdateDriverForPlugAndPlayDevicesA", {ERROR_ACCESS_DENIED});
-    EXPECT_FALSE(UpdateDriverForHardwareId(inf_, kUsbId, &flags));
-    EXPECT_TRUE(flags.restartNeeded);
-    EXPECT_TRUE(flags.devicePresent);
+    EXPECT_FALSE(UpdateDriverForHardwareId(inf_, kUsbId, &restart, &present));
+    EXPECT_EQ(restart, 1);
+    EXPECT_EQ(present, 1);
     winsim::ClearFailures();
     winsim::AddDevice(MakeDevice("USB\\3", {"USB\\VID_3A91&PID_1C03"}));
-    EXPECT_TRUE(UpdateDriverForHardwareId(inf_, "USB\\VID_3A91&PID_1C03", &flags));
-    EXPECT_TRUE(flags.restartNeeded);
+    EXPECT_TRUE(UpdateDriverForHardwareId(inf_, "USB\\VID_3A91&PID_1C03", &restart, &present));
+    EXPECT_EQ(restart, 1);
 }
 
 TEST_F(DeviceUpdateTest, MarksOnlyAbsentDevicesWhoseFirstIdMatches) {
@@ -169,13 +177,22 @@ TEST_F(DeviceUpdateTest, ListsWithoutTheirTerminatorsReadOnlyWhatTheDeviceHolds)
     SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\2", {})), std::string("ABC\0", 4));
     winsim::AddDevice(MakeDevice("USB\\3", {"USB\\VID_3A91&PID_1C01&REV_0200"}, false));
     SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\4", {}, false)), kUsbId);
+    // Lists that fill the whole 255-byte buffer, with no room for any terminator.
+    std::string fullId = kUsbId;
+    fullId.resize(255, 'X');
+    SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\5", {})), fullId);
+    SetRawHardwareIds(winsim::AddDevice(MakeDevice("USB\\6", {}, false)), fullId);
 
     std::vector<std::string> targets;
     EXPECT_TRUE(FindPresentDeviceHardwareIds(kUsbId, targets));
     EXPECT_EQ(targets, std::vector<std::string>{kUsbId});  // the first device alone
+    EXPECT_TRUE(FindPresentDeviceHardwareIds(fullId, targets));
+    EXPECT_EQ(targets.back(), fullId);
 
     // Without its NUL the first ID reads as the device's bytes and nothing else.
     EXPECT_TRUE(MarkAbsentDevicesForReinstall(kUsbId));
     EXPECT_EQ(winsim::FindDevice("USB\\3")->configFlags, 0u);
     EXPECT_EQ(winsim::FindDevice("USB\\4")->configFlags, 0x20u);
+    EXPECT_TRUE(MarkAbsentDevicesForReinstall(fullId));
+    EXPECT_EQ(winsim::FindDevice("USB\\6")->configFlags, 0x20u);
 }

@@ -27,7 +27,7 @@ class InstallStateTest : public SimTest {
 
 TEST_F(InstallStateTest, InstalledPackageIsRecordedAsZeroWithoutText) {
     const std::string inf = AddPackage("zelk_usb.inf");
-    RecordInstallState(inf, {kStateKey, "usb"});
+    RecordInstallState(inf, kStateKey, "usb");
     EXPECT_EQ(winsim::DwordValue(kStateKey, "usb"), 0u);
     EXPECT_EQ(winsim::ValueNames(kStateKey), std::vector<std::string>{"usb"});
     EXPECT_EQ(winsim::CallsTo("RegCreateKeyExA")[0].args,
@@ -45,7 +45,7 @@ TEST_F(InstallStateTest, UpdatedPackageIsRecordedAsZeroAndAnOldTextSurvives) {
     const std::string inf = AddPackage("zelk_usb.inf");
     winsim::SetString(kStateKey, "usb_Text", "earlier failure");
     winsim::AddDevice(MakeDevice("USB\\1", {pnp_test::kUsbId}));
-    RecordInstallState(inf, {std::string(kStateKey) + "\\", "usb"});  // final backslash dropped
+    RecordInstallState(inf, std::string(kStateKey) + "\\", "usb");  // final backslash dropped
     EXPECT_EQ(winsim::DwordValue(kStateKey, "usb"), 0u);
     EXPECT_EQ(winsim::StringValue(kStateKey, "usb_Text"), "earlier failure");
 }
@@ -54,7 +54,7 @@ TEST_F(InstallStateTest, RestartRequestIsRecordedAsThree) {
     const std::string inf = AddPackage("zelk_usb.inf");
     winsim::OfferDriver(inf, {"zelk_usb", true});
     winsim::AddDevice(MakeDevice("USB\\1", {pnp_test::kUsbId}));
-    RecordInstallState(inf, {kStateKey, "usb"});
+    RecordInstallState(inf, kStateKey, "usb");
     EXPECT_EQ(winsim::DwordValue(kStateKey, "usb"), 3u);
     EXPECT_FALSE(winsim::Value(kStateKey, "usb_Text"));
 }
@@ -62,7 +62,7 @@ TEST_F(InstallStateTest, RestartRequestIsRecordedAsThree) {
 TEST_F(InstallStateTest, FailuresAreRecordedAsTwosComplementWithTheMessageOnlyForMinusOne) {
     const std::string inf = AddPackage("zelk_pcc.inf");
     winsim::RemoveFile(std::string(pnp_test::kPackageFolder) + "zelk_pcc.sys");
-    RecordInstallState(inf, {kStateKey, "pcc"});
+    RecordInstallState(inf, kStateKey, "pcc");
     EXPECT_EQ(winsim::DwordValue(kStateKey, "pcc"), 0xFFFFFFFFu);
     const std::string message =
         "Driver file " + std::string(pnp_test::kPackageFolder) + "zelk_pcc.sys not found";
@@ -70,21 +70,21 @@ TEST_F(InstallStateTest, FailuresAreRecordedAsTwosComplementWithTheMessageOnlyFo
     EXPECT_EQ(winsim::Value(kStateKey, "pcc_Text")->data.size(), message.size() + 1);
 
     winsim::SetPendingInstallWait(WAIT_TIMEOUT);
-    RecordInstallState(inf, {kStateKey, "pending"});
+    RecordInstallState(inf, kStateKey, "pending");
     EXPECT_EQ(winsim::DwordValue(kStateKey, "pending"), 0xFFFFFFFEu);
-    RecordInstallState("C:\\nowhere.inf", {kStateKey, "missing"});
+    RecordInstallState("C:\\nowhere.inf", kStateKey, "missing");
     EXPECT_EQ(winsim::DwordValue(kStateKey, "missing"), 0xFFFFFFFDu);
     EXPECT_EQ(winsim::ValueNames(kStateKey),
               (std::vector<std::string>{"pcc", "pcc_Text", "pending", "missing"}));
 }
 
 TEST_F(InstallStateTest, EmptyValueNameAddressesTheDefaultValue) {
-    RecordInstallState("", {kStateKey, ""});
+    RecordInstallState("", kStateKey, "");
     EXPECT_EQ(winsim::Value(kStateKey, "")->data, Dword(0xFFFFFFFD));
 
     const std::string inf = AddPackage("zelk_pcc.inf", "");
     winsim::RefusePackage(inf, ERROR_ACCESS_DENIED);
-    RecordInstallState(inf, {kStateKey, ""});
+    RecordInstallState(inf, kStateKey, "");
     EXPECT_EQ(
         winsim::StringValue(kStateKey, "_Text"),
         "Error while installing " + inf + ".\nSetupCopyOEMInf returned 5:\nAccess is denied.\r\n");
@@ -92,12 +92,12 @@ TEST_F(InstallStateTest, EmptyValueNameAddressesTheDefaultValue) {
 
 TEST_F(InstallStateTest, NoKeyNoRecordButTheEngineStillRuns) {
     const std::string inf = AddPackage("zelk_usb.inf");
-    RecordInstallState(inf, {"\\", "usb"});
+    RecordInstallState(inf, "\\", "usb");
     EXPECT_EQ(winsim::StagedPackages().size(), 1u);
     EXPECT_EQ(winsim::CountCalls("RegCreateKeyExA"), 0u);
 
     winsim::FailCall("RegCreateKeyExA", {ERROR_ACCESS_DENIED});
-    RecordInstallState(inf, {kStateKey, "usb"});
+    RecordInstallState(inf, kStateKey, "usb");
     EXPECT_EQ(winsim::CountCalls("RegSetValueExA"), 0u);
     EXPECT_FALSE(winsim::KeyExists(kStateKey));
 }

@@ -118,7 +118,7 @@ TEST_F(EngineTest, NameOutsideTheTableIsOnlyStaged) {
 TEST_F(EngineTest, FailedStagingLeavesItsMessage) {
     const std::string inf = AddPackage("zelk_pcc.inf");
     winsim::RemoveFile(std::string(pnp_test::kPackageFolder) + "zelk_pcc.sys");
-    EXPECT_EQ(Install(inf), zelk::kInstallFailed);
+    EXPECT_EQ(Install(inf), zelk::kStagingFailed);
     EXPECT_EQ(message_.text(),
               "Driver file " + std::string(pnp_test::kPackageFolder) + "zelk_pcc.sys not found");
     EXPECT_EQ(MarkingPasses(), 0u);
@@ -191,7 +191,7 @@ TEST_F(EngineTest, UpdatedRootDeviceIsNeverMarkedOrRecreated) {
 TEST_F(EngineTest, FailedRootDeviceCreationLeavesItsMessage) {
     const std::string inf = AddPackage("zelk_virtual.inf");
     winsim::WriteFile(inf, pnp_test::ClasslessInfText());
-    EXPECT_EQ(Install(inf), zelk::kInstallFailed);
+    EXPECT_EQ(Install(inf), zelk::kRootDeviceFailed);
     EXPECT_EQ(message_.text(),
               "Class-GUID could not be extracted from " + inf + ". Error -536870394");
     EXPECT_TRUE(message_.guardIntact());
@@ -254,7 +254,8 @@ TEST_F(EngineTest, MessageCutAtTheBufferEndKeepsWholeCharacters) {
             winsim::AddFile(folder + "zelk_virtual.sys");
             full = "Class-GUID could not be extracted from " + inf;
         }
-        EXPECT_EQ(Install(inf), zelk::kInstallFailed);
+        EXPECT_EQ(Install(inf),
+                  c.systemText.empty() ? zelk::kRootDeviceFailed : zelk::kStagingFailed);
         EXPECT_EQ(message_.text().size(), c.kept) << c.codePage;
         EXPECT_EQ(message_.text(), full.substr(0, c.kept)) << c.codePage;
         EXPECT_TRUE(message_.guardIntact());

@@ -36,6 +36,8 @@ TEST_F(ServiceDatabaseTest, HandlesCarryOnlyTheRightsAskedFor) {
     CloseServiceHandle(deleteOnly);
 
     EXPECT_EQ(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_EQ(OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
     EXPECT_EQ(GetLastError(), 1065u);  // ERROR_DATABASE_DOES_NOT_EXIST
 }
 
@@ -51,7 +53,7 @@ TEST_F(ServiceDatabaseTest, AMarkedServiceGoesOnlyWhenStoppedAndNoHandleIsOpen) 
     EXPECT_FALSE(DeleteService(service));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
     EXPECT_FALSE(StartServiceA(service, 0, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DISABLED));
 
     winsim::FinishStop("ZelkDrv");
     EXPECT_TRUE(winsim::FindService("ZelkDrv"));  // our handle still holds it

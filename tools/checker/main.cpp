@@ -1,13 +1,15 @@
 // zelk_ca_check PACKAGE.msi: checks how an installer package wires the custom actions of
 // zelk_ca.dll and prints one line per finding, "error: ACTION: ..." or "warning: ACTION: ...".
 // Exit code 0 without errors (warnings allowed), 1 with errors, 2 when the package cannot be
-// read.
+// read. zelk_ca_check --version prints the version of the release it belongs to.
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "package_checks.h"
 #include "package_tables.h"
+#include "zelk_version.h"
 
 namespace {
 
@@ -38,8 +40,12 @@ int CheckPackageFile(const std::string& path) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: zelk_ca_check PACKAGE.msi\n");
+        std::fprintf(stderr, "usage: zelk_ca_check PACKAGE.msi | --version\n");
         return kUnreadable;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("zelk_ca_check %s\n", zelk::kVersion);
+        return kClean;
     }
     try {
         return CheckPackageFile(argv[1]);

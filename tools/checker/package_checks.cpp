@@ -179,11 +179,7 @@ Path ExpectedPath(const DllAction& action) {
 // The text before the last backslash (without it) and the text after it, cut where the
 // actions cut paths: a trail byte of a double-byte character is no backslash.
 std::pair<std::string, std::string> SplitAtLastBackslash(const std::string& path) {
-    std::string directory = DirectoryOfPath(path);
-    if (!directory.empty()) {
-        directory.pop_back();
-    }
-    return {directory, FileNameOfPath(path)};
+    return {FolderOfPath(path), FileNameOfPath(path)};
 }
 
 std::string WithoutFinalBackslashes(std::string key) {

@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kEnumKey = "SYSTEM\\CurrentControlSet\\Enum\\";
 constexpr const char* kInfFolder = "C:\\Windows\\INF\\";
+constexpr const char* kClassKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
 
 // A device instance: registered in the tree, or still an element of the list that created it.
 struct Node {
@@ -87,6 +88,11 @@ std::optional<GUID> ParseGuid(const std::string& text) {
         guid.Data4[i] = static_cast<uint8_t>(parts[3 + i]);
     }
     return guid;
+}
+
+// The name a device class is registered under on this machine; "" for a class not installed.
+std::string RegisteredClassName(const GUID& guid) {
+    return StringValue(std::string(kClassKey) + GuidText(guid), "Class").value_or("");
 }
 
 std::vector<BYTE> MultiString(const std::vector<std::string>& strings) {
@@ -350,25 +356,40 @@ BOOL Succeed() {
 }
 
 constexpr DWORD kExpectedSectionName = 0xE0000000;  // ERROR_EXPECTED_SECTION_NAME
-constexpr DWORD kFileInvalid = 1006;                // ERROR_FILE_INVALID
+constexpr DWORD kWrongInfStyle = 0xE0000100;        // ERROR_WRONG_INF_STYLE
 
-// How the INF parser answers a text that is no INF: nothing at all, or lines before the first
-// section; 0 for a text it reads.
-DWORD InfSyntaxError(const std::string& text) {
-    if (text.empty()) {
-        return kFileInvalid;
+// Whether a [Version] section signs the text as a Windows INF.
+bool SignedAsInf(const std::string& text) {
+    const std::string lower = detail::Lower(text);
+    const size_t version = lower.find("[version]");
+    if (version == std::string::npos) {
+        return false;
     }
+    for (const char* signature : {"$chicago$", "$windows nt$", "$windows 95$"}) {
+        if (lower.find(signature, version) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// How the INF parser answers a text that is no INF: no section at all, or lines before the
+// first section (a syntax error only where a signed header follows them); 0 for a text it reads.
+DWORD InfSyntaxError(const std::string& text) {
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         std::string line =
             Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (!line.empty() && line.front() != ';') {
-            return line.front() == '[' ? 0 : kExpectedSectionName;
+            if (line.front() == '[') {
+                return 0;
+            }
+            return SignedAsInf(text) ? kExpectedSectionName : kWrongInfStyle;
         }
         start = end == std::string::npos ? text.size() : end + 1;
     }
-    return 0;
+    return kWrongInfStyle;
 }
 
 // Device installation needs an administrator's full token.
@@ -581,11 +602,16 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
         return Fail(ERROR_FILE_NOT_FOUND);
     }
     InfVersion version = ReadInfVersion(*text);
-    // A GUID without a name stands for a class that is not installed here: its name is empty.
     if ((!version.className || version.className->empty()) && !version.classGuid) {
         return Fail(ERROR_INVALID_CLASS);
     }
-    const std::string name = version.className.value_or("");
+    const std::optional<GUID> guid =
+        version.classGuid ? ParseGuid(*version.classGuid) : std::optional<GUID>{};
+    // A GUID without a name stands for the class registered under it; "" if none is.
+    std::string name = version.className.value_or("");
+    if (name.empty() && guid) {
+        name = RegisteredClassName(*guid);
+    }
     const auto needed = static_cast<DWORD>(name.size() + 1);
     if (requiredSize) {
         *requiredSize = needed;
@@ -595,7 +621,7 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
     }
     std::memcpy(className, name.c_str(), needed);
     // A class that names no valid GUID is not installed on the system: GUID_NULL.
-    *classGuid = version.classGuid ? ParseGuid(*version.classGuid).value_or(GUID{}) : GUID{};
+    *classGuid = guid.value_or(GUID{});
     return Succeed();
 }
 
@@ -841,6 +867,33 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
     DWORD error = CopyProperty(type, *value, propertyRegDataType, propertyBuffer,
                                propertyBufferSize, requiredSize);
     return error == ERROR_SUCCESS ? Succeed() : Fail(error);
+}
+
+// A removed device's element stays in its list but has no instance ID any more.
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData,
+                                        PSTR deviceInstanceId, DWORD deviceInstanceIdSize,
+                                        PDWORD requiredSize) {
+    using namespace winsim;
+    auto failure = Enter(
+        "SetupDiGetDeviceInstanceIdA",
+        {detail::Handle(deviceInfoSet), detail::Ptr(deviceInfoData), detail::Ptr(deviceInstanceId),
+         Num(deviceInstanceIdSize), detail::Ptr(requiredSize)});
+    if (failure) {
+        return Fail(failure->error);
+    }
+    Node* node = nullptr;
+    if (DWORD error = ResolveElement(deviceInfoSet, deviceInfoData, node); error != ERROR_SUCCESS) {
+        return Fail(error);
+    }
+    const auto needed = static_cast<DWORD>(node->instanceId.size() + 1);
+    if (requiredSize) {
+        *requiredSize = needed;
+    }
+    if (deviceInstanceId == nullptr || deviceInstanceIdSize < needed) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(deviceInstanceId, node->instanceId.c_str(), needed);
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData) {

@@ -42,12 +42,37 @@ const std::map<DWORD, std::string>& DefaultMessages() {
     return texts;
 }
 
+// A path that does not start at a root, read as Windows reads it: from the current directory
+// ("name"), from the current drive's root ("\\name"), or from the current directory of its
+// drive ("C:name"; only the current drive has one here, any other is read from its root). A
+// network path ("\\\\server") is left as it stands.
+std::string FromRoot(const std::string& path) {
+    const std::string& current = State().currentDirectory;
+    const auto separator = [&path](size_t i) {
+        return i < path.size() && (path[i] == '\\' || path[i] == '/');
+    };
+    const bool drive = path.size() >= 2 && path[1] == ':';
+    if ((drive && separator(2)) || (separator(0) && separator(1)) || path.empty()) {
+        return path;
+    }
+    if (separator(0)) {
+        return current.substr(0, 2) + path;
+    }
+    if (!drive) {
+        return current + "\\" + path;
+    }
+    const bool currentDrive =
+        detail::Upper(path.substr(0, 2)) == detail::Upper(current.substr(0, 2));
+    return (currentDrive ? current : path.substr(0, 2)) + "\\" + path.substr(2);
+}
+
 // A file path as Windows reads it, upper-cased for comparison: "/" and "\\" both separate,
-// doubled separators count once, "." and ".." are resolved, trailing dots and spaces of the last
-// name are dropped, and a double-byte character is never split. "C:" alone is the root "C:\\".
+// doubled separators count once, "." and ".." are resolved (".." stops at the root), trailing
+// dots and spaces of the last name are dropped, and a double-byte character is never split. A
+// drive's root keeps its backslash ("C:\\").
 std::string NormalizePath(const std::string& path) {
     std::vector<std::string> names;
-    for (const std::string& name : detail::Components(path, "\\/")) {
+    for (const std::string& name : detail::Components(FromRoot(path), "\\/")) {
         if (name == "..") {
             if (names.size() > 1) {
                 names.pop_back();
@@ -56,10 +81,16 @@ std::string NormalizePath(const std::string& path) {
             names.push_back(name);
         }
     }
-    // No trail byte is a dot or a space, so the bytes can be trimmed as they are.
-    std::string& last = names.back();
-    while (names.size() > 1 && !last.empty() && (last.back() == '.' || last.back() == ' ')) {
-        last.pop_back();
+    // No trail byte is a dot or a space, so the bytes can be trimmed as they are. A name of
+    // dots alone names the folder that holds it.
+    if (names.size() > 1) {
+        std::string& last = names.back();
+        while (!last.empty() && (last.back() == '.' || last.back() == ' ')) {
+            last.pop_back();
+        }
+        if (last.empty()) {
+            names.pop_back();
+        }
     }
     std::string normalized;
     for (size_t i = 0; i < names.size(); ++i) {

@@ -8,6 +8,7 @@ namespace winsim {
 namespace {
 
 struct Session {
+    SessionView view = SessionView::CustomAction;
     std::map<std::string, std::string> properties;  // names are case-sensitive
     std::vector<PostedMessage> messages;
 };
@@ -31,9 +32,9 @@ Session* FindSession(MSIHANDLE handle) {
 
 }  // namespace
 
-MSIHANDLE OpenSession() {
+MSIHANDLE OpenSession(SessionView view) {
     MSIHANDLE handle = State().next++;
-    State().sessions[handle] = Session{};
+    State().sessions[handle] = Session{view, {}, {}};
     return handle;
 }
 
@@ -94,13 +95,15 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR value, DWORD* 
     if (valueSize == nullptr) {
         return ERROR_SUCCESS;
     }
-    DWORD capacity = *valueSize;
-    *valueSize = static_cast<DWORD>(text.size());
+    const DWORD capacity = *valueSize;
+    // A size that is not the length of a copied text is in bytes in a custom action.
+    const DWORD unit = session->view == SessionView::CustomAction ? 2 : 1;  // UTF-16 units
+    *valueSize = static_cast<DWORD>(text.size()) * unit;
     if (value == nullptr) {
         return ERROR_SUCCESS;
     }
     if (capacity <= text.size()) {
-        // The installer fills what fits, terminated, and reports the length it needs.
+        // The installer fills what fits, terminated, and reports the size it needs.
         if (capacity > 0) {
             std::memcpy(value, text.data(), capacity - 1);
             value[capacity - 1] = '\0';
@@ -108,6 +111,7 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR value, DWORD* 
         return ERROR_MORE_DATA;
     }
     std::memcpy(value, text.c_str(), text.size() + 1);
+    *valueSize = static_cast<DWORD>(text.size());
     return ERROR_SUCCESS;
 }
 

@@ -304,7 +304,8 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM acce
     if (Denied(access)) {
         return ERROR_ACCESS_DENIED;
     }
-    *result = NewHandle(path, access);
+    // No subkey of the root hands back the predefined handle itself, not a new one.
+    *result = key == HKEY_LOCAL_MACHINE && parts.empty() ? key : NewHandle(path, access);
     return ERROR_SUCCESS;
 }
 

@@ -175,8 +175,11 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD d
     if (failure) {
         return FailHandle(failure->error);
     }
+    // "ServicesFailed" is a database name Windows knows but does not open; any other is no name.
     if (databaseName != nullptr && !detail::EqualNoCase(databaseName, SERVICES_ACTIVE_DATABASEA)) {
-        return FailHandle(kDatabaseDoesNotExist);
+        return FailHandle(detail::EqualNoCase(databaseName, SERVICES_FAILED_DATABASEA)
+                              ? kDatabaseDoesNotExist
+                              : ERROR_INVALID_NAME);
     }
     if (Denied(desiredAccess, kFilteredManagerRights)) {
         return FailHandle(ERROR_ACCESS_DENIED);
@@ -259,10 +262,8 @@ BOOL WINAPI StartServiceA(SC_HANDLE serviceHandle, DWORD argumentCount, LPCSTR* 
         error != ERROR_SUCCESS) {
         return Fail(error);
     }
-    if (service->markedForDelete) {
-        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-    }
-    if (service->startType == SERVICE_DISABLED) {
+    // Deletion disables the service as well, so a marked service answers as a disabled one.
+    if (service->markedForDelete || service->startType == SERVICE_DISABLED) {
         return Fail(ERROR_SERVICE_DISABLED);
     }
     if (service->state != SERVICE_STOPPED) {
@@ -325,6 +326,7 @@ BOOL WINAPI DeleteService(SC_HANDLE serviceHandle) {
         return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
     }
     service->markedForDelete = true;
+    service->startType = SERVICE_DISABLED;
     return TRUE;
 }
 

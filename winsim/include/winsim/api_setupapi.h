@@ -35,6 +35,10 @@ WINSIM_API BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
                                                          PBYTE propertyBuffer,
                                                          DWORD propertyBufferSize,
                                                          PDWORD requiredSize);
+WINSIM_API BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO deviceInfoSet,
+                                                   PSP_DEVINFO_DATA deviceInfoData,
+                                                   PSTR deviceInstanceId,
+                                                   DWORD deviceInstanceIdSize, PDWORD requiredSize);
 WINSIM_API BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData);
 WINSIM_API BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet);
 

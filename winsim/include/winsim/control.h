@@ -102,7 +102,11 @@ struct PostedMessage {
     std::string text;  // record field 0
     UINT fieldCount;
 };
-MSIHANDLE OpenSession();
+// How a session answers the size of a property that was not copied: a custom action's handle
+// crosses to the installer's process and reports bytes of its wide text (twice the characters);
+// a session the caller opened itself reports characters.
+enum class SessionView { CustomAction, Local };
+MSIHANDLE OpenSession(SessionView view = SessionView::CustomAction);
 void SetProperty(MSIHANDLE session, const std::string& name, const std::string& value);
 std::optional<std::string> Property(MSIHANDLE session, const std::string& name);
 const std::vector<PostedMessage>& Messages(MSIHANDLE session);

@@ -333,6 +333,7 @@ enum INSTALLMESSAGE : int {
 
 // Service control manager.
 #define SERVICES_ACTIVE_DATABASEA "ServicesActive"
+#define SERVICES_FAILED_DATABASEA "ServicesFailed"
 #define SC_MANAGER_CONNECT 0x0001
 #define SC_MANAGER_CREATE_SERVICE 0x0002
 #define SC_MANAGER_ENUMERATE_SERVICE 0x0004

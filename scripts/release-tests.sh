@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# The release layer, on what `make dist` built:
+#  - the version: in both binaries' version resources, in the sample package, from
+#    zelk_ca_check --version;
+#  - reproducibility: the DLL and the checker built a second time, from a copy of the sources
+#    in another folder, are byte-identical to dist/;
+#  - signing with a throwaway code-signing certificate made here (PEM, and PKCS#12): every
+#    signature verifies, the package holds the signed DLL, the signed DLL passes the audit and
+#    the Wine smoke session, the signed package installs under Wine, and a DLL with one byte
+#    changed fails verification;
+#  - the audit names a runtime piece the lean link keeps out when a link map shows it;
+#  - the release archive and its checksums.
+# Everything stays in build/release/.
+#
+# usage: release-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=test-report.sh
+source "$repo/scripts/test-report.sh"
+report=
+if [[ ${1:-} == --report ]]; then
+    report=${2:?--report needs a file}
+fi
+
+readonly DIST=$repo/dist
+readonly BUILD=$repo/build/mingw
+readonly WORK=$repo/build/release
+readonly VERSION=$(<"$BUILD/zelk_version.txt")
+rm -rf "$WORK"
+mkdir -p "$WORK"
+
+results=()
+failed=0
+check() {
+    local name=$1 ok=$2 detail=${3:-}
+    results+=("$name|$ok|$detail")
+    if [[ $ok == yes ]]; then
+        echo "  ok    $name"
+    else
+        failed=$((failed + 1))
+        echo "  FAIL  $name: $detail"
+    fi
+}
+# passes COMMAND...: yes when COMMAND succeeds (its output goes to the layer's log).
+passes() {
+    "$@" >>"$WORK/commands.log" 2>&1 && echo yes || echo no
+}
+sha() {
+    sha256sum "$1" | cut -d' ' -f1
+}
+
+export ZELK_WINE_ROOT=${ZELK_WINE_ROOT:-$repo/build/wine}
+# shellcheck source=wine-env.sh
+source "$repo/scripts/wine-env.sh"
+trap wine_cleanup EXIT
+wine_ensure_template
+
+# --- the version ------------------------------------------------------------------------------
+
+# has_version_resource FILE: its version resource names VERSION as file and product version.
+has_version_resource() {
+    [[ $(x86_64-w64-mingw32-strings -el "$1" | grep -cx "$VERSION") -ge 2 ]]
+}
+for file in zelk_ca.dll zelk_ca_check.exe; do
+    check "VersionResource_$file" "$(has_version_resource "$DIST/$file" && echo yes || echo no)" \
+        "$file carries no version resource of $VERSION"
+done
+product_version=$(msiinfo export "$DIST/zelk_drivers.msi" Property | tr -d '\r' |
+    sed -n 's/^ProductVersion\t//p')
+check PackageProductVersion "$([[ $product_version == "$VERSION" ]] && echo yes || echo no)" \
+    "the sample package has ProductVersion ${product_version:-none}, not $VERSION"
+wine_copy_prefix release-version
+printed=$(wine_run "$(wine_prefix release-version)" 60 wine "$DIST/zelk_ca_check.exe" --version |
+    tr -d '\r' || true)
+wine_remove_prefix release-version
+check CheckerPrintsVersion "$([[ $printed == "zelk_ca_check $VERSION" ]] && echo yes || echo no)" \
+    "zelk_ca_check --version printed \"$printed\""
+
+# --- a second build in another folder ---------------------------------------------------------
+
+echo "release: building the DLL and the checker a second time in $WORK/build"
+mkdir -p "$WORK/source"
+git -C "$repo" ls-files -co --exclude-standard -z |
+    tar -C "$repo" --null -T - -cf - | tar -C "$WORK/source" -xf -
+# The copy has no history of its own: it gets the time stamp the first build took from it.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$repo" log -1 --format=%ct)}
+export SOURCE_DATE_EPOCH
+{
+    cmake -S "$WORK/source" -B "$WORK/build" -DCMAKE_BUILD_TYPE=MinSizeRel -DZELK_WINE_TESTS=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="$WORK/source/cmake/mingw-w64-x86_64.cmake" &&
+        env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS \
+            cmake --build "$WORK/build" --target zelk_ca zelk_ca_check -j "$(nproc)"
+} >"$WORK/second-build.log" 2>&1 || echo "release: the second build failed, see $WORK/second-build.log"
+for pair in zelk_ca.dll:zelk_ca.dll zelk_ca_check.exe:tools/checker/zelk_ca_check.exe; do
+    first=$DIST/${pair%%:*}
+    second=$WORK/build/${pair#*:}
+    echo "release: sha256 $(sha "$first") $first"
+    [[ -f $second ]] && echo "release: sha256 $(sha "$second") $second"
+    check "Reproducible_${pair%%:*}" "$([[ -f $second && $(sha "$first") == "$(sha "$second")" ]] && echo yes || echo no)" \
+        "the second build's ${pair%%:*} differs from dist/ (or is missing)"
+done
+
+# --- signing ----------------------------------------------------------------------------------
+
+readonly CERT=$WORK/certificate
+mkdir -p "$CERT"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test signer" \
+    -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+    -keyout "$CERT/key.pem" -out "$CERT/cert.pem" >>"$WORK/commands.log" 2>&1
+openssl pkcs12 -export -in "$CERT/cert.pem" -inkey "$CERT/key.pem" -passout pass:throwaway \
+    -out "$CERT/cert.p12" >>"$WORK/commands.log" 2>&1
+export ZELK_SIGN_CA=$CERT/cert.pem
+
+readonly SIGNED=$WORK/signed
+mkdir -p "$SIGNED" "$WORK/signed-p12"
+cp "$DIST"/{zelk_ca.dll,zelk_ca_check.exe,zelk_drivers.msi} "$SIGNED/"
+cp "$DIST"/{zelk_ca.dll,zelk_ca_check.exe} "$WORK/signed-p12/"
+check SignsWithPemCertificate "$(passes env ZELK_SIGN_CERT="$CERT/cert.pem" \
+    ZELK_SIGN_KEY="$CERT/key.pem" "$repo/scripts/sign.sh" --dist "$SIGNED")" \
+    "sign.sh with a PEM certificate failed or did not verify; see $WORK/commands.log"
+check SignsWithPkcs12Certificate "$(passes env ZELK_SIGN_PKCS12="$CERT/cert.p12" \
+    ZELK_SIGN_PASSWORD=throwaway "$repo/scripts/sign.sh" --dist "$WORK/signed-p12")" \
+    "sign.sh with a PKCS#12 file failed or did not verify; see $WORK/commands.log"
+packaged=$(msiinfo extract "$SIGNED/zelk_drivers.msi" Binary.ZelkCa | sha256sum | cut -d' ' -f1)
+check PackageHoldsSignedDll "$([[ $packaged == "$(sha "$SIGNED/zelk_ca.dll")" ]] && echo yes || echo no)" \
+    "the signed package's Binary table does not hold the signed DLL"
+echo "release: signed zelk_ca.dll $(stat -c %s "$SIGNED/zelk_ca.dll") bytes," \
+    "unsigned $(stat -c %s "$DIST/zelk_ca.dll")"
+
+cp "$SIGNED/zelk_ca.dll" "$WORK/tampered.dll"
+offset=$(($(stat -c %s "$WORK/tampered.dll") / 2))
+byte=$(od -An -tu1 -j "$offset" -N1 "$WORK/tampered.dll" | tr -d ' ')
+# shellcheck disable=SC2059  # the format is the octal escape of the changed byte
+printf "\\$(printf %o $((byte ^ 1)))" |
+    dd of="$WORK/tampered.dll" bs=1 seek="$offset" conv=notrunc status=none
+tampered_verifies=$(passes osslsigncode verify -CAfile "$CERT/cert.pem" -in "$WORK/tampered.dll")
+check TamperedDllFailsVerification "$([[ $tampered_verifies == no ]] && echo yes || echo no)" \
+    "a signed DLL with a byte changed still verifies"
+
+check SignedDllPassesAudit "$(passes "$repo/scripts/audit-dll.sh" "$SIGNED/zelk_ca.dll" \
+    --map "$BUILD/zelk_ca.map")" "the signed DLL fails the audit; see $WORK/commands.log"
+check SignedDllSmokeSession "$(passes "$repo/scripts/run-wine-tests.sh" --smoke \
+    --dll "$SIGNED/zelk_ca.dll")" "the smoke session fails with the signed DLL"
+
+# The signed package installs on a fresh machine, with the stand-ins the sample's actions call
+# in place of newdev.dll and certutil.exe (as in the end-to-end run).
+install_signed_package() {
+    local prefix drive code
+    wine_copy_prefix release-install
+    prefix=$(wine_prefix release-install)
+    drive=$prefix/drive_c
+    mkdir -p "$drive/zelk-package"
+    cp "$SIGNED/zelk_drivers.msi" "$drive/zelk-package/"
+    cp "$BUILD/tests/wine/newdev.dll" "$drive/windows/system32/newdev.dll"
+    cp "$BUILD/tests/wine/record_args.exe" "$drive/windows/system32/certutil.exe"
+    code=0
+    (cd "$drive/windows/system32" &&
+        wine_run "$prefix" 300 env WINEDLLOVERRIDES="$ZELK_WINE_DLL_OVERRIDES;newdev=n;certutil.exe=n" \
+            wine msiexec /i 'C:\zelk-package\zelk_drivers.msi' /qn /norestart \
+            /l*v 'C:\zelk-package\install.log' </dev/null) >>"$WORK/commands.log" 2>&1 || code=$?
+    cp "$drive/zelk-package/install.log" "$WORK/signed-install.log" 2>/dev/null || true
+    wine_remove_prefix release-install
+    echo "release: msiexec /i of the signed package exited with $code" >&2
+    [[ $code == 0 || $code == 3010 ]]
+}
+check SignedPackageInstalls "$(install_signed_package && echo yes || echo no)" \
+    "msiexec did not install the signed package; see $WORK/signed-install.log"
+
+# --- the audit by name, and the archive -------------------------------------------------------
+
+sed 's/(eh_call\.o)/(cp-demangle.o)/' "$BUILD/zelk_ca.map" >"$WORK/demangler.map"
+audit=$("$repo/scripts/audit-dll.sh" "$DIST/zelk_ca.dll" --map "$WORK/demangler.map" || true)
+check AuditNamesTheDemangler "$(grep -q 'FAIL  LeanLinkKeepsOut_Demangler' <<<"$audit" && echo yes || echo no)" \
+    "the audit does not fail by name on a link map that holds the demangler"
+
+mkdir -p "$WORK/dist"
+cp "$SIGNED"/{zelk_ca.dll,zelk_ca_check.exe,zelk_drivers.msi} "$WORK/dist/"
+archive=$WORK/dist/zelk_ca-$VERSION.zip
+unpacked=$WORK/unpacked
+mkdir -p "$unpacked"
+archive_ok=$(passes "$repo/scripts/release.sh" --dist "$WORK/dist")
+if [[ $archive_ok == yes ]]; then
+    archive_ok=$(passes unzip -q "$archive" -d "$unpacked")
+fi
+for file in zelk_ca.dll zelk_ca_check.exe zelk_drivers.msi CHANGELOG.md docs/README.md \
+    package/zelk_drivers.wxs SHA256SUMS; do
+    [[ -f $unpacked/zelk_ca-$VERSION/$file ]] || archive_ok=no
+done
+if [[ $archive_ok == yes ]]; then
+    archive_ok=$(cd "$unpacked/zelk_ca-$VERSION" && passes sha256sum --quiet -c SHA256SUMS)
+fi
+[[ $archive_ok == yes ]] && archive_ok=$(cd "$WORK/dist" && passes sha256sum --quiet -c SHA256SUMS)
+check ReleaseArchive "$archive_ok" \
+    "zelk_ca-$VERSION.zip is missing, lacks a file, or its checksums do not match"
+
+[[ -n $report ]] && write_test_report "$report" Release "${results[@]}"
+echo "release: ${#results[@]} checks, $failed failed"
+((failed == 0))

@@ -1,0 +1,51 @@
+// The end-to-end program's entry. Under Wine it lays the stand-ins where the installer's
+// processes load them (tests/e2e/groups.txt tells Wine to load them); with --report it ends
+// with the report of what each custom action did.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "support/recorded_command.h"
+#include "support/test_files.h"
+
+namespace zelk::e2e {
+
+std::vector<std::string>& ReportLines();
+
+namespace {
+
+// Wine's own newdev.dll cannot update a driver, and the certificate utility is recorded, not
+// run: the installer's processes load the stand-ins from the system folder instead.
+bool PrepareWine() {
+    return CopyFileA(wine::BesideProgram("newdev.dll").c_str(),
+                     (SystemFolder() + "\\newdev.dll").c_str(), FALSE) &&
+           wine::PlaceRecorder(SystemFolder() + "\\certutil.exe");
+}
+
+}  // namespace
+}  // namespace zelk::e2e
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    bool report = false;
+    for (int i = 1; i < argc; ++i) {
+        report = report || std::strcmp(argv[i], "--report") == 0;
+    }
+    if (zelk::e2e::UnderWine() && !zelk::e2e::PrepareWine()) {
+        std::fprintf(stderr, "e2e: the stand-ins could not be laid: error %lu\n", GetLastError());
+        return 2;
+    }
+    const int result = RUN_ALL_TESTS();
+    if (report && !zelk::e2e::ReportLines().empty()) {
+        std::printf("\n");
+        for (const auto& line : zelk::e2e::ReportLines()) {
+            std::printf("%s\n", line.c_str());
+        }
+        std::printf("\n");
+    }
+    return result;
+}

@@ -1,0 +1,703 @@
+// The sample package end to end: each scenario is a row of msiexec steps on one machine, each
+// step with the package, the arguments, the exit code it must end with and a check of what it
+// left. Scenarios of one machine run in the table's order (tests/e2e/groups.txt gives each
+// machine a fresh Wine prefix). Under Wine a custom action whose DLL fails to load, or that
+// crashes, can still leave the installation successful, so the checks look at the effects.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "support/device_tree.h"
+#include "support/machine_probe.h"
+#include "support/recorded_command.h"
+#include "support/test_files.h"
+
+namespace zelk::e2e {
+
+// Lines of the action report, printed at the end when the program is asked for it.
+std::vector<std::string>& ReportLines() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+namespace {
+
+const std::string kProductKey = "SOFTWARE\\Zelk\\CAN-LIN Drivers";
+const std::string kStateKey = kProductKey + "\\InstallState";
+const std::string kUninstallKeys = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string kOldUninstallKey = kUninstallKeys + "\\ZURA OEM Driver";
+constexpr const char* kKernelService = "zelk_bus";
+constexpr const char* kPackage = "zelk_drivers.msi";
+constexpr const char* kPackageV2 = "zelk_drivers_v2.msi";
+constexpr const char* kPackageBadDriver = "zelk_drivers_bad_driver.msi";
+constexpr const char* kPackageV2BadDriver = "zelk_drivers_v2_bad_driver.msi";
+constexpr const char* kPackageRebuild = "zelk_drivers_rebuild.msi";
+constexpr const char* kPackageFailingRemoval = "zelk_drivers_failing_removal.msi";
+constexpr const char* kPackageMinimal = "zelk_minimal.msi";
+constexpr DWORD kSucceeds = ERROR_SUCCESS;  // or ERROR_SUCCESS_REBOOT_REQUIRED
+const std::vector<std::string> kInstallActions = {
+    "ZelkRemoveOldOemPackage", "ZelkInstallCertificate", "ZelkInstallVirtualDriver",
+    "ZelkInstallLanDriver",    "ZelkInstallDriver1",     "ZelkInstallKernelService",
+    "ZelkCheckReboot",         "ZelkClearInstallState"};
+const std::vector<std::string> kUninstallActions = {
+    "ZelkUninstallKernelService", "ZelkUninstallVirtualDriver", "ZelkUninstallLanDriver"};
+// The root devices with their services.
+const std::vector<std::string> kRootServices = {"ZELK_VIRTUAL", "ZELK_LAN"};
+
+// What a step needs of the machine beyond what the sample gives.
+enum Needs : unsigned {
+    kNothing = 0,
+    kSignedDrivers = 1,     // the driver packages and the kernel driver image loaded
+    kRestartLeftAlone = 2,  // a forced restart seen, not acted on
+};
+
+std::string OldFolder() {
+    return ProgramFiles() + "\\ZURA OEM Driver";
+}
+std::string InstallFolder() {
+    return ProgramFiles() + "\\Zelk\\CAN-LIN Drivers";
+}
+std::string KernelImage() {
+    return SystemFolder() + "\\drivers\\" + kKernelService + ".sys";
+}
+std::string ExistingBinary() {
+    return SystemFolder() + "\\drivers\\other_bus.sys";
+}
+
+// Why this machine cannot give what a step needs, or "".
+std::string Missing(unsigned needs) {
+    if (UnderWine()) {
+        return "";
+    }
+    if ((needs & kRestartLeftAlone) != 0) {
+        return "Windows' msiexec restarts the machine after a quiet run that forces a restart, "
+               "so every run here passes /norestart, which keeps REBOOT suppressed; Force is "
+               "seen under Wine only";
+    }
+    if ((needs & kSignedDrivers) != 0 && !TestSigningOn()) {
+        return "the sample's driver packages have no signed catalog and its kernel driver is "
+               "unsigned; Windows x64 loads them only test-signed with test signing on";
+    }
+    return "";
+}
+
+// The runs of this program so far, by step name: later steps read earlier logs.
+std::map<std::string, Run>& Runs() {
+    static std::map<std::string, Run> runs;
+    return runs;
+}
+
+void Report(const std::string& line) {
+    ReportLines().push_back(line);
+}
+
+std::string Exit(const Run& run) {
+    return run.exitCode ? std::to_string(*run.exitCode) : "nothing";
+}
+
+// --- preparing the machine ----------------------------------------------------------------------
+
+void AddPendingRestart() {
+    ASSERT_TRUE(wine::WriteMachineDword(kStateKey, "Earlier", 3));
+}
+
+// An older OEM package's uninstall entry, whose uninstaller records how it was called, and a
+// restart left pending by an earlier driver update.
+void AddOldPackageAndPendingRestart() {
+    CreateDirectoryA(OldFolder().c_str(), nullptr);
+    ASSERT_TRUE(wine::PlaceRecorder(OldFolder() + "\\uninst.exe"));
+    const std::string uninstall =
+        "\"" + OldFolder() + "\\uninst.exe\" /U \"" + OldFolder() + "\\install.log\"";
+    ASSERT_TRUE(wine::WriteMachineString(kOldUninstallKey, "UninstallString", uninstall));
+    AddPendingRestart();
+}
+
+// Another product's service that happens to carry the kernel driver's name.
+void AddExistingService() {
+    ASSERT_TRUE(CreateKernelService(kKernelService, ExistingBinary()));
+}
+
+void DeleteKernelService() {
+    ASSERT_TRUE(wine::DeleteServiceNamed(kKernelService));
+}
+
+void StopKernelDriver() {
+    StopService(kKernelService);
+    EXPECT_TRUE(std::regex_search(DescribeService(kKernelService), std::regex("^state=stopped ")))
+        << "DriverStoppedByHand: " << DescribeService(kKernelService);
+}
+
+// --- checks -------------------------------------------------------------------------------------
+
+bool Matches(const std::string& text, const std::string& pattern) {
+    return std::regex_search(text, std::regex(pattern));
+}
+
+void ExpectActionsSucceeded(const Run& run, const std::vector<std::string>& actions) {
+    for (const auto& action : actions) {
+        EXPECT_EQ(ActionResult(run.log, action), "1") << action;
+    }
+}
+
+void ExpectKernelServiceFailed(const Run& run) {
+    EXPECT_TRUE(Matches(ActionResult(run.log, "ZelkInstallKernelService"), "^[02-9]"))
+        << "ZelkInstallKernelService returned "
+        << ActionResult(run.log, "ZelkInstallKernelService");
+}
+
+void ExpectRunning(const std::string& service) {
+    EXPECT_TRUE(Matches(DescribeService(service), "^state=running ")) << DescribeService(service);
+}
+
+// A present root device with its kernel driver service and its recorded outcome 0.
+void ExpectRootDevice(const Run& run, const std::string& service, const std::string& state) {
+    EXPECT_TRUE(
+        Matches(DescribeDevice("ROOT\\" + service),
+                "^instance=ROOT\\\\CAN-HARDWARE\\\\[0-9]+ service=" + service + " present=yes$"))
+        << DescribeDevice("ROOT\\" + service);
+    EXPECT_TRUE(Matches(DescribeService(service), "^state=[a-z-]+ type=1 "))
+        << DescribeService(service);
+    if (!state.empty()) {
+        EXPECT_EQ(run.stateSeen.count(state) ? run.stateSeen.at(state) : DWORD{99}, 0u) << state;
+    }
+}
+
+void ExpectRootDevicesGone(const std::string& when) {
+    for (const auto& service : kRootServices) {
+        EXPECT_EQ(DescribeDevice("ROOT\\" + service), "none") << when;
+        EXPECT_EQ(DescribeService(service), "none") << when;
+    }
+}
+
+void ExpectStateKeyDeleted() {
+    EXPECT_FALSE(wine::MachineKeyExists(kStateKey)) << "the install-state key stayed";
+}
+
+std::string KernelServiceLine() {
+    return "state=running type=1 start=2 group=Extended Base binary=" + KernelImage();
+}
+
+// The devices and services as the installation left them, for the repair to keep.
+std::map<std::string, std::string>& Installed() {
+    static std::map<std::string, std::string> installed;
+    return installed;
+}
+
+// Installed on a machine with an older OEM package and a pending restart: every action ran.
+void CheckInstall(const Run& run) {
+    for (const auto& service : kRootServices) {
+        Installed()["ROOT\\" + service] = DescribeDevice("ROOT\\" + service);
+        Installed()[service] = DescribeService(service);
+    }
+    Installed()[kKernelService] = DescribeService(kKernelService);
+    ExpectActionsSucceeded(run, kInstallActions);
+    EXPECT_FALSE(ActionStarted(run.log, "ZelkUninstall")) << "a removal action ran";
+    const auto uninst = wine::RecordedCommandLine(OldFolder() + "\\uninst.exe");
+    EXPECT_EQ(uninst.value_or("(not run)"), "\" /U \" /S \"" + OldFolder() + "\\install.log\"")
+        << "OldPackageUninstallerRan";
+    // Byte for byte: the dash before addstore is 0x96, the en dash of code page 1252. On
+    // Windows the real utility runs and records nothing: its effect is in the store.
+    const auto certutil = wine::RecordedCommandLine(SystemFolder() + "\\certutil.exe");
+    if (UnderWine()) {
+        EXPECT_EQ(certutil.value_or("(not run)"),
+                  "-f \x96"
+                  "addstore \"TrustedPublisher\" \"" +
+                      InstallFolder() + "\\zelk_publisher.cer\"")
+            << "CertificateUtilityRan";
+    } else {
+        EXPECT_TRUE(TrustedPublisher(InstallFolder() + "\\zelk_publisher.cer"))
+            << "the publisher certificate is not in the machine's TrustedPublisher store";
+    }
+    ExpectRootDevice(run, "ZELK_VIRTUAL", "Virtual");
+    ExpectRootDevice(run, "ZELK_LAN", "Lan");
+    const std::string staged = StagedCopyOf(InstallFolder() + "\\Drivers\\Usb\\zelk_usb.inf");
+    EXPECT_NE(staged, "") << "UsbPackageStaged: no copy of zelk_usb.inf in the INF folder";
+    EXPECT_EQ(run.stateSeen.count("Usb") ? run.stateSeen.at("Usb") : DWORD{99}, 0u) << "Usb";
+    EXPECT_FALSE(run.stateTextSeen) << "an install-state text value was written";
+    EXPECT_EQ(DescribeService(kKernelService), KernelServiceLine());
+    EXPECT_TRUE(HasLine(run.log, "Property(S): REBOOT = Force")) << "RebootForced";
+    ExpectStateKeyDeleted();
+
+    const auto state = [&](const char* name) {
+        return run.stateSeen.count(name) ? std::to_string(run.stateSeen.at(name)) : "";
+    };
+    const auto row = [&](const std::string& entry, const char* action, const std::string& did) {
+        char line[512];
+        std::snprintf(line, sizeof(line), "  %-36s %-2s %s", entry.c_str(),
+                      ActionResult(run.log, action).c_str(), did.c_str());
+        Report(line);
+    };
+    Report("What each custom action did on a machine with an older OEM package and a pending");
+    Report(
+        "restart; the number is the action's Return value in the installer's log (1 is "
+        "success).");
+    Report("install: msiexec /i exited with " + Exit(run));
+    row("CA_UninstallOldZuraOem", "ZelkRemoveOldOemPackage",
+        "ran uninst.exe " + uninst.value_or("(not run)"));
+    std::string recorded = certutil.value_or("(not recorded)");
+    if (const auto dash = recorded.find('\x96'); dash != std::string::npos) {
+        recorded.replace(dash, 1, "\xE2\x80\x93");  // the en dash, for a UTF-8 terminal
+    }
+    row("CA_InstallCertificate", "ZelkInstallCertificate", "ran certutil.exe " + recorded);
+    row("CA_InstallDriver zelk_virtual.inf", "ZelkInstallVirtualDriver",
+        DescribeDevice("ROOT\\ZELK_VIRTUAL") + "; state Virtual = " + state("Virtual"));
+    row("CA_InstallDriver zelk_lan.inf", "ZelkInstallLanDriver",
+        DescribeDevice("ROOT\\ZELK_LAN") + "; state Lan = " + state("Lan"));
+    row("CA_InstallDriver zelk_usb.inf", "ZelkInstallDriver1",
+        "staged as " + staged + "; state Usb = " + state("Usb"));
+    row("CA_InstallNonePnPDriver", "ZelkInstallKernelService",
+        std::string("service ") + kKernelService + " " + DescribeService(kKernelService));
+    row("CA_CheckAndSetRebootStatus", "ZelkCheckReboot",
+        "REBOOT = " + LoggedProperty(run.log, "REBOOT") +
+            " (the pending restart: state Earlier = " + state("Earlier") + ")");
+    row("CA_ClearInstallDriverRegistryValues", "ZelkClearInstallState",
+        std::string("install-state key ") +
+            (wine::MachineKeyExists(kStateKey) ? "kept" : "deleted"));
+}
+
+// A repair reinstalls every file but runs none of the custom actions: the devices, the
+// services and the running driver stay as the installation left them.
+void CheckRepair(const Run& run) {
+    EXPECT_FALSE(ActionStarted(run.log, "Zelk") || ActionStarted(run.log, "SetZelk"))
+        << "a custom action of the package ran";
+    for (const auto& [what, installed] : Installed()) {
+        const std::string now =
+            what.rfind("ROOT\\", 0) == 0 ? DescribeDevice(what) : DescribeService(what);
+        EXPECT_EQ(now, installed) << what << " kept";
+    }
+    ExpectStateKeyDeleted();
+    Report("repair: msiexec exited with " + Exit(run));
+}
+
+void CheckUninstall(const Run& run) {
+    ExpectActionsSucceeded(run, kUninstallActions);
+    for (const char* install : {"ZelkInstall", "ZelkRemoveOld", "ZelkCheck", "ZelkClear"}) {
+        EXPECT_FALSE(ActionStarted(run.log, install)) << install << " ran on the removal";
+    }
+    EXPECT_EQ(DescribeService(kKernelService), "none");
+    ExpectRootDevicesGone("after the removal");
+    EXPECT_FALSE(wine::PathExists(KernelImage())) << "KernelDriverFileRemoved";
+    Report("uninstall: msiexec /x exited with " + Exit(run) + "; " + kKernelService + " " +
+           DescribeService(kKernelService) + ", ROOT\\ZELK_VIRTUAL " +
+           DescribeDevice("ROOT\\ZELK_VIRTUAL") + ", ROOT\\ZELK_LAN " +
+           DescribeDevice("ROOT\\ZELK_LAN"));
+}
+
+// A restart a driver asks for under a suppression the administrator set (/norestart sets
+// REBOOT=ReallySuppress; the installer reads only the first letter): msiexec reports 3010 and
+// does not restart, REBOOT keeps the administrator's value, and the recorded outcomes are
+// deleted.
+void ExpectRestartReported(const Run& run, const std::string& reboot) {
+    EXPECT_EQ(ActionResult(run.log, "ScheduleReboot"), "1") << "RestartScheduled";
+    EXPECT_EQ(LoggedProperty(run.log, "REBOOT"), reboot) << "RebootAsTheAdministratorSetIt";
+    ExpectStateKeyDeleted();
+    ExpectRunning(kKernelService);
+    Report("REBOOT=" + reboot + " with a pending restart: msiexec exited with " + Exit(run));
+}
+
+void CheckNoRestart(const Run& run) {
+    ExpectRestartReported(run, "ReallySuppress");
+}
+
+void CheckSuppressedByR(const Run& run) {
+    ExpectRestartReported(run, "R");
+}
+
+void CheckSuppressed(const Run& run) {
+    ExpectRestartReported(run, "Suppress");
+}
+
+// No older package and no pending restart: the old-package action returns 2, which the
+// package ignores, and no driver outcome forces a restart.
+void CheckCleanInstall(const Run& run) {
+    EXPECT_EQ(ActionResult(run.log, "ZelkRemoveOldOemPackage"), "1");
+    EXPECT_FALSE(HasLine(run.log, "Property(S): REBOOT = Force")) << "RebootNotForced";
+    Report("clean machine: msiexec /i exited with " + Exit(run) +
+           ", REBOOT = " + LoggedProperty(run.log, "REBOOT"));
+}
+
+void CheckKernelServiceRemoved(const Run&) {
+    EXPECT_EQ(DescribeService(kKernelService), "none");
+    EXPECT_FALSE(wine::PathExists(KernelImage())) << "KernelImageRemoved";
+}
+
+void CheckKernelServiceRunning(const Run& run) {
+    ExpectRunning(kKernelService);
+    Report(run.name + ": msiexec /i exited with " + Exit(run) + "; " + kKernelService + " " +
+           DescribeService(kKernelService));
+}
+
+// Version 2 over version 1: version 1 is removed first, with its devices and services, and
+// version 2 installs its own; afterwards everything version 2 needs is there.
+void CheckUpgrade(const Run& run) {
+    ExpectActionsSucceeded(run, kInstallActions);
+    const std::string v1 = LoggedProperty(Runs().at("reinstall").log, "ProductCode");
+    const std::string v2 = LoggedProperty(run.log, "ProductCode");
+    EXPECT_FALSE(wine::MachineKeyExists(kUninstallKeys + "\\" + v1)) << "Version1Removed " << v1;
+    EXPECT_EQ(wine::ReadMachineString(kUninstallKeys + "\\" + v2, "DisplayVersion").value_or(""),
+              "2.0.0")
+        << "Version2Registered " << v2;
+    for (const auto& service : kRootServices) {
+        ExpectRootDevice(run, service, "");
+    }
+    ExpectRunning(kKernelService);
+    EXPECT_TRUE(wine::PathExists(KernelImage())) << "KernelImagePresent";
+    EXPECT_TRUE(wine::ReadMachineString(kProductKey, "InstallFolder")) << "InstallFolderRecorded";
+    for (const char* inf :
+         {"Virtual\\zelk_virtual.inf", "Lan\\zelk_lan.inf", "Usb\\zelk_usb.inf"}) {
+        EXPECT_TRUE(wine::PathExists(InstallFolder() + "\\Drivers\\" + inf)) << inf;
+    }
+    ExpectStateKeyDeleted();
+    Report("version 1 to 2: msiexec /i exited with " + Exit(run));
+}
+
+// A service of the kernel driver's name exists already: the kernel service action fails with
+// ERROR_SERVICE_EXISTS, and the rollback takes the recorded outcomes and the root devices away
+// again while the existing service stays.
+void CheckRollback(const Run& run) {
+    ExpectKernelServiceFailed(run);
+    EXPECT_EQ(ReturnedCode(run, "ZelkInstallKernelService"), "1073") << "ServiceExistsReturned";
+    ExpectRootDevicesGone("after the rollback");
+    ExpectStateKeyDeleted();
+    EXPECT_TRUE(Matches(DescribeService(kKernelService),
+                        std::regex_replace(ExistingBinary(), std::regex("\\\\"), "\\\\") + "$"))
+        << "ExistingServiceKept: " << DescribeService(kKernelService);
+    Report("existing " + std::string(kKernelService) + " service: msiexec /i exited with " +
+           Exit(run) + " (CA_InstallNonePnPDriver returned " +
+           ReturnedCode(run, "ZelkInstallKernelService") + "); after the rollback " +
+           DescribeService(kKernelService));
+}
+
+// A kernel driver that cannot start: the installation fails and its rollback takes
+// everything away, the service that the failed start left included.
+void CheckFailedStart(const Run& run) {
+    ExpectKernelServiceFailed(run);
+    EXPECT_EQ(DescribeService(kKernelService), "none") << "KernelServiceRolledBack";
+    EXPECT_FALSE(wine::PathExists(KernelImage())) << "KernelImageRemoved";
+    for (const auto& service : kRootServices) {
+        EXPECT_EQ(DescribeDevice("ROOT\\" + service), "none") << "RootDevicesRolledBack";
+    }
+    ExpectStateKeyDeleted();
+    Report("driver that cannot start: msiexec /i exited with " + Exit(run) +
+           " (CA_InstallNonePnPDriver returned " + ReturnedCode(run, "ZelkInstallKernelService") +
+           ")");
+}
+
+std::string ProductKeyOf(const std::string& runName) {
+    return kUninstallKeys + "\\" + LoggedProperty(Runs().at(runName).log, "ProductCode");
+}
+
+// The older version goes inside the new installation's transaction: when the new one fails,
+// Windows' rollback restores the older version's files and registration, and the rollback
+// partners of its removal actions put its devices and its running service back. Wine runs
+// RemoveExistingProducts as an msiexec of its own that commits before the failure, so there
+// the older version stays removed; the partners are shown by the failed removal instead.
+void CheckFailedUpgrade(const Run& run) {
+    ExpectKernelServiceFailed(run);
+    const auto removal = run.log.find(": RemoveExistingProducts.");
+    EXPECT_NE(removal, std::string::npos) << "the older version was not removed";
+    EXPECT_LT(run.log.find(": InstallInitialize."), removal)
+        << "RemoveExistingProducts runs inside the transaction, after InstallInitialize";
+    EXPECT_FALSE(wine::MachineKeyExists(ProductKeyOf("failed-upgrade"))) << "Version2Registered";
+    ExpectStateKeyDeleted();
+    if (UnderWine()) {
+        EXPECT_EQ(DescribeService(kKernelService), "none") << "no stopped service is left";
+    } else {
+        EXPECT_TRUE(wine::MachineKeyExists(ProductKeyOf("upgrade-base"))) << "Version1Kept";
+        for (const auto& service : kRootServices) {
+            ExpectRootDevice(run, service, "");
+        }
+        ExpectRunning(kKernelService);
+    }
+    Report("version 1 to a version 2 whose driver cannot start: msiexec /i exited with " +
+           Exit(run) + "; " + kKernelService + " " + DescribeService(kKernelService));
+}
+
+// A removal that fails after its removal actions ran: the rollback partners put the root
+// devices and the running kernel driver back, and the product stays registered.
+void CheckFailedRemoval(const Run& run) {
+    EXPECT_EQ(ActionResult(run.log, "ZelkUninstallVirtualDriver"), "1");
+    EXPECT_TRUE(wine::MachineKeyExists(ProductKeyOf("failing-removal-install")))
+        << "ProductStaysRegistered";
+    for (const auto& service : kRootServices) {
+        ExpectRootDevice(run, service, "");
+    }
+    ExpectRunning(kKernelService);
+    Report("a removal that fails after its removal actions: msiexec /x exited with " + Exit(run) +
+           "; " + kKernelService + " " + DescribeService(kKernelService) + ", ROOT\\ZELK_VIRTUAL " +
+           DescribeDevice("ROOT\\ZELK_VIRTUAL"));
+}
+
+const std::string kInstallerPolicy = "SOFTWARE\\Policies\\Microsoft\\Windows\\Installer";
+
+void DisableRollbackByPolicy() {
+    ASSERT_TRUE(wine::WriteMachineDword(kInstallerPolicy, "DisableRollback", 1));
+}
+
+void EnableRollback() {
+    ASSERT_TRUE(wine::DeleteMachineTree(kInstallerPolicy));
+}
+
+// With rollback disabled the installation refuses to start: its launch condition fails before
+// anything changes, so a driver that cannot start never gets a service to leave behind.
+void CheckRefusedWithoutRollback(const Run& run) {
+    EXPECT_EQ(ActionResult(run.log, "LaunchConditions"), "0") << "RefusedAtLaunch";
+    EXPECT_FALSE(ActionStarted(run.log, "ZelkInstall")) << "an install action ran";
+    EXPECT_EQ(DescribeService(kKernelService), "none");
+    ExpectRootDevicesGone("after the refusal");
+    Report("rollback disabled: msiexec /i exited with " + Exit(run) + "; " + kKernelService + " " +
+           DescribeService(kKernelService));
+}
+
+// A rebuild of the same version with a new product code replaces the installed one.
+void CheckRebuildReplaces(const Run& run) {
+    EXPECT_FALSE(wine::MachineKeyExists(ProductKeyOf("rebuild-base"))) << "FirstBuildRemoved";
+    EXPECT_EQ(wine::ReadMachineString(ProductKeyOf("rebuild"), "DisplayVersion").value_or(""),
+              LoggedProperty(run.log, "ProductVersion"))
+        << "RebuildRegistered";
+    ExpectRunning(kKernelService);
+    Report("a rebuild of the same version: msiexec /i exited with " + Exit(run));
+}
+
+// The smaller package built from the include: its driver staged, its certificate trusted, and
+// none of the kinds it leaves out.
+void CheckMinimalInstall(const Run& run) {
+    ExpectActionsSucceeded(run, {"ZelkInstallCertificate", "ZelkInstallDriver1", "ZelkCheckReboot",
+                                 "ZelkClearInstallState"});
+    EXPECT_FALSE(ActionStarted(run.log, "ZelkInstallKernelService")) << "a kind left out ran";
+    EXPECT_FALSE(ActionStarted(run.log, "ZelkRemoveOldOemPackage")) << "a kind left out ran";
+    EXPECT_NE(StagedCopyOf(ProgramFiles() + "\\Zelk USB CAN\\zelk_usb.inf"), "")
+        << "no copy of zelk_usb.inf in the INF folder";
+    EXPECT_FALSE(wine::MachineKeyExists("SOFTWARE\\Zelk\\USB CAN\\InstallState"));
+    Report("the smaller package: msiexec /i exited with " + Exit(run));
+}
+
+void CheckMinimalRemoved(const Run& run) {
+    EXPECT_FALSE(wine::MachineKeyExists(ProductKeyOf("minimal-install"))) << "still registered";
+    Report("the smaller package: msiexec /x exited with " + Exit(run));
+}
+
+// --- the table ----------------------------------------------------------------------------------
+
+struct Step {
+    const char* name;      // names the log, NAME.log
+    void (*prepare)();     // the machine before the run, or nullptr
+    Msiexec msiexec;       // Repair: `package` names the earlier step whose product is repaired
+    bool suppressRestart;  // as /norestart does on Windows; Wine ignores the switch
+    DWORD exitCode;        // kSucceeds also takes ERROR_SUCCESS_REBOOT_REQUIRED
+    void (*check)(const Run&);
+    unsigned needs;
+};
+
+struct Scenario {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+const Msiexec kInstall = {Command::Install, kPackage, ""};
+const Msiexec kUninstall = {Command::Uninstall, kPackage, ""};
+
+const Scenario kScenarios[] = {
+    // The first machine: an older OEM package and a pending restart.
+    {"Install",
+     {{"install", AddOldPackageAndPendingRestart, kInstall, false, kSucceeds, CheckInstall,
+       kSignedDrivers | kRestartLeftAlone}}},
+    {"Repair",
+     {{"repair",
+       nullptr,
+       {Command::Repair, "install", ""},
+       false,
+       kSucceeds,
+       CheckRepair,
+       kSignedDrivers}}},
+    {"Uninstall", {{"uninstall", nullptr, kUninstall, false, kSucceeds, CheckUninstall, kNothing}}},
+    {"NoRestart",
+     {{"norestart", AddPendingRestart, kInstall, true, ERROR_SUCCESS_REBOOT_REQUIRED,
+       CheckNoRestart, kSignedDrivers}}},
+    // A clean machine.
+    {"CleanMachine",
+     {{"clean-install", nullptr, kInstall, false, kSucceeds, CheckCleanInstall, kSignedDrivers},
+      {"clean-uninstall", nullptr, kUninstall, false, kSucceeds, nullptr, kNothing}}},
+    {"StoppedDriver",
+     {{"stopped-install", nullptr, kInstall, false, kSucceeds, nullptr, kSignedDrivers},
+      {"stopped-uninstall", StopKernelDriver, kUninstall, false, kSucceeds,
+       CheckKernelServiceRemoved, kNothing},
+      {"reinstall", nullptr, kInstall, false, kSucceeds, CheckKernelServiceRunning,
+       kSignedDrivers}}},
+    {"Upgrade",
+     {{"upgrade",
+       nullptr,
+       {Command::Install, kPackageV2, ""},
+       false,
+       kSucceeds,
+       CheckUpgrade,
+       kSignedDrivers}}},
+    // A machine where another product's service carries the kernel driver's name.
+    {"Rollback",
+     {{"rollback", AddExistingService, kInstall, false, ERROR_INSTALL_FAILURE, CheckRollback,
+       kNothing}}},
+    {"FailedStart",
+     {{"nostart",
+       DeleteKernelService,
+       {Command::Install, kPackageBadDriver, ""},
+       false,
+       ERROR_INSTALL_FAILURE,
+       CheckFailedStart,
+       kNothing},
+      {"corrected", nullptr, kInstall, false, kSucceeds, CheckKernelServiceRunning,
+       kSignedDrivers}}},
+    // A clean machine: the other suppressions of a restart, a same-version rebuild, and the
+    // smaller package built from the same include.
+    {"RestartSuppressed",
+     {{"suppress-r",
+       AddPendingRestart,
+       {Command::Install, kPackage, "REBOOT=R"},
+       false,
+       ERROR_SUCCESS_REBOOT_REQUIRED,
+       CheckSuppressedByR,
+       kSignedDrivers},
+      {"suppress-r-uninstall", nullptr, kUninstall, false, kSucceeds, nullptr, kNothing},
+      {"suppress-s",
+       AddPendingRestart,
+       {Command::Install, kPackage, "REBOOT=Suppress"},
+       false,
+       ERROR_SUCCESS_REBOOT_REQUIRED,
+       CheckSuppressed,
+       kSignedDrivers},
+      {"suppress-s-uninstall", nullptr, kUninstall, false, kSucceeds, nullptr, kNothing}}},
+    {"SameVersionRebuild",
+     {{"rebuild-base", nullptr, kInstall, false, kSucceeds, nullptr, kSignedDrivers},
+      {"rebuild",
+       nullptr,
+       {Command::Install, kPackageRebuild, ""},
+       false,
+       kSucceeds,
+       CheckRebuildReplaces,
+       kSignedDrivers},
+      {"rebuild-uninstall",
+       nullptr,
+       {Command::Uninstall, kPackageRebuild, ""},
+       false,
+       kSucceeds,
+       nullptr,
+       kNothing}}},
+    {"SmallerPackage",
+     {{"minimal-install",
+       nullptr,
+       {Command::Install, kPackageMinimal, ""},
+       false,
+       kSucceeds,
+       CheckMinimalInstall,
+       kSignedDrivers},
+      {"minimal-uninstall",
+       nullptr,
+       {Command::Uninstall, kPackageMinimal, ""},
+       false,
+       kSucceeds,
+       CheckMinimalRemoved,
+       kNothing}}},
+    // A version 2 whose driver cannot start, over version 1.
+    {"FailedUpgrade",
+     {{"upgrade-base", nullptr, kInstall, false, kSucceeds, nullptr, kSignedDrivers},
+      {"failed-upgrade",
+       nullptr,
+       {Command::Install, kPackageV2BadDriver, ""},
+       false,
+       ERROR_INSTALL_FAILURE,
+       CheckFailedUpgrade,
+       kNothing}}},
+    // A removal that fails after its removal actions.
+    {"FailedRemoval",
+     {{"failing-removal-install",
+       nullptr,
+       {Command::Install, kPackageFailingRemoval, ""},
+       false,
+       kSucceeds,
+       nullptr,
+       kSignedDrivers},
+      {"failing-removal",
+       nullptr,
+       {Command::Uninstall, kPackageFailingRemoval, ""},
+       false,
+       ERROR_INSTALL_FAILURE,
+       CheckFailedRemoval,
+       kSignedDrivers}}},
+    // Rollback disabled by policy and by property, then turned on again.
+    {"RollbackDisabled",
+     {{"no-rollback-policy",
+       DisableRollbackByPolicy,
+       {Command::Install, kPackageBadDriver, ""},
+       false,
+       ERROR_INSTALL_FAILURE,
+       CheckRefusedWithoutRollback,
+       kNothing},
+      {"no-rollback-property",
+       EnableRollback,
+       {Command::Install, kPackageBadDriver, "DISABLEROLLBACK=1"},
+       false,
+       ERROR_INSTALL_FAILURE,
+       CheckRefusedWithoutRollback,
+       kNothing},
+      {"after-no-rollback", nullptr, kInstall, false, kSucceeds, CheckKernelServiceRunning,
+       kSignedDrivers}}},
+};
+
+Msiexec Resolved(const Step& step) {
+    Msiexec msiexec = step.msiexec;
+    if (msiexec.command == Command::Repair) {
+        msiexec.package = LoggedProperty(Runs().at(msiexec.package).log, "ProductCode");
+    }
+    if (step.suppressRestart && UnderWine()) {
+        msiexec.properties += " REBOOT=ReallySuppress";
+    }
+    return msiexec;
+}
+
+void ExpectExit(const Step& step, const Run& run) {
+    if (step.exitCode != kSucceeds) {
+        EXPECT_EQ(Exit(run), std::to_string(step.exitCode)) << "see " << step.name << ".log";
+        return;
+    }
+    EXPECT_TRUE(run.exitCode == ERROR_SUCCESS || run.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED)
+        << "msiexec exited with " << Exit(run) << "; see " << step.name << ".log";
+    EXPECT_EQ(ActionResult(run.log, "INSTALL"), "1")
+        << "INSTALL's result in " << step.name << ".log";
+}
+
+class Package : public testing::TestWithParam<Scenario> {};
+
+TEST_P(Package, Scenario) {
+    // The scenarios of a machine build on each other.
+    static std::string skipped;
+    if (!skipped.empty()) {
+        GTEST_SKIP() << "an earlier step of this machine was skipped: " << skipped;
+    }
+    for (const Step& step : GetParam().steps) {
+        const std::string missing = Missing(step.needs);
+        if (!missing.empty()) {
+            skipped = step.name;
+            GTEST_SKIP() << step.name << ": " << missing;
+        }
+        SCOPED_TRACE(step.name);
+        if (step.prepare) {
+            step.prepare();
+            ASSERT_FALSE(HasFatalFailure());
+        }
+        const auto& run = Runs()[step.name] = RunMsiexec(step.name, Resolved(step));
+        ExpectExit(step, run);
+        if (step.check) {
+            step.check(run);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sample, Package, testing::ValuesIn(kScenarios),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace zelk::e2e
