@@ -63,8 +63,7 @@ KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
 	build/mingw/tests/conformance/conformance_session.msi build/mingw/tests/e2e/e2e_tests.exe \
 	build/mingw/tests/checker/checker_tests.exe build/mingw/zelk_ca.dll \
 	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub \
-	build/mingw/tests/checker/zelk_validate.exe build/mingw/package/zelk_drivers.msi \
-	build/mingw/package/zelk_drivers_v2.msi build/mingw/package/zelk_drivers_bad_driver.msi \
+	build/mingw/tests/checker/zelk_validate.exe build/mingw/package/*.msi \
 	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
 	build/mingw/tests/wine/zelk_testdrv.sys
 

@@ -59,10 +59,10 @@ case $suite in
         extras=("$build/tests/conformance/conformance_session.msi")
         report_prefix=${report_prefix:-conf-wine} run_prefix=conf- ;;
     e2e) program=$build/tests/e2e/e2e_tests.exe report_prefix=${report_prefix:-e2e} run_prefix=e2e-
-        extras=("$build"/package/zelk_drivers{,_v2,_bad_driver}.msi) ;;
+        extras=("$build"/package/zelk_*.msi) ;;
     checker) program=$build/tests/checker/checker_tests.exe
         report_prefix=${report_prefix:-checker} run_prefix=checker-
-        extras=("$build/package/zelk_drivers.msi" "$build/tools/checker/zelk_ca_check.exe"
+        extras=("$build"/package/zelk_{drivers,minimal}.msi "$build/tools/checker/zelk_ca_check.exe"
             "$build/tools/checker/zelk_ca.cub" "$build/tests/checker/zelk_validate.exe") ;;
     *) echo "run-wine-tests: unknown suite $suite" >&2; exit 2 ;;
 esac

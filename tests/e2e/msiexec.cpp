@@ -40,7 +40,9 @@ std::string CommandLine(const std::string& name, const Msiexec& what) {
     if (!what.properties.empty()) {
         line += " " + what.properties;
     }
-    return line + " /qn /l*v " + Quoted(wine::BesideProgram(name + ".log")) + " /norestart";
+    line += " /qn /l*v " + Quoted(wine::BesideProgram(name + ".log"));
+    // A run that sets REBOOT itself gets no /norestart, which would set it too.
+    return what.properties.find("REBOOT=") == std::string::npos ? line + " /norestart" : line;
 }
 
 // Watches the install-state key from another thread: its values live only from the driver
