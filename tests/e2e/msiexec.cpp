@@ -94,7 +94,9 @@ class StateWatcher {
             DWORD dataSize = sizeof(data);
             const LONG result = RegEnumValueA(key, index, name, &nameSize, nullptr, &type,
                                               reinterpret_cast<BYTE*>(&data), &dataSize);
-            if (result == ERROR_NO_MORE_ITEMS || result == ERROR_FILE_NOT_FOUND) {
+            // Any other answer ends the pass: the clearing action may delete the key while it
+            // is open here, and every index of a deleted key answers ERROR_KEY_DELETED.
+            if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) {
                 return;
             }
             const std::string valueName = name;
