@@ -561,8 +561,7 @@ Checked RunProgram(std::string line, const std::string& name) {
         startup.hStdOutput = file;
         startup.hStdError = file;
         PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                            &startup, &process)) {
+        if (wine::StartProcess(line, TRUE, 0, nullptr, startup, process) != ERROR_SUCCESS) {
             return checked;
         }
         const Handle processOwner(process.hProcess);

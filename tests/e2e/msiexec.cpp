@@ -139,22 +139,8 @@ std::optional<DWORD> StartAndWait(std::string commandLine) {
     // From the system folder, msiexec's own on Windows, where the certificate action finds
     // certutil.exe.
     const std::string folder = SystemFolder();
-    const auto start = [&] {
-        return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              folder.c_str(), &startup, &process) != FALSE;
-    };
-    bool started = start();
-    DWORD error = started ? ERROR_SUCCESS : GetLastError();
-    // Wine answers ERROR_INTERNAL_ERROR when the new process died in its own start-up, before
-    // msiexec ran a line (seen on a loaded machine): no package, no custom action and no DLL of
-    // ours was involved yet, so that one answer, and only under Wine, earns one more start.
-    if (!started && error == ERROR_INTERNAL_ERROR && UnderWine()) {
-        std::printf("e2e: Wine could not start msiexec (error %lu); starting it once more\n",
-                    error);
-        started = start();
-        error = started ? ERROR_SUCCESS : GetLastError();
-    }
-    if (!started) {
+    const DWORD error = wine::StartProcess(commandLine, FALSE, 0, folder.c_str(), startup, process);
+    if (error != ERROR_SUCCESS) {
         std::printf("e2e: msiexec did not start: error %lu\n", error);
         return std::nullopt;
     }
@@ -172,8 +158,7 @@ std::optional<DWORD> StartAndWait(std::string commandLine) {
 }  // namespace
 
 bool UnderWine() {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return wine::UnderWine();
 }
 
 Run RunMsiexec(const std::string& name, const Msiexec& what) {
