@@ -117,7 +117,9 @@ const Variant kVariants[] = {
      {"UPDATE InstallExecuteSequence SET Sequence = {seq:InstallInitialize-1} WHERE Action = "
       "'{first:CA_UninstallOldZuraOem}'"},
      {"error: {first:CA_UninstallOldZuraOem}: is deferred but not scheduled between "
-      "InstallInitialize and InstallFinalize"}},
+      "InstallInitialize and InstallFinalize",
+      // The older version's removal now comes after it.
+      "error: RemoveExistingProducts: after \"{first:CA_UninstallOldZuraOem}\""}},
     {"no data set",
      {"DELETE FROM InstallExecuteSequence WHERE Action = '{set:{first:CA_InstallCertificate}}'"},
      {"error: {first:CA_InstallCertificate}: no Type 51 action sets the property "
@@ -177,7 +179,9 @@ const Variant kVariants[] = {
      {"UPDATE CustomAction SET Target = 'C:\\Windows\\system32\\drivers\\zelk_bus' WHERE Action = "
       "'{set:{first:CA_UninstallNonePnPDriver}}'"},
      {"error: {first:CA_UninstallNonePnPDriver}: its service name "
-      "\"C:\\Windows\\system32\\drivers\\zelk_bus\" holds a path"}},
+      "\"C:\\Windows\\system32\\drivers\\zelk_bus\" holds a path",
+      // Its rollback partner registers the bare name: no longer the same service.
+      "error: {first:CA_UninstallNonePnPDriver}: has no rollback partner"}},
     {"empty certificate path",
      {"UPDATE CustomAction SET Target = '[#no_such_file]' WHERE Action = "
       "'{set:{first:CA_InstallCertificate}}'"},
