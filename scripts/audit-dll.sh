@@ -42,20 +42,8 @@ readonly LEAN_LINK_PIECES=(
     "CopyOnWriteString|cow-string-inst.o"
 )
 
-results=()  # "name|ok|detail" per check
+results=()  # "name|ok|detail" per check, written by check
 failed=0
-
-check() {
-    local name=$1 ok=$2 detail=${3:-}
-    results+=("$name|$ok|$detail")
-    if [[ $ok == yes ]]; then
-        echo "  ok    $name"
-    else
-        failed=$((failed + 1))
-        echo "  FAIL  $name: $detail"
-    fi
-}
-
 
 if [[ ! -f $dll ]]; then
     echo "audit: $dll does not exist" >&2

@@ -30,18 +30,9 @@ readonly VERSION=$(<"$BUILD/zelk_version.txt")
 rm -rf "$WORK"
 mkdir -p "$WORK"
 
-results=()
+results=()  # "name|ok|detail" per check, written by check
 failed=0
-check() {
-    local name=$1 ok=$2 detail=${3:-}
-    results+=("$name|$ok|$detail")
-    if [[ $ok == yes ]]; then
-        echo "  ok    $name"
-    else
-        failed=$((failed + 1))
-        echo "  FAIL  $name: $detail"
-    fi
-}
+
 # passes COMMAND...: yes when COMMAND succeeds (its output goes to the layer's log).
 passes() {
     "$@" >>"$WORK/commands.log" 2>&1 && echo yes || echo no

@@ -29,3 +29,16 @@ write_test_report() {
         echo "</testsuites>"
     } >"$file"
 }
+
+# check NAME OK [DETAIL]: one case of a script's layer, printed and kept in the caller's
+# `results` for write_test_report; a failed one counts in the caller's `failed`.
+check() {
+    local name=$1 ok=$2 detail=${3:-}
+    results+=("$name|$ok|$detail")
+    if [[ $ok == yes ]]; then
+        echo "  ok    $name"
+    else
+        failed=$((failed + 1))
+        echo "  FAIL  $name: $detail"
+    fi
+}
