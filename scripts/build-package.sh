@@ -58,7 +58,9 @@ while (($#)); do
     esac
     shift
 done
-((${#sources[@]})) && [[ -n $output ]] || usage
+if ((${#sources[@]} == 0)) || [[ -z $output ]]; then
+    usage
+fi
 
 for tool in wixl msiinfo msibuild; do
     command -v "$tool" >/dev/null ||
@@ -169,11 +171,11 @@ while IFS= read -r element; do
         fail "wixl wrote no CustomAction row for $id (it drops FileKey with DllEntry and BinaryKey with ExeCommand)"
     fi
     declared=$(declared_bits "$element")
-    bits=${declared%% *} words=${declared#* }
+    bits=${declared%% *} meaning=${declared#* }
     wanted=$(((built & ~DECLARED_BITS) | bits))
     if ((wanted != built)); then
         statements+=(-q "UPDATE \`CustomAction\` SET \`Type\` = $wanted WHERE \`Action\` = '$id'")
-        changes+=("build-package: $id: type $built -> $wanted (${words//;/, })")
+        changes+=("build-package: $id: type $built -> $wanted (${meaning//;/, })")
     fi
 done <"$work/actions"
 
