@@ -1,7 +1,8 @@
 # The front door.
-#   make        installs what is missing, builds zelk_ca.dll, the package checker and the sample
-#               package into dist/ and the Windows test kit into dist/windows-check/, runs the
-#               package end to end under Wine and reports what each custom action did
+#   make        installs what is missing, builds zelk_ca.dll, the package checker, the sample
+#               package and the sample driver images (dist/sample/) into dist/ and the Windows
+#               test kit into dist/windows-check/, runs the package end to end under Wine and
+#               reports what each custom action did
 #   make test   host unit tests and winsim's own cases, the same under AddressSanitizer, the
 #               fuzz corpus replayed, the
 #               DLL audit, the Wine suite, the platform conformance suite on both sides, the
@@ -36,11 +37,20 @@ host asan mingw mingw-clang: setup
 	cmake --preset $@
 	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset $@ -j $(JOBS)
 
+# dist/sample/: driver images for authors who want to try a package without their own, laid
+# out as the sample package's PackageDir (drivers/, certificate/) with the kernel driver in
+# kernel/ (docs/Your-own-package.md).
+SAMPLE := dist/sample
+
 dist: mingw
 	@mkdir -p dist
 	cp build/mingw/zelk_ca.dll $(DLL)
 	cp build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
+	@rm -rf $(SAMPLE) && mkdir -p $(SAMPLE)/drivers $(SAMPLE)/certificate $(SAMPLE)/kernel
+	cp package/drivers/* $(SAMPLE)/drivers/
+	cp package/certificate/* $(SAMPLE)/certificate/
+	cp build/mingw/tests/wine/zelk_testdrv.sys $(SAMPLE)/kernel/
 	@scripts/sign.sh --status
 
 sign: dist

@@ -175,7 +175,8 @@ if [[ $archive_ok == yes ]]; then
     archive_ok=$(passes unzip -q "$archive" -d "$unpacked")
 fi
 for file in zelk_ca.dll zelk_ca_check.exe zelk_drivers.msi CHANGELOG.md docs/README.md \
-    package/zelk_drivers.wxs SHA256SUMS; do
+    package/zelk_drivers.wxs scripts/build-package.sh sample/drivers/zelk_usb.inf \
+    sample/certificate/zelk_publisher.cer sample/kernel/zelk_testdrv.sys SHA256SUMS; do
     [[ -f $unpacked/zelk_ca-$VERSION/$file ]] || archive_ok=no
 done
 if [[ $archive_ok == yes ]]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs a release: DIST/zelk_ca-VERSION.zip with the DLL, the package checker, the sample
 # package, the authors' reference (docs/), what an author takes from package/ (the WiX
-# sources), the change log and SHA256SUMS of all of them; DIST/SHA256SUMS covers the archive.
+# sources), the build command scripts/build-package.sh, the sample driver images (sample/), the
+# change log and SHA256SUMS of all of them; DIST/SHA256SUMS covers the archive.
 # The version is the project version of the build; the change log and the reference must
 # name it, so that no release goes out with an old one. Signs nothing: run sign.sh first.
 #
@@ -43,6 +44,13 @@ for file in zelk_ca.dll zelk_ca_check.exe zelk_drivers.msi; do
 done
 cp "$repo"/docs/*.md "$root/docs/"
 cp "$repo"/package/*.wx[si] "$root/package/"
+# The author's build command, and the sample driver images laid out as in dist/sample/.
+mkdir -p "$root/scripts" "$root/sample/drivers" "$root/sample/certificate" "$root/sample/kernel"
+cp "$repo/scripts/build-package.sh" "$root/scripts/"
+cp "$repo"/package/drivers/* "$root/sample/drivers/"
+cp "$repo"/package/certificate/* "$root/sample/certificate/"
+[[ -f $build/tests/wine/zelk_testdrv.sys ]] || fail "$build/tests/wine/zelk_testdrv.sys is missing; build the mingw preset"
+cp "$build/tests/wine/zelk_testdrv.sys" "$root/sample/kernel/"
 cp "$repo/CHANGELOG.md" "$root/"
 (cd "$root" && find . -type f ! -name SHA256SUMS | sort | sed 's|^\./||' | xargs sha256sum >SHA256SUMS)
 

@@ -62,8 +62,9 @@ case $suite in
         extras=("$build"/package/zelk_*.msi) ;;
     checker) program=$build/tests/checker/checker_tests.exe
         report_prefix=${report_prefix:-checker} run_prefix=checker-
-        extras=("$build"/package/zelk_{drivers,minimal}.msi "$build/tools/checker/zelk_ca_check.exe"
-            "$build/tools/checker/zelk_ca.cub" "$build/tests/checker/zelk_validate.exe") ;;
+        extras=("$build"/package/{zelk_drivers,zelk_minimal,own_actions}.msi
+            "$build/tools/checker/zelk_ca_check.exe" "$build/tools/checker/zelk_ca.cub"
+            "$build/tests/checker/zelk_validate.exe") ;;
     *) echo "run-wine-tests: unknown suite $suite" >&2; exit 2 ;;
 esac
 groups_file=$repo/tests/$suite/groups.txt
