@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The layer of the package authors' wrappers, on what `make dist` built: try-package.sh on the
+# smaller sample package (installed, then removed) must exit 0 and report that its actions ran
+# with Return value 1 and what they changed; check-package.sh must pass on the checker's exit
+# code (0 on that package, 2 on a missing file); and neither may create ~/.wine (both run with
+# a throwaway HOME). The outputs stay in build/try/.
+#
+# usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
+set -uo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=test-report.sh
+source "$repo/scripts/test-report.sh"
+report=
+if [[ ${1:-} == --report ]]; then
+    report=${2:?--report needs a file}
+fi
+
+readonly PACKAGE=$repo/build/mingw/package/zelk_minimal.msi
+readonly WORK=$repo/build/try
+rm -rf "$WORK"
+mkdir -p "$WORK/home"
+export ZELK_WINE_ROOT=${ZELK_WINE_ROOT:-$repo/build/wine}
+export HOME=$WORK/home
+
+results=()  # "name|ok|detail" per check, written by check
+failed=0
+
+yes_if() {
+    "$@" && echo yes || echo no
+}
+
+# section NAME: the lines of the output's section "== NAME: ..." up to the next section.
+section() {
+    awk -v name="== $1:" 'index($0, name) == 1 { on = 1; print; next } /^== / { on = 0 } on' \
+        "$WORK/try.txt"
+}
+
+echo "try: try-package.sh on ${PACKAGE##*/}"
+try_status=0
+"$repo/scripts/try-package.sh" "$PACKAGE" >"$WORK/try.txt" 2>&1 || try_status=$?
+cat "$WORK/try.txt"
+check TryExitsZero "$(yes_if test "$try_status" -eq 0)" "try-package.sh exited with $try_status"
+install=$(section install)
+# Each of the package's install actions with Return value 1, and the driver's outcome recorded.
+check TryInstallActionsSucceeded "$(yes_if grep -qE '^  \S+ +CA_InstallDriver +deferred +1$' \
+    <<<"$install")" "the install section shows no CA_InstallDriver action with Return value 1"
+check TryCertificateRecorded \
+    "$(yes_if grep -q 'certificate utility: certutil.exe -f .addstore "TrustedPublisher" ' \
+        <<<"$install")" "the install section shows no certutil command line"
+check TryStateValueSeen "$(yes_if grep -qE 'seen during the run .*: .*=0' <<<"$install")" \
+    "the install section shows no install-state value"
+check TryUninstallReported "$(yes_if grep -q '^  exit code 0:' <<<"$(section uninstall)")" \
+    "the uninstall section shows no exit code 0"
+check TryPrefixRemoved "$(yes_if test -z "$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 -name 'try-*' \
+    2>/dev/null)")" "a try-* prefix stayed under $ZELK_WINE_ROOT/run"
+
+check_status=0
+"$repo/scripts/check-package.sh" "$PACKAGE" >"$WORK/check.txt" 2>&1 || check_status=$?
+check CheckPasses "$(yes_if test "$check_status" -eq 0)" \
+    "check-package.sh exited with $check_status: $(tail -1 "$WORK/check.txt")"
+"$repo/scripts/check-package.sh" "$WORK/missing.msi" >"$WORK/missing.txt" 2>&1
+check_status=$?
+check CheckMissingFileIsTwo "$(yes_if test "$check_status" -eq 2)" \
+    "check-package.sh on a missing file exited with $check_status"
+check NoHomeWinePrefix "$(yes_if test ! -e "$HOME/.wine")" "$HOME/.wine was created"
+
+[[ -z $report ]] || write_test_report "$report" TryPackage "${results[@]}"
+echo "try: $((${#results[@]} - failed)) passed, $failed failed"
+((failed == 0))
