@@ -56,6 +56,12 @@ for file in try_package.exe newdev.dll record_args.exe; do
     [[ -f $tools/$file ]] || { echo "try-package: $tools/$file is missing; run make" >&2; exit 2; }
 done
 
+# Never over an existing prefix, ~/.wine least of all.
+if [[ -n $keep && -e $keep ]]; then
+    echo "try-package: $keep exists; --keep needs a new folder" >&2
+    exit 2
+fi
+
 # The Windows name of a Linux file: Wine's drive Z: is the root.
 windows_path() {
     local path
@@ -69,8 +75,6 @@ source "$repo/scripts/wine-env.sh"
 wine_ensure_template
 
 if [[ -n $keep ]]; then
-    # Never over an existing prefix, ~/.wine least of all.
-    [[ ! -e $keep ]] || { echo "try-package: $keep exists; --keep needs a new folder" >&2; exit 2; }
     prefix=$(realpath -m "$keep")
     mkdir -p "$(dirname "$prefix")"
     cp -a "$ZELK_WINE_TEMPLATE" "$prefix"

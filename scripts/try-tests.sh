@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The layer of the package authors' wrappers, on what `make dist` built: try-package.sh on the
 # smaller sample package (installed, then removed) must exit 0 and report that its actions ran
-# with Return value 1 and what they changed; check-package.sh must pass on the checker's exit
+# with Return value 1 and what they changed; on a package whose installation fails it must exit
+# 1 and show msiexec's full exit code; it must refuse to make a prefix over an existing folder;
+# check-package.sh must pass on the checker's exit
 # code (0 on that package, 2 on a missing file); and neither may create ~/.wine (both run with
 # a throwaway HOME). The outputs stay in build/try/.
 #
@@ -54,6 +56,20 @@ check TryUninstallReported "$(yes_if grep -q '^  exit code 0:' <<<"$(section uni
     "the uninstall section shows no exit code 0"
 check TryPrefixRemoved "$(yes_if test -z "$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 -name 'try-*' \
     2>/dev/null)")" "a try-* prefix stayed under $ZELK_WINE_ROOT/run"
+
+# A package that fails and rolls back: the full code, which a shell would read as 67.
+failing=$repo/build/mingw/package/zelk_drivers_bad_driver.msi
+try_status=0
+"$repo/scripts/try-package.sh" "$failing" >"$WORK/try-failing.txt" 2>&1 || try_status=$?
+check TryFailedRunIsOne "$(yes_if test "$try_status" -eq 1)" \
+    "try-package.sh on ${failing##*/} exited with $try_status"
+check TryFullExitCode "$(yes_if grep -q '^  exit code 1603:' "$WORK/try-failing.txt")" \
+    "the failed installation's exit code 1603 is not shown"
+mkdir -p "$WORK/existing"
+"$repo/scripts/try-package.sh" "$PACKAGE" --keep "$WORK/existing" >"$WORK/keep.txt" 2>&1
+try_status=$?
+check TryKeepRefusesExistingFolder "$(yes_if test "$try_status" -eq 2 -a ! -e "$WORK/existing/drive_c")" \
+    "try-package.sh --keep over an existing folder exited with $try_status"
 
 check_status=0
 "$repo/scripts/check-package.sh" "$PACKAGE" >"$WORK/check.txt" 2>&1 || check_status=$?
