@@ -92,7 +92,7 @@ cp "$tools/try_package.exe" "$tools/newdev.dll" "$tools/record_args.exe" "$folde
 
 # The environment of the end-to-end machines: the stand-ins loaded, Wine's installer errors
 # printed to stderr, where the program reads them.
-variables=() word
+variables=()
 for word in $(awk '$1 == "main" { $1 = $2 = $3 = ""; print }' "$repo/tests/e2e/groups.txt"); do
     if [[ $word == WINEDLLOVERRIDES=* ]]; then
         word="WINEDLLOVERRIDES=$ZELK_WINE_DLL_OVERRIDES;${word#*=}"

@@ -117,8 +117,7 @@ void AddStagedInfs(Snapshot& snapshot) {
     char windows[MAX_PATH] = {};
     GetWindowsDirectoryA(windows, MAX_PATH);
     WIN32_FIND_DATAA found = {};
-    const HANDLE search =
-        FindFirstFileA((std::string(windows) + "\\inf\\oem*.inf").c_str(), &found);
+    const HANDLE search = FindFirstFileA((std::string(windows) + "\\inf\\*.inf").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         return;
     }

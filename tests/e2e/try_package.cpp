@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -210,15 +211,34 @@ void PrintExitCode(const Run& run) {
     std::printf("  exit code %lu: %s\n", *run.exitCode, SystemText(*run.exitCode).c_str());
 }
 
+// How often the log says the action ended. Wine logs an action of the script once when it is
+// scheduled and once more when the script runs it.
+int TimesEnded(const std::string& log, const std::string& action) {
+    const std::string ending = ": " + action + ". Return value ";
+    int times = 0;
+    for (auto at = log.find(ending); at != std::string::npos; at = log.find(ending, at + 1)) {
+        times += log.compare(log.rfind('\n', at) + 1, 13, "Action ended ") == 0 ? 1 : 0;
+    }
+    return times;
+}
+
+std::string ResultOf(const Run& run, const DllAction& action) {
+    if ((action.type & kInScript) != 0 && UnderWine() && TimesEnded(run.log, action.name) == 1) {
+        return "- (scheduled, not run)";
+    }
+    std::string result = ActionResult(run.log, action.name);
+    if (result != "1" && result != "-") {
+        if (const auto code = ReturnedCode(run, action.name); !code.empty()) {
+            result += " (returned " + code + ")";
+        }
+    }
+    return result;
+}
+
 void PrintActions(const Run& run, const Package& package) {
     std::printf("  %-34s %-36s %-9s %s\n", "action", "entry", "kind", "Return value");
     for (const auto& action : package.actions) {
-        std::string result = ActionResult(run.log, action.name);
-        if (result != "1" && result != "-") {
-            if (const auto code = ReturnedCode(run, action.name); !code.empty()) {
-                result += " (returned " + code + ")";
-            }
-        }
+        const std::string result = ResultOf(run, action);
         std::printf("  %-34s %-36s %-9s %s\n", action.name.c_str(), action.entry.c_str(),
                     KindOf(action.type), result.c_str());
     }
@@ -409,6 +429,8 @@ int main(int argc, char** argv) {
         return zelk::e2e::TryPackage(*options);
     } catch (const std::exception& error) {
         std::printf("try_package: %s\n", error.what());
-        return zelk::e2e::kCannotRun;
+    } catch (...) {
+        std::printf("try_package: an unexpected exception\n");
     }
+    return zelk::e2e::kCannotRun;
 }
