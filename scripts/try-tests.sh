@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The layer of the package authors' wrappers, on what `make dist` built: try-package.sh on the
-# smaller sample package (installed, then removed) must exit 0 and report that its actions ran
-# with Return value 1 and what they changed; on a package whose installation fails it must exit
-# 1 and show msiexec's full exit code; it must refuse to make a prefix over an existing folder;
-# check-package.sh must pass on the checker's exit
-# code (0 on that package, 2 on a missing file); and neither may create ~/.wine (both run with
-# a throwaway HOME). The outputs stay in build/try/.
+# smaller sample package (installed, repaired and removed under --norestart) must exit 0 and
+# report that its actions ran with Return value 1 and what they changed; on a package whose
+# installation fails it must exit 1 and show msiexec's full exit code; it must refuse to make a
+# prefix over an existing folder; check-package.sh must return the checker's exit code (0 on
+# that package, 2 on a missing file); and neither may create ~/.wine (both run with a throwaway
+# HOME). The outputs stay in build/try/.
 #
 # usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -uo pipefail
@@ -40,20 +40,27 @@ section() {
 
 echo "try: try-package.sh on ${PACKAGE##*/}"
 try_status=0
-"$repo/scripts/try-package.sh" "$PACKAGE" >"$WORK/try.txt" 2>&1 || try_status=$?
+"$repo/scripts/try-package.sh" "$PACKAGE" --repair --norestart >"$WORK/try.txt" 2>&1 ||
+    try_status=$?
 cat "$WORK/try.txt"
 check TryExitsZero "$(yes_if test "$try_status" -eq 0)" "try-package.sh exited with $try_status"
 install=$(section install)
-# Each of the package's install actions with Return value 1, and the driver's outcome recorded.
-check TryInstallActionsSucceeded "$(yes_if grep -qE '^  \S+ +CA_InstallDriver +deferred +1$' \
-    <<<"$install")" "the install section shows no CA_InstallDriver action with Return value 1"
+# Every action the installation runs (none of the rollback ones) with Return value 1.
+ran=$(grep -cE '^  \S+ +CA_\S+ +(deferred|immediate) +1$' <<<"$install")
+not_run=$(grep -cE '^  \S+ +CA_\S+ +(deferred|immediate) +[^1 ]' <<<"$install")
+check TryInstallActionsSucceeded "$(yes_if test "$ran" -ge 4 -a "$not_run" -eq 0)" \
+    "the install section shows $ran actions with Return value 1 and $not_run with another"
 check TryCertificateRecorded \
     "$(yes_if grep -q 'certificate utility: certutil.exe -f .addstore "TrustedPublisher" ' \
         <<<"$install")" "the install section shows no certutil command line"
-check TryStateValueSeen "$(yes_if grep -qE 'seen during the run .*: .*=0' <<<"$install")" \
-    "the install section shows no install-state value"
-check TryUninstallReported "$(yes_if grep -q '^  exit code 0:' <<<"$(section uninstall)")" \
-    "the uninstall section shows no exit code 0"
+check TryChangesShown "$(yes_if grep -qE 'seen during the run .*: Driver1=0$' <<<"$install" &&
+    grep -q '^    + inf zelk_usb.inf: staged' <<<"$install")" \
+    "the install section shows no state value Driver1=0 or no staged zelk_usb.inf"
+check TryNoRestartSetsReboot "$(yes_if grep -q '^  REBOOT = ReallySuppress$' <<<"$install")" \
+    "--norestart did not give REBOOT=ReallySuppress"
+later=$( (section repair; section uninstall) | grep -c '^  exit code 0:')
+check TryRepairAndUninstallReported "$(yes_if test "$later" -eq 2)" \
+    "the repair and uninstall sections do not both show exit code 0"
 check TryPrefixRemoved "$(yes_if test -z "$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 -name 'try-*' \
     2>/dev/null)")" "a try-* prefix stayed under $ZELK_WINE_ROOT/run"
 
