@@ -37,7 +37,7 @@ usage() {
     exit 2
 }
 
-package= old= keep= options=()
+package='' old='' keep='' options=()
 while (($#)); do
     case $1 in
         --upgrade-from) (($# > 1)) || usage; old=$2; shift ;;
@@ -92,8 +92,9 @@ cp "$tools/try_package.exe" "$tools/newdev.dll" "$tools/record_args.exe" "$folde
 
 # The environment of the end-to-end machines: the stand-ins loaded, Wine's installer errors
 # printed to stderr, where the program reads them.
+environment=$(awk '$1 == "main" { $1 = $2 = $3 = ""; print }' "$repo/tests/e2e/groups.txt")
 variables=()
-for word in $(awk '$1 == "main" { $1 = $2 = $3 = ""; print }' "$repo/tests/e2e/groups.txt"); do
+for word in $environment; do
     if [[ $word == WINEDLLOVERRIDES=* ]]; then
         word="WINEDLLOVERRIDES=$ZELK_WINE_DLL_OVERRIDES;${word#*=}"
     fi

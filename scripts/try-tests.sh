@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The layer of the package authors' wrappers, on what `make dist` built: try-package.sh on the
-# smaller sample package (installed, repaired and removed under --norestart) must exit 0 and
-# report that its actions ran with Return value 1 and what they changed; on a package whose
-# installation fails it must exit 1 and show msiexec's full exit code; it must refuse to make a
-# prefix over an existing folder; check-package.sh must return the checker's exit code (0 on
-# that package, 2 on a missing file); and neither may create ~/.wine (both run with a throwaway
-# HOME). The outputs stay in build/try/.
+# The layer of the package authors' wrappers, on what `make dist` built: try-package.sh on a
+# copy of the smaller sample package whose driver action has another name (installed, repaired
+# and removed under --norestart) must exit 0 and report that its actions ran with Return value
+# 1 and what they changed; on a package whose installation fails it must exit 1 and show
+# msiexec's full exit code; it must refuse to make a prefix over an existing folder;
+# check-package.sh must return the checker's exit code (0 on the smaller package, 2 on a
+# missing file); and neither may create ~/.wine (both run with a throwaway HOME). The outputs
+# stay in build/try/.
 #
 # usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -uo pipefail
@@ -38,9 +39,19 @@ section() {
         "$WORK/try.txt"
 }
 
-echo "try: try-package.sh on ${PACKAGE##*/}"
+# The actions are found by their entry, not by the sample's names: the driver action of this
+# copy has a name of the author's own.
+renamed=$WORK/renamed_minimal.msi
+cp "$PACKAGE" "$renamed"
+msibuild "$renamed" -q "DELETE FROM CustomAction WHERE Action = 'ZelkInstallDriver1'" \
+    -q "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('AuthorUsbDriver', 3073, 'ZelkCa', 'CA_InstallDriver')" \
+    -q "UPDATE CustomAction SET Source = 'AuthorUsbDriver' WHERE Action = 'SetZelkInstallDriver1'" \
+    -q "DELETE FROM InstallExecuteSequence WHERE Action = 'ZelkInstallDriver1'" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('AuthorUsbDriver', 'NOT Installed', 4041)"
+
+echo "try: try-package.sh on ${renamed##*/}"
 try_status=0
-"$repo/scripts/try-package.sh" "$PACKAGE" --repair --norestart >"$WORK/try.txt" 2>&1 ||
+"$repo/scripts/try-package.sh" "$renamed" --repair --norestart >"$WORK/try.txt" 2>&1 ||
     try_status=$?
 cat "$WORK/try.txt"
 check TryExitsZero "$(yes_if test "$try_status" -eq 0)" "try-package.sh exited with $try_status"
@@ -50,6 +61,9 @@ ran=$(grep -cE '^  \S+ +CA_\S+ +(deferred|immediate) +1$' <<<"$install")
 not_run=$(grep -cE '^  \S+ +CA_\S+ +(deferred|immediate) +[^1 ]' <<<"$install")
 check TryInstallActionsSucceeded "$(yes_if test "$ran" -ge 4 -a "$not_run" -eq 0)" \
     "the install section shows $ran actions with Return value 1 and $not_run with another"
+check TryActionFoundByEntry \
+    "$(yes_if grep -qE '^  AuthorUsbDriver +CA_InstallDriver +deferred +1$' <<<"$install")" \
+    "the install section does not show AuthorUsbDriver with Return value 1"
 check TryCertificateRecorded \
     "$(yes_if grep -q 'certificate utility: certutil.exe -f .addstore "TrustedPublisher" ' \
         <<<"$install")" "the install section shows no certutil command line"
