@@ -7,33 +7,21 @@
 // Exit status: 0 when every run ended as an installation should, 1 when one did not, 2 when
 // nothing could be run.
 #include <windows.h>
-#include <msi.h>
-#include <msiquery.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "e2e.h"
+#include "package_actions.h"
 #include "support/recorded_command.h"
-#include "zelk_exports.h"
 
 namespace zelk::e2e {
 namespace {
 
 enum ExitStatus { kAllSucceeded = 0, kRunFailed = 1, kCannotRun = 2 };
-
-// Custom action type bits: the low six give the kind and the source.
-constexpr int kKindMask = 0x3F;
-constexpr int kDllFromBinary = 1;
-constexpr int kDllFromFile = 17;
-constexpr int kPropertyFromText = 51;
-constexpr int kRollback = 0x100;
-constexpr int kCommit = 0x200;
-constexpr int kInScript = 0x400;
 
 struct Options {
     std::string package;
@@ -41,139 +29,6 @@ struct Options {
     bool repair = false;
     bool norestart = false;
 };
-
-struct DllAction {
-    std::string name;
-    int type = 0;
-    std::string entry;
-};
-
-struct Package {
-    std::string productCode;
-    std::vector<DllAction> actions;
-    std::string stateKey;  // below HKEY_LOCAL_MACHINE; "" when the package names none
-};
-
-class MsiHandle {
-  public:
-    MsiHandle() = default;
-    MsiHandle(const MsiHandle&) = delete;
-    MsiHandle& operator=(const MsiHandle&) = delete;
-    ~MsiHandle() {
-        if (handle_ != 0) {
-            MsiCloseHandle(handle_);
-        }
-    }
-    MSIHANDLE get() const { return handle_; }
-    MSIHANDLE* out() { return &handle_; }
-
-  private:
-    MSIHANDLE handle_ = 0;
-};
-
-std::string FieldText(MSIHANDLE record, UINT field) {
-    DWORD size = 0;
-    char empty[1] = {};
-    if (MsiRecordGetStringA(record, field, empty, &size) != ERROR_MORE_DATA) {
-        return "";
-    }
-    std::string text(size + 1, '\0');
-    ++size;
-    if (MsiRecordGetStringA(record, field, text.data(), &size) != ERROR_SUCCESS) {
-        return "";
-    }
-    text.resize(size);
-    return text;
-}
-
-using Rows = std::vector<std::vector<std::string>>;
-
-// Every row of the query as its fields' text; none when the table is missing.
-Rows Query(MSIHANDLE database, const char* sql, UINT fields) {
-    Rows rows;
-    MsiHandle view;
-    if (MsiDatabaseOpenViewA(database, sql, view.out()) != ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
-        return rows;
-    }
-    for (;;) {
-        MsiHandle record;
-        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) {
-            return rows;
-        }
-        auto& row = rows.emplace_back();
-        for (UINT field = 1; field <= fields; ++field) {
-            row.push_back(FieldText(record.get(), field));
-        }
-    }
-}
-
-bool IsExportName(const std::string& entry) {
-    for (const char* name : kExportNames) {
-        if (entry == name) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool CallsTheDll(int type, const std::string& entry) {
-    const int kind = type & kKindMask;
-    return (kind == kDllFromBinary || kind == kDllFromFile) && IsExportName(entry);
-}
-
-// The key of a state location "K\V" after the package token, or of a state key "K\".
-std::string StateKeyIn(const std::string& data) {
-    const auto at = data.find('@');
-    const std::string location = at == std::string::npos ? data : data.substr(at + 1);
-    const auto slash = location.rfind('\\');
-    if (slash == std::string::npos || location.find('[') != std::string::npos) {
-        return "";
-    }
-    if (at == std::string::npos && slash + 1 != location.size()) {
-        return "";
-    }
-    return location.substr(0, slash);
-}
-
-// The first state key that the data of one of the DLL's actions names.
-std::string FindStateKey(const Rows& customActions, const std::vector<DllAction>& actions) {
-    for (const auto& row : customActions) {
-        const int type = std::atoi(row[1].c_str());
-        if ((type & kKindMask) != kPropertyFromText) {
-            continue;
-        }
-        bool feedsOurs = row[2] == "CustomActionData";
-        for (const auto& action : actions) {
-            feedsOurs = feedsOurs || row[2] == action.name;
-        }
-        if (const auto key = StateKeyIn(row[3]); feedsOurs && !key.empty()) {
-            return key;
-        }
-    }
-    return "";
-}
-
-std::optional<Package> ReadPackage(const std::string& path) {
-    MsiHandle database;
-    if (MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, database.out()) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    Package package;
-    const auto codes =
-        Query(database.get(), "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'", 1);
-    package.productCode = codes.empty() ? "" : codes[0][0];
-    const auto rows =
-        Query(database.get(), "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`", 4);
-    for (const auto& row : rows) {
-        const int type = std::atoi(row[1].c_str());
-        if (CallsTheDll(type, row[3])) {
-            package.actions.push_back({row[0], type, row[3]});
-        }
-    }
-    package.stateKey = FindStateKey(rows, package.actions);
-    return package;
-}
 
 const char* KindOf(int type) {
     if ((type & kInScript) == 0) {
