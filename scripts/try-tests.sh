@@ -2,11 +2,11 @@
 # The layer of the package authors' wrappers, on what `make dist` built: try-package.sh on a
 # copy of the smaller sample package whose driver action has another name (installed, repaired
 # and removed under --norestart) must exit 0 and report that its actions ran with Return value
-# 1 and what they changed; on a package whose installation fails it must exit 1 and show
-# msiexec's full exit code; it must refuse to make a prefix over an existing folder;
-# check-package.sh must return the checker's exit code (0 on the smaller package, 2 on a
-# missing file); and neither may create ~/.wine (both run with a throwaway HOME). The outputs
-# stay in build/try/.
+# 1 and what they changed; an upgrade must install the older package first; on a package whose
+# installation fails it must exit 1 and show msiexec's full exit code; it must refuse to make a
+# prefix over an existing folder and leave none behind; check-package.sh must return the
+# checker's exit code (0 on the smaller package, 2 on a missing file); and neither may create
+# ~/.wine (both run with a throwaway HOME). The outputs stay in build/try/.
 #
 # usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -uo pipefail
@@ -75,8 +75,15 @@ check TryNoRestartSetsReboot "$(yes_if grep -q '^  REBOOT = ReallySuppress$' <<<
 later=$( (section repair; section uninstall) | grep -c '^  exit code 0:')
 check TryRepairAndUninstallReported "$(yes_if test "$later" -eq 2)" \
     "the repair and uninstall sections do not both show exit code 0"
-check TryPrefixRemoved "$(yes_if test -z "$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 -name 'try-*' \
-    2>/dev/null)")" "a try-* prefix stayed under $ZELK_WINE_ROOT/run"
+
+# An upgrade: the older version's own section, then the newer one's.
+packages=$repo/build/mingw/package
+try_status=0
+"$repo/scripts/try-package.sh" "$packages/zelk_drivers_v2.msi" \
+    --upgrade-from "$packages/zelk_drivers.msi" >"$WORK/try-upgrade.txt" 2>&1 || try_status=$?
+check TryUpgradeRunsOlderFirst "$(yes_if test "$try_status" -eq 0 -a \
+    "$(grep -c '^== install-old: msiexec /i .*zelk_drivers\.msi' "$WORK/try-upgrade.txt")" -eq 1)" \
+    "try-package.sh --upgrade-from exited with $try_status or showed no run of the older package"
 
 # A package that fails and rolls back: the full code, which a shell would read as 67.
 failing=$repo/build/mingw/package/zelk_drivers_bad_driver.msi
@@ -89,7 +96,8 @@ check TryFullExitCode "$(yes_if grep -q '^  exit code 1603:' "$WORK/try-failing.
 mkdir -p "$WORK/existing"
 "$repo/scripts/try-package.sh" "$PACKAGE" --keep "$WORK/existing" >"$WORK/keep.txt" 2>&1
 try_status=$?
-check TryKeepRefusesExistingFolder "$(yes_if test "$try_status" -eq 2 -a ! -e "$WORK/existing/drive_c")" \
+check TryKeepRefusesExistingFolder \
+    "$(yes_if test "$try_status" -eq 2 -a ! -e "$WORK/existing/drive_c")" \
     "try-package.sh --keep over an existing folder exited with $try_status"
 
 check_status=0
@@ -100,6 +108,8 @@ check CheckPasses "$(yes_if test "$check_status" -eq 0)" \
 check_status=$?
 check CheckMissingFileIsTwo "$(yes_if test "$check_status" -eq 2)" \
     "check-package.sh on a missing file exited with $check_status"
+leftover=$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 \( -name 'try-*' -o -name 'check-*' \) 2>/dev/null)
+check PrivatePrefixesRemoved "$(yes_if test -z "$leftover")" "prefixes stayed: $leftover"
 check NoHomeWinePrefix "$(yes_if test ! -e "$HOME/.wine")" "$HOME/.wine was created"
 
 [[ -z $report ]] || write_test_report "$report" TryPackage "${results[@]}"
