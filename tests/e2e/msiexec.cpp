@@ -80,6 +80,11 @@ class StateWatcher {
     }
 
     void Loop() {
+        // No key named: an empty path would open HKEY_LOCAL_MACHINE itself.
+        if (stateKey_.empty()) {
+            WaitForSingleObject(stop_.get(), INFINITE);
+            return;
+        }
         const Handle changed(CreateEventA(nullptr, FALSE, FALSE, nullptr));
         while (WaitForSingleObject(stop_.get(), 0) == WAIT_TIMEOUT) {
             const auto key = wine::detail::OpenMachineKey(stateKey_, KEY_READ | KEY_NOTIFY);

@@ -94,6 +94,9 @@ std::string DescribeValue(DWORD type, const std::vector<BYTE>& data, DWORD size)
 }
 
 void AddStateValues(Snapshot& snapshot, const std::string& stateKey) {
+    if (stateKey.empty()) {
+        return;
+    }
     const auto key = wine::detail::OpenMachineKey(stateKey, KEY_READ);
     if (!key) {
         return;
