@@ -6,7 +6,8 @@
 #   make test   host unit tests and winsim's own cases, the same under AddressSanitizer, the
 #               fuzz corpus replayed, the
 #               DLL audit, the Wine suite, the platform conformance suite on both sides, the
-#               sample package end to end, the package checker, the audit and Wine suite of
+#               sample package end to end, the package checker, the authors' try and check
+#               wrappers on the smaller sample package, the audit and Wine suite of
 #               clang's build of the DLL, clang-tidy, and the release (a second, identical
 #               build; signing; the archive); runs them all and ends with one
 #               summary line
@@ -24,8 +25,8 @@ DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
-	test-wine test-conformance test-e2e test-checker audit-clang test-wine-clang lint bench \
-	fuzz-build fuzz test-fuzz kit clean
+	test-wine test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
+	bench fuzz-build fuzz test-fuzz kit clean
 
 all: sample
 
@@ -51,6 +52,9 @@ dist: mingw
 	cp package/drivers/* $(SAMPLE)/drivers/
 	cp package/certificate/* $(SAMPLE)/certificate/
 	cp build/mingw/tests/wine/zelk_testdrv.sys $(SAMPLE)/kernel/
+	@mkdir -p dist/try
+	cp build/mingw/tests/e2e/try_package.exe build/mingw/tests/wine/newdev.dll \
+	    build/mingw/tests/wine/record_args.exe dist/try/
 	@scripts/sign.sh --status
 
 sign: dist
@@ -89,7 +93,8 @@ smoke: dist
 test: setup
 	@rm -rf $(REPORTS)
 	@status=0; $(MAKE) -k --no-print-directory test-host test-asan test-fuzz audit test-wine \
-	    test-conformance test-e2e test-checker audit-clang test-wine-clang lint test-release \
+	    test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
+	    test-release \
 	    || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
@@ -155,6 +160,12 @@ test-checker: dist
 	    --report-prefix cube -- $(GTEST_FLAGS) --gtest_filter='*ValidationCube.*' || status=1; \
 	    exit $$status
 
+# The authors' wrappers: scripts/try-package.sh on the smaller sample package, and
+# scripts/check-package.sh, each in a private Wine prefix.
+test-try: dist
+	@mkdir -p $(REPORTS)
+	scripts/try-tests.sh --report $(REPORTS)/try.xml
+
 bench: host
 	build/host/benchmarks/device_tree_benchmark
 
@@ -183,4 +194,4 @@ test-release: dist
 
 clean:
 	rm -rf build/host build/asan build/fuzz build/mingw build/mingw-clang build/wine build/e2e \
-	    build/checker build/release $(REPORTS) dist
+	    build/checker build/release build/try $(REPORTS) dist

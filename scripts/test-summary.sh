@@ -7,7 +7,7 @@ set -uo pipefail
 
 reports=${1:?usage: test-summary.sh REPORTS_DIR [STATUS]}
 status=${2:-0}
-readonly LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube clang lint release)
+readonly LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release)
 
 # attribute NAME TEXT: the sum of NAME="n" over the elements in TEXT.
 attribute_sum() {

@@ -15,9 +15,14 @@ ZELK_WINE_PREFIXES=()
 ZELK_WINE_DLL_OVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # wine_run PREFIX SECONDS COMMAND...: runs COMMAND (wine, wineboot, ...) against PREFIX.
-# Extra variables for the Windows process can be put in front with env, e.g. LC_ALL.
+# Extra variables for the Windows process can be put in front with env, e.g. LC_ALL. Without a
+# prefix it refuses: Wine would fall back to ~/.wine.
 wine_run() {
     local prefix=$1 seconds=$2
+    if [[ -z $prefix ]]; then
+        echo "wine_run: no Wine prefix given" >&2
+        return 2
+    fi
     shift 2
     env -u DISPLAY -u WAYLAND_DISPLAY \
         WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="$ZELK_WINE_DLL_OVERRIDES" \

@@ -18,6 +18,9 @@ bool TestSigningOn();
 
 // The machine.
 
+// Lays Wine's stand-ins in the system folder, where the installer's processes load them.
+bool LayStandIns();
+
 std::string ProgramFiles();
 std::string SystemFolder();
 // "instance=ROOT\CAN-HARDWARE\0000 service=ZELK_VIRTUAL present=yes" for the first device
@@ -31,6 +34,12 @@ bool StopService(const std::string& name);
 bool TrustedPublisher(const std::string& certificateFile);
 // The file of C:\windows\inf with the same bytes as `inf`, or "".
 std::string StagedCopyOf(const std::string& inf);
+
+// What a run can change, each thing by name ("device ROOT\\...", "service zelk_bus", "state
+// Usb", "inf oem3.inf") with how it is: devices, kernel driver services, the values of the
+// install-state key and the driver packages staged in the INF folder.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot TakeSnapshot(const std::string& stateKey);
 
 // msiexec.
 
@@ -53,7 +62,14 @@ struct Run {
     bool stateTextSeen = false;  // a "_Text" value appeared
 };
 
-Run RunMsiexec(const std::string& name, const Msiexec& what);
+// The sample's install-state key, which the runs watch unless told another.
+inline constexpr const char* kSampleStateKey = "SOFTWARE\\Zelk\\CAN-LIN Drivers\\InstallState";
+
+// The command line of a run; a package with a full path is taken where it is, any other
+// beside the program.
+std::string MsiexecCommandLine(const std::string& name, const Msiexec& what);
+Run RunMsiexec(const std::string& name, const Msiexec& what,
+               const std::string& stateKey = kSampleStateKey);
 
 // The "Return value" of the action's last run in the log, or "-" if it did not run.
 std::string ActionResult(const std::string& log, const std::string& action);

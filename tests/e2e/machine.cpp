@@ -11,6 +11,8 @@
 #include "e2e.h"
 #include "support/device_tree.h"
 #include "support/machine_probe.h"
+#include "support/recorded_command.h"
+#include "support/test_files.h"
 
 namespace zelk::e2e {
 namespace {
@@ -74,6 +76,14 @@ std::string SystemFolder() {
     char folder[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
     return std::string(folder, length < MAX_PATH ? length : 0);
+}
+
+// Wine's own newdev.dll cannot update a driver, and the certificate utility is recorded, not
+// run: the installer's processes load the stand-ins from the system folder instead.
+bool LayStandIns() {
+    return CopyFileA(wine::BesideProgram("newdev.dll").c_str(),
+                     (SystemFolder() + "\\newdev.dll").c_str(), FALSE) &&
+           wine::PlaceRecorder(SystemFolder() + "\\certutil.exe");
 }
 
 std::string DescribeDevice(const std::string& hardwareId) {

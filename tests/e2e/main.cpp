@@ -9,24 +9,11 @@
 #include <vector>
 
 #include "e2e.h"
-#include "support/recorded_command.h"
-#include "support/test_files.h"
 
 namespace zelk::e2e {
 
 std::vector<std::string>& ReportLines();
 
-namespace {
-
-// Wine's own newdev.dll cannot update a driver, and the certificate utility is recorded, not
-// run: the installer's processes load the stand-ins from the system folder instead.
-bool PrepareWine() {
-    return CopyFileA(wine::BesideProgram("newdev.dll").c_str(),
-                     (SystemFolder() + "\\newdev.dll").c_str(), FALSE) &&
-           wine::PlaceRecorder(SystemFolder() + "\\certutil.exe");
-}
-
-}  // namespace
 }  // namespace zelk::e2e
 
 int main(int argc, char** argv) {
@@ -35,7 +22,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         report = report || std::strcmp(argv[i], "--report") == 0;
     }
-    if (zelk::e2e::UnderWine() && !zelk::e2e::PrepareWine()) {
+    if (zelk::e2e::UnderWine() && !zelk::e2e::LayStandIns()) {
         std::fprintf(stderr, "e2e: the stand-ins could not be laid: error %lu\n", GetLastError());
         return 2;
     }

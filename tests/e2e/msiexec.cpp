@@ -1,6 +1,7 @@
 // msiexec runs: the command line (with Wine's workarounds only under Wine), the process, a
 // watcher of the install-state key beside it, and reading the verbose log.
 #include <string>
+#include <utility>
 
 #include "e2e.h"
 #include "support/machine_probe.h"
@@ -13,7 +14,6 @@ using zelk::wine::detail::Handle;
 
 constexpr DWORD kMsiexecTimeoutMs = 300000;
 constexpr DWORD kWatchPollMs = 20;
-constexpr const char* kStateKey = "SOFTWARE\\Zelk\\CAN-LIN Drivers\\InstallState";
 // Wine's installer writes an action's invalid return code and a DLL that did not load only
 // to its stderr, which the runner collects in this file beside the program.
 constexpr const char* kWineStderr = "wine.stderr";
@@ -22,14 +22,22 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-std::string CommandLine(const std::string& name, const Msiexec& what) {
+// A package named by a full path (a drive or a share) is taken where it is.
+std::string PackagePath(const std::string& package) {
+    const bool full = (package.size() > 1 && package[1] == ':') || package.rfind("\\\\", 0) == 0;
+    return full ? package : wine::BesideProgram(package);
+}
+
+}  // namespace
+
+std::string MsiexecCommandLine(const std::string& name, const Msiexec& what) {
     std::string line = "msiexec ";
     switch (what.command) {
         case Command::Install:
-            line += "/i " + Quoted(wine::BesideProgram(what.package));
+            line += "/i " + Quoted(PackagePath(what.package));
             break;
         case Command::Uninstall:
-            line += "/x " + Quoted(wine::BesideProgram(what.package));
+            line += "/x " + Quoted(PackagePath(what.package));
             break;
         case Command::Repair:
             // Wine's msiexec /f takes no product code: the same repair, spelled out.
@@ -45,12 +53,15 @@ std::string CommandLine(const std::string& name, const Msiexec& what) {
     return what.properties.find("REBOOT=") == std::string::npos ? line + " /norestart" : line;
 }
 
+namespace {
+
 // Watches the install-state key from another thread: its values live only from the driver
 // actions to the clearing action.
 class StateWatcher {
   public:
-    StateWatcher()
-        : stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+    explicit StateWatcher(std::string stateKey)
+        : stateKey_(std::move(stateKey)),
+          stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
           thread_(CreateThread(nullptr, 0, &StateWatcher::Watch, this, 0, nullptr)) {}
     StateWatcher(const StateWatcher&) = delete;
     StateWatcher& operator=(const StateWatcher&) = delete;
@@ -69,9 +80,14 @@ class StateWatcher {
     }
 
     void Loop() {
+        // No key named: an empty path would open HKEY_LOCAL_MACHINE itself.
+        if (stateKey_.empty()) {
+            WaitForSingleObject(stop_.get(), INFINITE);
+            return;
+        }
         const Handle changed(CreateEventA(nullptr, FALSE, FALSE, nullptr));
         while (WaitForSingleObject(stop_.get(), 0) == WAIT_TIMEOUT) {
-            const auto key = wine::detail::OpenMachineKey(kStateKey, KEY_READ | KEY_NOTIFY);
+            const auto key = wine::detail::OpenMachineKey(stateKey_, KEY_READ | KEY_NOTIFY);
             if (!key) {
                 Sleep(kWatchPollMs);
                 continue;
@@ -108,6 +124,7 @@ class StateWatcher {
         }
     }
 
+    std::string stateKey_;
     Handle stop_;
     Handle thread_;
     std::map<std::string, DWORD> seen_;
@@ -161,14 +178,14 @@ bool UnderWine() {
     return wine::UnderWine();
 }
 
-Run RunMsiexec(const std::string& name, const Msiexec& what) {
+Run RunMsiexec(const std::string& name, const Msiexec& what, const std::string& stateKey) {
     const std::string logPath = wine::BesideProgram(name + ".log");
     DeleteFileA(logPath.c_str());
     const std::size_t stderrBefore = WineStderrSize();
     Run run;
     run.name = name;
-    StateWatcher watcher;
-    run.exitCode = StartAndWait(CommandLine(name, what));
+    StateWatcher watcher(stateKey);
+    run.exitCode = StartAndWait(MsiexecCommandLine(name, what));
     watcher.Finish(run);
     run.log = WithoutCarriageReturns(wine::ReadFileBytes(logPath).value_or(""));
     run.wineErrors = WineErrorsSince(stderrBefore);

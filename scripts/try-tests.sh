@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The layer of the package authors' wrappers, on what `make dist` built: try-package.sh on a
+# copy of the smaller sample package whose driver action has another name (installed, repaired
+# and removed under --norestart) must exit 0 and report that its actions ran with Return value
+# 1 and what they changed; an upgrade must install the older package first; on a package whose
+# installation fails it must exit 1 and show msiexec's full exit code; it must refuse to make a
+# prefix over an existing folder and leave none behind; check-package.sh must return the
+# checker's exit code (0 on the smaller package, 2 on a missing file); and neither may create
+# ~/.wine (both run with a throwaway HOME). The outputs stay in build/try/.
+#
+# usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
+set -uo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=test-report.sh
+source "$repo/scripts/test-report.sh"
+report=
+if [[ ${1:-} == --report ]]; then
+    report=${2:?--report needs a file}
+fi
+
+readonly PACKAGE=$repo/build/mingw/package/zelk_minimal.msi
+readonly WORK=$repo/build/try
+rm -rf "$WORK"
+mkdir -p "$WORK/home"
+export ZELK_WINE_ROOT=${ZELK_WINE_ROOT:-$repo/build/wine}
+export HOME=$WORK/home
+
+results=()  # "name|ok|detail" per check, written by check
+failed=0
+
+yes_if() {
+    "$@" && echo yes || echo no
+}
+
+# section NAME: the lines of the output's section "== NAME: ..." up to the next section.
+section() {
+    awk -v name="== $1:" 'index($0, name) == 1 { on = 1; print; next } /^== / { on = 0 } on' \
+        "$WORK/try.txt"
+}
+
+# The actions are found by their entry, not by the sample's names: the driver action of this
+# copy has a name of the author's own.
+renamed=$WORK/renamed_minimal.msi
+cp "$PACKAGE" "$renamed"
+msibuild "$renamed" -q "DELETE FROM CustomAction WHERE Action = 'ZelkInstallDriver1'" \
+    -q "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('AuthorUsbDriver', 3073, 'ZelkCa', 'CA_InstallDriver')" \
+    -q "UPDATE CustomAction SET Source = 'AuthorUsbDriver' WHERE Action = 'SetZelkInstallDriver1'" \
+    -q "DELETE FROM InstallExecuteSequence WHERE Action = 'ZelkInstallDriver1'" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('AuthorUsbDriver', 'NOT Installed', 4041)"
+
+echo "try: try-package.sh on ${renamed##*/}"
+try_status=0
+"$repo/scripts/try-package.sh" "$renamed" --repair --norestart >"$WORK/try.txt" 2>&1 ||
+    try_status=$?
+cat "$WORK/try.txt"
+check TryExitsZero "$(yes_if test "$try_status" -eq 0)" "try-package.sh exited with $try_status"
+install=$(section install)
+# Every action the installation runs (none of the rollback ones) with Return value 1.
+ran=$(grep -cE '^  \S+ +CA_\S+ +(deferred|immediate) +1$' <<<"$install")
+not_run=$(grep -cE '^  \S+ +CA_\S+ +(deferred|immediate) +[^1 ]' <<<"$install")
+check TryInstallActionsSucceeded "$(yes_if test "$ran" -ge 4 -a "$not_run" -eq 0)" \
+    "the install section shows $ran actions with Return value 1 and $not_run with another"
+check TryActionFoundByEntry \
+    "$(yes_if grep -qE '^  AuthorUsbDriver +CA_InstallDriver +deferred +1$' <<<"$install")" \
+    "the install section does not show AuthorUsbDriver with Return value 1"
+check TryCertificateRecorded \
+    "$(yes_if grep -q 'certificate utility: certutil.exe -f .addstore "TrustedPublisher" ' \
+        <<<"$install")" "the install section shows no certutil command line"
+check TryChangesShown "$(yes_if grep -qE 'seen during the run .*: Driver1=0$' <<<"$install" &&
+    grep -q '^    + inf zelk_usb.inf: staged' <<<"$install")" \
+    "the install section shows no state value Driver1=0 or no staged zelk_usb.inf"
+check TryNoRestartSetsReboot "$(yes_if grep -q '^  REBOOT = ReallySuppress$' <<<"$install")" \
+    "--norestart did not give REBOOT=ReallySuppress"
+later=$( (section repair; section uninstall) | grep -c '^  exit code 0:')
+check TryRepairAndUninstallReported "$(yes_if test "$later" -eq 2)" \
+    "the repair and uninstall sections do not both show exit code 0"
+
+# An upgrade: the older version's own section, then the newer one's.
+packages=$repo/build/mingw/package
+try_status=0
+"$repo/scripts/try-package.sh" "$packages/zelk_drivers_v2.msi" \
+    --upgrade-from "$packages/zelk_drivers.msi" >"$WORK/try-upgrade.txt" 2>&1 || try_status=$?
+check TryUpgradeRunsOlderFirst "$(yes_if test "$try_status" -eq 0 -a \
+    "$(grep -c '^== install-old: msiexec /i .*zelk_drivers\.msi' "$WORK/try-upgrade.txt")" -eq 1)" \
+    "try-package.sh --upgrade-from exited with $try_status or showed no run of the older package"
+
+# A package that fails and rolls back: the full code, which a shell would read as 67.
+failing=$repo/build/mingw/package/zelk_drivers_bad_driver.msi
+try_status=0
+"$repo/scripts/try-package.sh" "$failing" >"$WORK/try-failing.txt" 2>&1 || try_status=$?
+check TryFailedRunIsOne "$(yes_if test "$try_status" -eq 1)" \
+    "try-package.sh on ${failing##*/} exited with $try_status"
+check TryFullExitCode "$(yes_if grep -q '^  exit code 1603:' "$WORK/try-failing.txt")" \
+    "the failed installation's exit code 1603 is not shown"
+mkdir -p "$WORK/existing"
+"$repo/scripts/try-package.sh" "$PACKAGE" --keep "$WORK/existing" >"$WORK/keep.txt" 2>&1
+try_status=$?
+check TryKeepRefusesExistingFolder \
+    "$(yes_if test "$try_status" -eq 2 -a ! -e "$WORK/existing/drive_c")" \
+    "try-package.sh --keep over an existing folder exited with $try_status"
+
+check_status=0
+"$repo/scripts/check-package.sh" "$PACKAGE" >"$WORK/check.txt" 2>&1 || check_status=$?
+check CheckPasses "$(yes_if test "$check_status" -eq 0)" \
+    "check-package.sh exited with $check_status: $(tail -1 "$WORK/check.txt")"
+"$repo/scripts/check-package.sh" "$WORK/missing.msi" >"$WORK/missing.txt" 2>&1
+check_status=$?
+check CheckMissingFileIsTwo "$(yes_if test "$check_status" -eq 2)" \
+    "check-package.sh on a missing file exited with $check_status"
+leftover=$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 \( -name 'try-*' -o -name 'check-*' \) 2>/dev/null)
+check PrivatePrefixesRemoved "$(yes_if test -z "$leftover")" "prefixes stayed: $leftover"
+check NoHomeWinePrefix "$(yes_if test ! -e "$HOME/.wine")" "$HOME/.wine was created"
+
+[[ -z $report ]] || write_test_report "$report" TryPackage "${results[@]}"
+echo "try: $((${#results[@]} - failed)) passed, $failed failed"
+((failed == 0))
