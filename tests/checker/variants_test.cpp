@@ -112,7 +112,9 @@ const Variant kVariants[] = {
       "'{rollback:CA_ClearInstallDriverRegistryValues}'",
       "UPDATE InstallExecuteSequence SET Sequence = {seq:InstallFiles-4} WHERE Action = "
       "'{set:{rollback:CA_ClearInstallDriverRegistryValues}}'"},
-     {"error: {last:CA_InstallDriver}: runs before InstallFiles"}},
+     {"error: {last:CA_InstallDriver}: runs before InstallFiles",
+      // It now runs before the certificate too.
+      "error: {first:CA_InstallCertificate}: runs after \"{last:CA_InstallDriver}\""}},
     {"immediate action",
      {"UPDATE CustomAction SET Type = 1 WHERE Action = '{first:CA_InstallCertificate}'"},
      {"error: {first:CA_InstallCertificate}: runs as an immediate action"}},
@@ -394,6 +396,13 @@ const Variant kVariants[] = {
     {"no kernel image in the package",
      {"DELETE FROM File WHERE FileName = 'zelk_bus.sys'"},
      {"warning: {first:CA_InstallNonePnPDriver}: the package installs no file \"zelk_bus.sys\""}},
+    {"rollback action as wixl writes it",
+     {"UPDATE CustomAction SET Type = 2305 WHERE Action = '{rollback:CA_UninstallVirtualDriver}'"},
+     {"error: {rollback:CA_UninstallVirtualDriver}: runs as an immediate action: it then has only "
+      "the rights of the user who started the installation and is not part of its rollback; its "
+      "type keeps the rollback flag of a deferred action, as wixl writes it. Built with wixl? "
+      "Build it with scripts/build-package.sh",
+      "error: {first:CA_InstallDriver}: has no rollback partner"}},
     {"immediate decision with the no-impersonation flag",
      {"UPDATE CustomAction SET Type = 2049 WHERE Action = '{first:CA_CheckAndSetRebootStatus}'"},
      {"warning: {first:CA_CheckAndSetRebootStatus}: the immediate reboot decision carries the "

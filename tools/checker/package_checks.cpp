@@ -153,6 +153,17 @@ Mode ModeOf(int type) {
     }
 }
 
+// wixl writes the rollback flag (which without the in-script flag asks for the first sequence)
+// and the no-impersonation flag, but not the in-script flag, for rollback and immediate
+// actions: a package built with it needs its types set right after.
+bool LooksBuiltByBareWixl(int type) {
+    return (type & kInScript) == 0 && (type & (kRollback | kNoImpersonate)) != 0;
+}
+
+constexpr const char* kWixlAdvice =
+    " Built with wixl? Build it with scripts/build-package.sh, which sets the types wixl writes "
+    "wrong.";
+
 // When an action takes effect: an immediate one at its place in the sequence, a deferred one
 // when the script runs, at the first InstallExecute, InstallExecuteAgain or InstallFinalize
 // after it.
@@ -561,10 +572,11 @@ class PackageChecker {
                 return false;
             }
             if ((action.type & kNoImpersonate) != 0) {
-                Warning(action,
-                        "the immediate reboot decision carries the no-impersonation flag (2048), "
-                        "which only a deferred action uses and validation tools flag; drop the "
-                        "flag.");
+                Warning(action, std::string("the immediate reboot decision carries the "
+                                            "no-impersonation flag (2048), which only a deferred "
+                                            "action uses and validation tools flag; drop the "
+                                            "flag.") +
+                                    kWixlAdvice);
             }
             return true;
         }
@@ -576,10 +588,17 @@ class PackageChecker {
                   "failed installation.");
         }
         if (!action.InScript()) {
-            Error(action,
-                  "runs as an immediate action: it then has only the rights of the user who "
-                  "started the installation and is not part of its rollback; make it deferred "
-                  "(Execute=\"deferred\", type flag 1024) without impersonation.");
+            Error(
+                action,
+                std::string("runs as an immediate action: it then has only the rights of the "
+                            "user who started the installation and is not part of its "
+                            "rollback; ") +
+                    (LooksBuiltByBareWixl(action.type)
+                         ? std::string("its type keeps the ") +
+                               ((action.type & kRollback) != 0 ? "rollback" : "no-impersonation") +
+                               " flag of a deferred action, as wixl writes it." + kWixlAdvice
+                         : "make it deferred (Execute=\"deferred\", type flag 1024) without "
+                           "impersonation."));
             return false;
         }
         if ((action.type & kNoImpersonate) == 0) {
@@ -610,8 +629,10 @@ class PackageChecker {
                               "it (MSICONDITION_ERROR), so the action does not run as meant.");
             return;
         }
-        // A rollback action is judged against the action it undoes.
-        if (!action.IsForward()) {
+        // A rollback action is judged against the action it undoes; so is one meant as a
+        // rollback action that wixl wrote as an immediate one.
+        if (!action.IsForward() ||
+            (LooksBuiltByBareWixl(action.type) && (action.type & kRollback) != 0)) {
             return;
         }
         switch (DirectionOf(action.Id())) {
