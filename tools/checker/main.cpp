@@ -1,5 +1,6 @@
 // zelk_ca_check PACKAGE.msi: checks how an installer package wires the custom actions of
-// zelk_ca.dll and prints one line per finding, "error: ACTION: ..." or "warning: ACTION: ...".
+// zelk_ca.dll and prints one line per finding, "error: ACTION: ..." or "warning: ACTION: ...",
+// and an "info:" line with the version of the DLL the package carries.
 // Exit code 0 without errors (warnings allowed), 1 with errors, 2 when the package cannot be
 // read. zelk_ca_check --version prints the version of the release it belongs to.
 #include <cstdio>
