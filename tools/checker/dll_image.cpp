@@ -114,7 +114,7 @@ class ImageReader {
     }
 
     // The file offset of count bytes at rva; throws when no section holds them in the file.
-    std::uint64_t OffsetOf(std::uint64_t rva, std::uint64_t count, const char* what) const {
+    std::uint64_t OffsetOf(std::uint64_t rva, const char* what, std::uint64_t count) const {
         for (const Section& section : sections_) {
             if (rva >= section.address && rva - section.address < section.rawSize) {
                 const std::uint64_t offset = section.rawOffset + (rva - section.address);
@@ -135,7 +135,7 @@ class ImageReader {
     }
 
     std::string Name(std::uint32_t rva) const {
-        const std::uint64_t start = OffsetOf(rva, 1, "export names");
+        const std::uint64_t start = OffsetOf(rva, "export names", 1);
         std::string name;
         for (std::uint64_t at = start; Holds(at, 1) && bytes_[at] != '\0'; ++at) {
             if (name.size() == kMaxNameLength) {
@@ -151,7 +151,7 @@ class ImageReader {
         if (rva == 0) {
             return {};
         }
-        const std::uint64_t directory = OffsetOf(rva, 40, "export directory");
+        const std::uint64_t directory = OffsetOf(rva, "export directory", 40);
         const std::uint32_t count = Dword(directory + 24, "export directory");
         if (count > kMaxExportNames) {
             throw Damaged("its export directory claims " + std::to_string(count) + " names");
@@ -161,24 +161,25 @@ class ImageReader {
         if (count == 0) {
             return exports;
         }
-        const std::uint64_t table = OffsetOf(names, std::uint64_t{count} * 4, "export name table");
+        const std::uint64_t table = OffsetOf(names, "export name table", std::uint64_t{count} * 4);
         for (std::uint32_t i = 0; i < count; ++i) {
             exports.push_back(Name(Dword(table + std::uint64_t{i} * 4, "export name table")));
         }
         return exports;
     }
 
-    // The entry of a resource directory with the id, or its first entry for id 0; its
-    // OffsetToData, or nothing.
-    std::optional<std::uint32_t> Entry(std::uint64_t directory, std::uint32_t id) const {
-        const std::uint64_t header = OffsetOf(directory, 16, "resource directory");
+    // The OffsetToData of the entry of a resource directory with the id, or of its first entry
+    // without one; nothing when there is none.
+    std::optional<std::uint32_t> Entry(std::uint64_t directory,
+                                       std::optional<std::uint32_t> id) const {
+        const std::uint64_t header = OffsetOf(directory, "resource directory", 16);
         const std::uint32_t named = Word(header + 12, "resource directory");
         const std::uint32_t count = named + Word(header + 14, "resource directory");
         const std::uint64_t entries =
-            OffsetOf(directory + 16, std::uint64_t{count} * 8, "resource directory");
+            OffsetOf(directory + 16, "resource directory", std::uint64_t{count} * 8);
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint32_t name = Dword(entries + std::uint64_t{i} * 8, "resource directory");
-            if (id == 0 || ((name & kNamedEntryFlag) == 0 && name == id)) {
+            if (!id || ((name & kNamedEntryFlag) == 0 && name == *id)) {
                 return Dword(entries + std::uint64_t{i} * 8 + 4, "resource directory");
             }
         }
@@ -196,7 +197,7 @@ class ImageReader {
             if ((*entry & kSubdirectoryFlag) == 0) {
                 throw Damaged("its resource directory is not nested as resources are");
             }
-            entry = Entry(root + (*entry & ~kSubdirectoryFlag), 0);
+            entry = Entry(root + (*entry & ~kSubdirectoryFlag), std::nullopt);
         }
         if (!entry) {
             return {};
@@ -204,10 +205,10 @@ class ImageReader {
         if ((*entry & kSubdirectoryFlag) != 0) {
             throw Damaged("its resource directory is not nested as resources are");
         }
-        const std::uint64_t data = OffsetOf(root + *entry, 16, "resource data entry");
+        const std::uint64_t data = OffsetOf(root + *entry, "resource data entry", 16);
         const std::uint32_t size = Dword(data + 4, "resource data entry");
         const std::uint64_t block =
-            OffsetOf(Dword(data, "resource data entry"), size, "version resource");
+            OffsetOf(Dword(data, "resource data entry"), "version resource", size);
         return bytes_.substr(block, size);
     }
 

@@ -452,7 +452,7 @@ class PackageChecker {
         const auto bytes = stored.find(row.source);
         if (bytes == stored.end()) {
             return {DllKind::Unread, std::nullopt,
-                    InBinary(row) ? "the Binary table has no row of that name"
+                    InBinary(row) ? "there is no such row"
                                   : "the file is neither beside the package nor where the "
                                     "package installs it"};
         }
