@@ -379,6 +379,13 @@ const Variant kVariants[] = {
       "an export of zelk_ca.dll (Binary row \"ZelkCa\"): the installer finds nothing to call "
       "and the action never does its job (Windows Installer fails it with error 1723); did you "
       "mean \"CA_InstallNonePnPDriver\"?"}},
+    {"DLL installed with the product, not at hand",
+     {"INSERT INTO File (File, Component_, FileName, FileSize, Sequence) VALUES ('ZelkCaFile', "
+      "'PublisherCertificate', 'zelk_helpers.dll', 1, 99)",
+      "UPDATE CustomAction SET Type = 3089, Source = 'ZelkCaFile' WHERE Action = "
+      "'{first:CA_InstallCertificate}'"},
+     {"warning: {first:CA_InstallCertificate}: the DLL it calls (File row \"ZelkCaFile\") cannot "
+      "be read: the file is neither beside the package nor where the package installs it"}},
     {"INF outside the driver package table",
      {"UPDATE File SET FileName = 'zelk_can.inf' WHERE FileName = 'zelk_usb.inf'"},
      {"warning: {last:CA_InstallDriver}: its INF file \"zelk_can.inf\" is not in the DLL's "
