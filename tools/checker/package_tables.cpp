@@ -219,11 +219,17 @@ bool ReadBinaries(const TableReader& reader, PackageTables& tables, std::string&
 }
 
 std::optional<std::string> FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (path.empty() || !file) {
+    if (path.empty()) {
         return std::nullopt;
     }
-    std::string bytes(kMaxDllBytes, '\0');
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = std::max<std::streamoff>(file.tellg(), 0);
+    file.seekg(0, std::ios::beg);
+    std::string bytes(static_cast<std::size_t>(std::min<std::streamoff>(size, kMaxDllBytes)), '\0');
     file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(file.gcount()));
     return bytes;
