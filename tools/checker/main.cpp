@@ -1,5 +1,6 @@
 // zelk_ca_check PACKAGE.msi: checks how an installer package wires the custom actions of
-// zelk_ca.dll and prints one line per finding, "error: ACTION: ..." or "warning: ACTION: ...".
+// zelk_ca.dll and prints one line per finding, "error: ACTION: ..." or "warning: ACTION: ...",
+// and an "info:" line with the version of the DLL the package carries.
 // Exit code 0 without errors (warnings allowed), 1 with errors, 2 when the package cannot be
 // read. zelk_ca_check --version prints the version of the release it belongs to.
 #include <cstdio>
@@ -17,6 +18,17 @@ constexpr int kClean = 0;
 constexpr int kErrorsFound = 1;
 constexpr int kUnreadable = 2;
 
+const char* SeverityName(zelk::checker::Severity severity) {
+    switch (severity) {
+        case zelk::checker::Severity::Error:
+            return "error";
+        case zelk::checker::Severity::Warning:
+            return "warning";
+        default:
+            return "info";
+    }
+}
+
 int CheckPackageFile(const std::string& path) {
     std::string why;
     const auto tables = zelk::checker::ReadPackageTables(path, why);
@@ -27,10 +39,10 @@ int CheckPackageFile(const std::string& path) {
     int errors = 0;
     int warnings = 0;
     for (const zelk::checker::Finding& finding : zelk::checker::CheckPackage(*tables)) {
-        const bool isError = finding.severity == zelk::checker::Severity::Error;
-        (isError ? errors : warnings) += 1;
-        std::printf("%s: %s: %s\n", isError ? "error" : "warning", finding.subject.c_str(),
+        std::printf("%s: %s: %s\n", SeverityName(finding.severity), finding.subject.c_str(),
                     finding.message.c_str());
+        errors += finding.severity == zelk::checker::Severity::Error ? 1 : 0;
+        warnings += finding.severity == zelk::checker::Severity::Warning ? 1 : 0;
     }
     std::printf("%s: %d error(s), %d warning(s)\n", path.c_str(), errors, warnings);
     return errors == 0 ? kClean : kErrorsFound;

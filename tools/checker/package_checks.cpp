@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <map>
+#include <set>
 #include <tuple>
 
+#include "dll_image.h"
 #include "formatted_text.h"
 #include "installations.h"
+#include "pnp/driver_package_table.h"
 #include "runtime/paths.h"
 #include "runtime/tokenizer.h"
 
@@ -77,6 +81,18 @@ const ExportRule kExports[] = {
     {Export::RebootDecision, "CA_CheckAndSetRebootStatus", "never sets REBOOT"},
 };
 
+// The names the DLL's version resource gives it; a renamed copy keeps them.
+constexpr const char* kDllFileName = "zelk_ca.dll";
+constexpr const char* kDllInternalName = "zelk_ca";
+// A DLL with most of the nine exports is this DLL, whatever its name and version resource.
+constexpr std::ptrdiff_t kMostExports = 5;
+
+const ExportRule* RuleOf(const std::string& entry) {
+    const auto rule = std::find_if(std::begin(kExports), std::end(kExports),
+                                   [&](const ExportRule& r) { return entry == r.entry; });
+    return rule == std::end(kExports) ? nullptr : &*rule;
+}
+
 const char* EntryOf(Export id) {
     for (const ExportRule& rule : kExports) {
         if (rule.id == id) {
@@ -137,6 +153,17 @@ Mode ModeOf(int type) {
     }
 }
 
+// wixl writes the rollback flag (which without the in-script flag asks for the first sequence)
+// and the no-impersonation flag, but not the in-script flag, for rollback and immediate
+// actions: a package built with it needs its types set right after.
+bool LooksBuiltByBareWixl(int type) {
+    return (type & kInScript) == 0 && (type & (kRollback | kNoImpersonate)) != 0;
+}
+
+constexpr const char* kWixlAdvice =
+    " Built with wixl? Build it with scripts/build-package.sh, which sets the types wixl writes "
+    "wrong.";
+
 // When an action takes effect: an immediate one at its place in the sequence, a deferred one
 // when the script runs, at the first InstallExecute, InstallExecuteAgain or InstallFinalize
 // after it.
@@ -190,6 +217,58 @@ bool StartsWithNoCase(const std::string& text, const std::string& start) {
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
+
+bool Exports(const DllImage& image, const std::string& entry) {
+    return std::find(image.exports.begin(), image.exports.end(), entry) != image.exports.end();
+}
+
+bool IsThisDll(const DllImage& image) {
+    const auto known = std::count_if(std::begin(kExports), std::end(kExports),
+                                     [&](const ExportRule& r) { return Exports(image, r.entry); });
+    return known >= kMostExports || Lower(image.originalFilename) == kDllFileName ||
+           Lower(image.internalName) == kDllInternalName;
+}
+
+// The number of single-character edits that turn a into b.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string NearestExport(const DllImage& image, const std::string& entry) {
+    std::string nearest;
+    std::size_t best = SIZE_MAX;
+    for (const std::string& name : image.exports) {
+        const std::size_t distance = EditDistance(Lower(entry), Lower(name));
+        if (distance < best) {
+            best = distance;
+            nearest = name;
+        }
+    }
+    return nearest;
+}
+
+// What the checker learned of the DLL an action calls.
+enum class DllKind { ThisDll, OtherDll, Unread };
+
+struct CalledDll {
+    DllKind kind;
+    std::optional<DllImage> image;
+    // For an unread DLL: what is wrong with it.
+    std::string why;
+};
 
 bool RunTogether(Installations a, Installations b) {
     return (a & b) != 0;
@@ -316,27 +395,115 @@ class PackageChecker {
         return row == sequence_.end() ? nullptr : row->second;
     }
 
+    // The DLL's actions are known by their source: the entry of an action of this DLL must be
+    // one of its exports. Where the DLL cannot be read, by their entry as before.
     void CollectDllActions() {
         for (const CustomActionRow& row : tables_.customActions) {
             const int kind = row.type & kBaseAndSourceMask;
-            if (kind != kDllInBinary && kind != kDllInFile) {
+            const SequenceRow* scheduled = Scheduled(row.action);
+            if ((kind != kDllInBinary && kind != kDllInFile) || scheduled == nullptr ||
+                scheduled->sequence <= 0) {
                 continue;
             }
-            const auto rule =
-                std::find_if(std::begin(kExports), std::end(kExports),
-                             [&](const ExportRule& r) { return row.target == r.entry; });
-            const SequenceRow* scheduled = Scheduled(row.action);
-            if (rule == std::end(kExports) || scheduled == nullptr || scheduled->sequence <= 0) {
+            const ExportRule* rule = RuleOf(row.target);
+            const CalledDll& dll = DllOf(row);
+            if (dll.kind == DllKind::OtherDll || (dll.kind == DllKind::Unread && rule == nullptr)) {
+                continue;
+            }
+            if (dll.kind == DllKind::Unread) {
+                ReportUnread(row, dll);
+            } else if (!Exports(*dll.image, row.target)) {
+                ReportNoExport(row, *dll.image);
+                continue;
+            }
+            if (rule == nullptr) {
                 continue;
             }
             const std::optional<Installations> runs =
                 InstallationsOf(scheduled->condition, tables_);
-            actions_.push_back({row.action, &*rule, row.type, scheduled->sequence,
+            actions_.push_back({row.action, rule, row.type, scheduled->sequence,
                                 scheduled->condition, runs.value_or(kEveryInstallation),
                                 runs.has_value()});
         }
         std::sort(actions_.begin(), actions_.end(),
                   [](const DllAction& a, const DllAction& b) { return a.sequence < b.sequence; });
+    }
+
+    static bool InBinary(const CustomActionRow& row) {
+        return (row.type & kBaseAndSourceMask) == kDllInBinary;
+    }
+
+    // Read once per Binary row or file, with its version said once.
+    const CalledDll& DllOf(const CustomActionRow& row) {
+        const std::string key = (InBinary(row) ? "Binary:" : "File:") + row.source;
+        const auto known = called_.find(key);
+        if (known != called_.end()) {
+            return known->second;
+        }
+        const CalledDll& dll = called_[key] = ReadCalledDll(row);
+        if (dll.kind == DllKind::ThisDll) {
+            ReportVersion(row, *dll.image);
+        }
+        return dll;
+    }
+
+    CalledDll ReadCalledDll(const CustomActionRow& row) const {
+        const auto& stored = InBinary(row) ? tables_.binaries : tables_.installedDlls;
+        const auto bytes = stored.find(row.source);
+        if (bytes == stored.end()) {
+            return {DllKind::Unread, std::nullopt,
+                    InBinary(row) ? "there is no such row"
+                                  : "the file is neither beside the package nor where the "
+                                    "package installs it"};
+        }
+        std::string why;
+        std::optional<DllImage> image = ReadDllImage(bytes->second, why);
+        if (!image) {
+            return {DllKind::Unread, std::nullopt, why};
+        }
+        const DllKind kind = IsThisDll(*image) ? DllKind::ThisDll : DllKind::OtherDll;
+        return {kind, std::move(image), ""};
+    }
+
+    void ReportVersion(const CustomActionRow& row, const DllImage& image) {
+        const std::string version = image.fileVersion.empty() ? "without a version resource"
+                                                              : "version " + image.fileVersion;
+        findings_.push_back({Severity::Info, row.source,
+                             std::string("holds ") + kDllFileName + " " + version + ".",
+                             InBinary(row) ? "Binary" : "File", InBinary(row) ? "Name" : "File"});
+    }
+
+    void ReportNoExport(const CustomActionRow& row, const DllImage& image) {
+        findings_.push_back(
+            {Severity::Error, row.action,
+             "its entry point " + Quoted(row.target) + " is not an export of " + kDllFileName +
+                 " (" + (InBinary(row) ? "Binary row " : "file ") + Quoted(row.source) +
+                 "): the installer finds nothing to call and the action never does its job "
+                 "(Windows Installer fails it with error 1723); did you mean " +
+                 Quoted(NearestExport(image, row.target)) + "?",
+             "CustomAction", "Target"});
+    }
+
+    // A DLL in the Binary table the installer cannot load fails every action; a file the
+    // checker cannot reach may be fine on the machine.
+    void ReportUnread(const CustomActionRow& row, const CalledDll& dll) {
+        if (!unreadReported_.insert(InBinary(row) ? "Binary:" + row.source : row.source).second) {
+            return;
+        }
+        if (InBinary(row)) {
+            findings_.push_back({Severity::Error, row.action,
+                                 "its Binary row " + Quoted(row.source) +
+                                     " holds no DLL that can be read: " + dll.why +
+                                     "; the installer cannot load it, so the action never runs.",
+                                 "CustomAction", "Source"});
+            return;
+        }
+        findings_.push_back({Severity::Warning, row.action,
+                             "the DLL it calls (File row " + Quoted(row.source) +
+                                 ") cannot be read: " + dll.why +
+                                 "; the checker takes its entry point for the export of that "
+                                 "name without seeing the DLL's exports.",
+                             "CustomAction", "Source"});
     }
 
     void CollectStateLocations() {
@@ -405,10 +572,11 @@ class PackageChecker {
                 return false;
             }
             if ((action.type & kNoImpersonate) != 0) {
-                Warning(action,
-                        "the immediate reboot decision carries the no-impersonation flag (2048), "
-                        "which only a deferred action uses and validation tools flag; drop the "
-                        "flag.");
+                Warning(action, std::string("the immediate reboot decision carries the "
+                                            "no-impersonation flag (2048), which only a deferred "
+                                            "action uses and validation tools flag; drop the "
+                                            "flag.") +
+                                    kWixlAdvice);
             }
             return true;
         }
@@ -420,10 +588,17 @@ class PackageChecker {
                   "failed installation.");
         }
         if (!action.InScript()) {
-            Error(action,
-                  "runs as an immediate action: it then has only the rights of the user who "
-                  "started the installation and is not part of its rollback; make it deferred "
-                  "(Execute=\"deferred\", type flag 1024) without impersonation.");
+            Error(
+                action,
+                std::string("runs as an immediate action: it then has only the rights of the "
+                            "user who started the installation and is not part of its "
+                            "rollback; ") +
+                    (LooksBuiltByBareWixl(action.type)
+                         ? std::string("its type keeps the ") +
+                               ((action.type & kRollback) != 0 ? "rollback" : "no-impersonation") +
+                               " flag of a deferred action, as wixl writes it." + kWixlAdvice
+                         : "make it deferred (Execute=\"deferred\", type flag 1024) without "
+                           "impersonation."));
             return false;
         }
         if ((action.type & kNoImpersonate) == 0) {
@@ -454,8 +629,10 @@ class PackageChecker {
                               "it (MSICONDITION_ERROR), so the action does not run as meant.");
             return;
         }
-        // A rollback action is judged against the action it undoes.
-        if (!action.IsForward()) {
+        // A rollback action is judged against the action it undoes; so is one meant as a
+        // rollback action that wixl wrote as an immediate one.
+        if (!action.IsForward() ||
+            (LooksBuiltByBareWixl(action.type) && (action.type & kRollback) != 0)) {
             return;
         }
         switch (DirectionOf(action.Id())) {
@@ -592,6 +769,10 @@ class PackageChecker {
                 CheckDecisionData(action, value);
                 break;
             case Export::InstallKernelService:
+                if (CheckServiceName(action, value.text) && value.exact && action.IsForward()) {
+                    CheckKernelImage(action, value.text);
+                }
+                break;
             case Export::UninstallKernelService:
                 CheckServiceName(action, value.text);
                 break;
@@ -627,6 +808,8 @@ class PackageChecker {
             Error(action, "its first token " + Quoted(tokens[0]) +
                               " is not the path of an INF file: no driver package is installed "
                               "and nothing tells the user.");
+        } else if (value.exact) {
+            CheckDriverPackageKnown(action, tokens[0]);
         }
         if (tokens.size() < 2 || !CheckRelativeToMachine(action, tokens[1])) {
             return;
@@ -642,6 +825,51 @@ class PackageChecker {
                               "the key's default value, where the next driver action "
                               "overwrites it; write key path\\value name.");
         }
+    }
+
+    // The DLL updates present devices, marks absent ones and learns of a restart only for the
+    // INF files of its driver package table; any other INF file it only stages.
+    void CheckDriverPackageKnown(const DllAction& action, const std::string& inf) {
+        const std::string name = Lower(FileNameOfPath(inf));
+        if (!HardwareIdsOfPackage(name).empty()) {
+            return;
+        }
+        Warning(action, "its INF file " + Quoted(name) +
+                            " is not in the DLL's driver package table: the action only stages "
+                            "it in the driver store, for devices plugged in later; it never "
+                            "moves a device present now onto the new driver, never marks absent "
+                            "devices for reinstallation, and never records that a restart is "
+                            "needed.");
+    }
+
+    // The action registers <system folder>\drivers\<name>.sys; the package must put the image
+    // there. A folder the checker cannot resolve gives no finding.
+    void CheckKernelImage(const DllAction& action, const std::string& service) {
+        const std::string image = service + ".sys";
+        const std::string expected = StandardFolder("System64Folder") + "drivers\\" + image;
+        std::vector<std::string> elsewhere;
+        for (const auto& [key, file] : tables_.files) {
+            const ResolvedText path = ResolveFormatted(tables_, "[#" + key + "]");
+            if (Lower(FileNameOfPath(path.text)) != Lower(image)) {
+                continue;
+            }
+            if (!path.exact || Lower(path.text) == Lower(expected)) {
+                return;
+            }
+            elsewhere.push_back(path.text);
+        }
+        if (elsewhere.empty()) {
+            Warning(action, "the package installs no file " + Quoted(image) +
+                                ", which the service it registers loads from " + Quoted(expected) +
+                                ": unless the machine has it there already, the driver does not "
+                                "start and the action fails.");
+            return;
+        }
+        Error(action, "the package installs the service's image at " + Quoted(elsewhere.front()) +
+                          ", but the action registers the service with " + Quoted(expected) +
+                          ": the driver does not start (ERROR_FILE_NOT_FOUND, 2), so the action "
+                          "fails and with it the installation; install the file into "
+                          "System64Folder\\drivers.");
     }
 
     bool RecordsInKey(const std::string& key) const {
@@ -701,18 +929,22 @@ class PackageChecker {
         }
     }
 
-    void CheckServiceName(const DllAction& action, const std::string& name) {
+    // False, after an error, for a name that holds a path.
+    bool CheckServiceName(const DllAction& action, const std::string& name) {
         if (name.find_first_of("\\/") != std::string::npos) {
             Error(action, "its service name " + Quoted(name) +
                               " holds a path: the action uses the name as it stands for the "
                               "service and for <system folder>\\drivers\\<name>.sys; give the "
                               "bare name of the driver.");
-        } else if (EndsWithNoCase(name, ".sys")) {
+            return false;
+        }
+        if (EndsWithNoCase(name, ".sys")) {
             Warning(action, "its service name " + Quoted(name) +
                                 " ends in .sys: the action adds .sys itself, so it would "
                                 "register " +
                                 name + ".sys.");
         }
+        return true;
     }
 
     // The non-rollback actions of the export that can run in the same installation.
@@ -753,6 +985,24 @@ class PackageChecker {
         }
         if (action.Id() == Export::RebootDecision) {
             CheckDecisionOrder(action);
+        }
+        if (action.Id() == Export::InstallCertificate && action.InScript()) {
+            CheckCertificateFirst(action);
+        }
+    }
+
+    // The system trusts the drivers' publisher only once the certificate is in its store.
+    void CheckCertificateFirst(const DllAction& certificate) {
+        for (const DllAction* driver : Peers(certificate, Export::InstallDriver)) {
+            if (driver->InScript() && MomentOf(*driver) < MomentOf(certificate)) {
+                Error(certificate,
+                      "runs after " + Quoted(driver->name) +
+                          ", which installs its driver package while the publisher is not yet "
+                          "trusted: Windows then asks whoever installs whether to trust it, and "
+                          "where nobody can answer (a quiet installation) the driver is not "
+                          "installed; schedule it before the first CA_InstallDriver action.");
+                return;
+            }
         }
     }
 
@@ -1004,6 +1254,8 @@ class PackageChecker {
     std::vector<int> runPoints_;
     std::vector<DllAction> actions_;
     std::vector<StateLocation> locations_;
+    std::map<std::string, CalledDll> called_;
+    std::set<std::string> unreadReported_;
     std::vector<Finding> findings_;
 };
 

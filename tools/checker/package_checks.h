@@ -10,7 +10,8 @@
 
 namespace zelk::checker {
 
-enum class Severity { Error, Warning };
+// Info says what the package holds (the DLL's version); it is no fault.
+enum class Severity { Error, Warning, Info };
 
 struct Finding {
     Severity severity;

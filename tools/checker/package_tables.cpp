@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <set>
 
+#include "formatted_text.h"
 #include "runtime/handles.h"
+#include "runtime/paths.h"
 
 namespace zelk::checker {
 namespace {
@@ -14,6 +17,14 @@ using MsiHandle = MsiRecord;
 
 // msidbUpgradeAttributesOnlyDetect.
 constexpr int kUpgradeOnlyDetect = 0x2;
+
+// Custom action types of a DLL from the Binary table and from the File table.
+constexpr int kBaseAndSourceMask = 0x37;
+constexpr int kDllInBinary = 0x01;
+constexpr int kDllInFile = 0x11;
+
+// A DLL is read only this far: its headers, exports and version lie well within it.
+constexpr std::size_t kMaxDllBytes = 64U << 20;
 
 std::string SystemMessage(UINT code) {
     LocalText text;
@@ -171,6 +182,83 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
                why);
 }
 
+// The sources (Binary or File keys) of the DLL actions of one kind.
+std::set<std::string> DllSources(const PackageTables& tables, int kind) {
+    std::set<std::string> sources;
+    for (const CustomActionRow& row : tables.customActions) {
+        if ((row.type & kBaseAndSourceMask) == kind) {
+            sources.insert(row.source);
+        }
+    }
+    return sources;
+}
+
+// An unreadable stream gives what was read, as a truncated DLL does.
+std::string StreamBytes(MSIHANDLE record, UINT field) {
+    std::string bytes(std::min<std::size_t>(MsiRecordDataSize(record, field), kMaxDllBytes), '\0');
+    DWORD size = static_cast<DWORD>(bytes.size());
+    if (MsiRecordReadStream(record, field, bytes.data(), &size) != ERROR_SUCCESS) {
+        size = 0;
+    }
+    bytes.resize(std::min<std::size_t>(size, bytes.size()));
+    return bytes;
+}
+
+bool ReadBinaries(const TableReader& reader, PackageTables& tables, std::string& why) {
+    const std::set<std::string> wanted = DllSources(tables, kDllInBinary);
+    return wanted.empty() || !reader.HasTable("Binary") ||
+           reader.ForEachRow(
+               "SELECT `Name`, `Data` FROM `Binary`",
+               [&](MSIHANDLE row) {
+                   const std::string name = FieldText(row, 1);
+                   if (wanted.count(name) != 0) {
+                       tables.binaries[name] = StreamBytes(row, 2);
+                   }
+               },
+               why);
+}
+
+std::optional<std::string> FileBytes(const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = std::max<std::streamoff>(file.tellg(), 0);
+    file.seekg(0, std::ios::beg);
+    std::string bytes(static_cast<std::size_t>(std::min<std::streamoff>(size, kMaxDllBytes)), '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    return bytes;
+}
+
+// A file that DLL actions call: beside the package, or where the package installs it.
+void ReadInstalledDlls(PackageTables& tables, const std::string& folder) {
+    for (const std::string& key : DllSources(tables, kDllInFile)) {
+        if (tables.files.count(key) == 0) {
+            continue;
+        }
+        const ResolvedText installed = ResolveFormatted(tables, "[#" + key + "]");
+        const std::string name = FileNameOfPath(installed.text);
+        for (const std::string& path :
+             {folder.empty() ? "" : folder + "\\" + name, installed.exact ? installed.text : ""}) {
+            if (auto bytes = FileBytes(path)) {
+                tables.installedDlls[key] = std::move(*bytes);
+                break;
+            }
+        }
+    }
+}
+
+// The folder of a path given with either slash; "." for a bare name.
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
 // The first bytes of every compound file, the container format of installer databases.
 constexpr unsigned char kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
@@ -192,11 +280,14 @@ std::string WhyNotADatabase(const std::string& path) {
 
 }  // namespace
 
-std::optional<PackageTables> ReadDatabaseTables(MSIHANDLE database, std::string& why) {
+std::optional<PackageTables> ReadDatabaseTables(MSIHANDLE database, const std::string& folder,
+                                                std::string& why) {
     PackageTables tables;
-    if (!ReadTables(TableReader(database), tables, why)) {
+    const TableReader reader(database);
+    if (!ReadTables(reader, tables, why) || !ReadBinaries(reader, tables, why)) {
         return std::nullopt;
     }
+    ReadInstalledDlls(tables, folder);
     return tables;
 }
 
@@ -213,7 +304,7 @@ std::optional<PackageTables> ReadPackageTables(const std::string& path, std::str
               SystemMessage(opened) + ").";
         return std::nullopt;
     }
-    std::optional<PackageTables> tables = ReadDatabaseTables(database.get(), why);
+    std::optional<PackageTables> tables = ReadDatabaseTables(database.get(), FolderOf(path), why);
     if (!tables) {
         why = path + " is damaged: " + why;
     }

@@ -51,13 +51,20 @@ struct PackageTables {
     std::vector<ServiceControlRow> serviceControls;
     // The properties the Upgrade table sets when it finds an older version.
     std::vector<std::string> upgradeProperties;
+    // The bytes of the Binary rows that DLL actions (type 1) call, by name.
+    std::map<std::string, std::string> binaries;
+    // The bytes of the files that DLL actions (type 17) call, by File key: those found beside
+    // the package or where the package installs them.
+    std::map<std::string, std::string> installedDlls;
 };
 
 // Reads the tables of the package at path, opened read-only. On failure returns nothing and
 // puts into why a sentence that names the file and what is wrong with it.
 std::optional<PackageTables> ReadPackageTables(const std::string& path, std::string& why);
 
-// Reads the tables of an open database (a validation session's, for one).
-std::optional<PackageTables> ReadDatabaseTables(MSIHANDLE database, std::string& why);
+// Reads the tables of an open database (a validation session's, for one); the files that DLL
+// actions call are looked for in folder (none when empty) and where the package installs them.
+std::optional<PackageTables> ReadDatabaseTables(MSIHANDLE database, const std::string& folder,
+                                                std::string& why);
 
 }  // namespace zelk::checker

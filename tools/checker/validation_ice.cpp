@@ -18,6 +18,7 @@ constexpr const char* kIceName = "ZELKCA01";
 constexpr int kIceFailure = 0;
 constexpr int kIceError = 1;
 constexpr int kIceWarning = 2;
+constexpr int kIceInfo = 3;
 
 // Fields: name, type, description, help location (none), then where: table, column, key. A
 // validation tool reads the first blank field as the end of the location.
@@ -35,7 +36,10 @@ std::string IceMessage(int type, const std::string& description, const std::stri
 }
 
 std::string IceMessage(const zelk::checker::Finding& finding) {
-    const int type = finding.severity == zelk::checker::Severity::Error ? kIceError : kIceWarning;
+    using zelk::checker::Severity;
+    const int type = finding.severity == Severity::Error     ? kIceError
+                     : finding.severity == Severity::Warning ? kIceWarning
+                                                             : kIceInfo;
     return IceMessage(type, finding.subject + ": " + finding.message, finding.table, finding.column,
                       finding.subject);
 }
@@ -56,7 +60,8 @@ void Validate(MSIHANDLE install) {
         return;
     }
     std::string why;
-    const auto tables = zelk::checker::ReadDatabaseTables(database.get(), why);
+    // The session's database is a copy the tool made: no folder holds the package's files.
+    const auto tables = zelk::checker::ReadDatabaseTables(database.get(), "", why);
     if (!tables) {
         Post(install, IceMessage(kIceFailure, "the package " + why));
         return;
