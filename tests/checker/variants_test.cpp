@@ -73,7 +73,7 @@ const Variant kVariants[] = {
      "zelk_minimal.msi"},
     {"own rollback action, not shaped like the sample",
      {},
-     {},
+     {kSampleDllVersion},
      kFromFindings,
      nullptr,
      Made::FromSample,
