@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <setupapi.h>
 
 #include <map>
 #include <optional>
@@ -26,6 +27,9 @@ std::string SystemFolder();
 // "instance=ROOT\CAN-HARDWARE\0000 service=ZELK_VIRTUAL present=yes" for the first device
 // carrying the hardware ID, or "none".
 std::string DescribeDevice(const std::string& hardwareId);
+// "instance=ROOT\CAN-HARDWARE\0000 service=ZELK_VIRTUAL present=yes" for one element of a
+// device list.
+std::string DescribeDeviceElement(HDEVINFO set, SP_DEVINFO_DATA& device);
 // "state=running type=1 start=2 group=Extended Base binary=...", or "none".
 std::string DescribeService(const std::string& name);
 bool CreateKernelService(const std::string& name, const std::string& binary);

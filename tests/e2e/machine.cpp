@@ -94,17 +94,21 @@ std::string DescribeDevice(const std::string& hardwareId) {
                 wine::detail::ReadDeviceText(set.get(), device, SPDRP_HARDWAREID), hardwareId)) {
             continue;
         }
-        char instance[MAX_DEVICE_ID_LEN] = {};
-        SetupDiGetDeviceInstanceIdA(set.get(), &device, instance, MAX_DEVICE_ID_LEN, nullptr);
-        ULONG status = 0;
-        ULONG problem = 0;
-        const bool present =
-            CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) != CR_NO_SUCH_DEVINST;
-        return std::string("instance=") + instance + " service=" +
-               wine::detail::ReadDeviceText(set.get(), device, SPDRP_SERVICE).c_str() +
-               " present=" + (present ? "yes" : "no");
+        return DescribeDeviceElement(set.get(), device);
     }
     return "none";
+}
+
+std::string DescribeDeviceElement(HDEVINFO set, SP_DEVINFO_DATA& device) {
+    char instance[MAX_DEVICE_ID_LEN] = {};
+    SetupDiGetDeviceInstanceIdA(set, &device, instance, MAX_DEVICE_ID_LEN, nullptr);
+    ULONG status = 0;
+    ULONG problem = 0;
+    const bool present =
+        CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) != CR_NO_SUCH_DEVINST;
+    return std::string("instance=") + instance +
+           " service=" + wine::detail::ReadDeviceText(set, device, SPDRP_SERVICE).c_str() +
+           " present=" + (present ? "yes" : "no");
 }
 
 std::string DescribeService(const std::string& name) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "package_actions.h"
+#include "runtime/handles.h"
 #include "zelk_exports.h"
 
 namespace zelk::e2e {
@@ -17,22 +18,8 @@ constexpr int kDllFromBinary = 1;
 constexpr int kDllFromFile = 17;
 constexpr int kPropertyFromText = 51;
 
-class MsiHandle {
-  public:
-    MsiHandle() = default;
-    MsiHandle(const MsiHandle&) = delete;
-    MsiHandle& operator=(const MsiHandle&) = delete;
-    ~MsiHandle() {
-        if (handle_ != 0) {
-            MsiCloseHandle(handle_);
-        }
-    }
-    MSIHANDLE get() const { return handle_; }
-    MSIHANDLE* out() { return &handle_; }
-
-  private:
-    MSIHANDLE handle_ = 0;
-};
+// Any installer handle: database, view or record.
+using MsiHandle = MsiRecord;
 
 std::string FieldText(MSIHANDLE record, UINT field) {
     DWORD size = 0;
@@ -54,16 +41,18 @@ using Rows = std::vector<std::vector<std::string>>;
 // Every row of the query as its fields' text; none when the table is missing.
 Rows Query(MSIHANDLE database, const char* sql, UINT fields) {
     Rows rows;
-    MsiHandle view;
-    if (MsiDatabaseOpenViewA(database, sql, view.out()) != ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
+    MSIHANDLE opened = 0;
+    const UINT result = MsiDatabaseOpenViewA(database, sql, &opened);
+    const MsiHandle view(opened);
+    if (result != ERROR_SUCCESS || MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
         return rows;
     }
     for (;;) {
-        MsiHandle record;
-        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) {
+        MSIHANDLE fetched = 0;
+        if (MsiViewFetch(view.get(), &fetched) != ERROR_SUCCESS) {
             return rows;
         }
+        const MsiHandle record(fetched);
         auto& row = rows.emplace_back();
         for (UINT field = 1; field <= fields; ++field) {
             row.push_back(FieldText(record.get(), field));
@@ -120,10 +109,11 @@ std::string FindStateKey(const Rows& customActions, const std::vector<DllAction>
 }  // namespace
 
 std::optional<Package> ReadPackage(const std::string& path) {
-    MsiHandle database;
-    if (MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, database.out()) != ERROR_SUCCESS) {
+    MSIHANDLE opened = 0;
+    if (MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, &opened) != ERROR_SUCCESS) {
         return std::nullopt;
     }
+    const MsiHandle database(opened);
     Package package;
     const auto codes =
         Query(database.get(), "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'", 1);

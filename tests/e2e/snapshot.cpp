@@ -32,16 +32,12 @@ void AddDevices(Snapshot& snapshot) {
     const DeviceSet set;
     SP_DEVINFO_DATA device;
     for (DWORD index = 0; set.Next(index, device); ++index) {
-        char instance[MAX_DEVICE_ID_LEN] = {};
-        SetupDiGetDeviceInstanceIdA(set.get(), &device, instance, MAX_DEVICE_ID_LEN, nullptr);
-        ULONG status = 0;
-        ULONG problem = 0;
-        const bool present =
-            CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) != CR_NO_SUCH_DEVINST;
-        snapshot[std::string("device ") + instance] =
+        // Keyed by the instance, so that a changed service or presence reads as a change.
+        const std::string described = DescribeDeviceElement(set.get(), device);
+        const auto space = described.find(' ');
+        snapshot["device " + described.substr(0, space).substr(std::strlen("instance="))] =
             "hardware=" + JoinList(ReadDeviceText(set.get(), device, SPDRP_HARDWAREID)) +
-            " service=" + ReadDeviceText(set.get(), device, SPDRP_SERVICE).c_str() +
-            " present=" + (present ? "yes" : "no");
+            described.substr(space);
     }
 }
 
