@@ -111,12 +111,7 @@ std::string Lower(const std::string& text) {
 }
 
 size_t Utf16Length(const std::string& text) {
-    const bool doubleByte = CodePage() == 932;
-    size_t length = 0;
-    for (size_t i = 0; i < text.size(); i += CharacterLength(text, i, doubleByte)) {
-        ++length;
-    }
-    return length;
+    return Characters(text).size();
 }
 
 }  // namespace winsim::detail

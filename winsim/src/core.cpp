@@ -3,6 +3,7 @@
 #include "core.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -126,20 +127,19 @@ PlatformScope::~PlatformScope() {
     --platformDepth;
 }
 
-std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args) {
+void Log(const char* name, std::initializer_list<std::string> args, bool canFail) {
     const PlatformScope logging;
-    Core& core = State();
-    core.calls.push_back(Call{name, std::vector<std::string>(args)});
-    auto armed = core.failures.find(name);
-    if (armed == core.failures.end()) {
+    State().calls.push_back(Call{name, std::vector<std::string>(args), canFail});
+}
+
+std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args) {
+    Log(name, args, true);
+    const PlatformScope looking;
+    Core::Armed* armed = FindIn(State().failures, std::string(name));
+    if (armed == nullptr || (armed->failure.nth != 0 && armed->failure.nth != ++armed->seen)) {
         return std::nullopt;
     }
-    Core::Armed& entry = armed->second;
-    ++entry.seen;
-    if (entry.failure.nth == 0 || entry.failure.nth == entry.seen) {
-        return entry.failure;
-    }
-    return std::nullopt;
+    return armed->failure;
 }
 
 std::string Handle(const void* handle) {
@@ -188,9 +188,8 @@ uintptr_t OpenHandle(HandleKind kind, std::shared_ptr<void> object, uintptr_t va
 }
 
 void* FindHandle(uintptr_t value, HandleKind kind) {
-    auto found = State().handles.find(value);
-    return found != State().handles.end() && found->second.kind == kind ? found->second.object.get()
-                                                                        : nullptr;
+    const OpenEntry* entry = FindIn(State().handles, value);
+    return entry != nullptr && entry->kind == kind ? entry->object.get() : nullptr;
 }
 
 bool ReleaseHandle(uintptr_t value, HandleKind kind) {
@@ -209,6 +208,17 @@ std::vector<void*> OpenObjects(HandleKind kind) {
     return objects;
 }
 
+DWORD CopyOut(const void* data, size_t size, void* buffer, DWORD capacity, DWORD* required) {
+    Put(required, size);
+    if (capacity < size || (buffer == nullptr && size > 0)) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (size > 0) {
+        std::memcpy(buffer, data, size);
+    }
+    return ERROR_SUCCESS;
+}
+
 bool EqualNoCase(const std::string& a, const std::string& b) {
     return Upper(a) == Upper(b);
 }
@@ -216,11 +226,11 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 }  // namespace detail
 }  // namespace winsim
 
-// Not logged, as the other calls that cannot fail (see kernel.cpp).
 DWORD WINAPI GetLastError() {
-    return winsim::State().lastError;
+    return winsim::detail::Infallible("GetLastError", {}, [] { return winsim::State().lastError; });
 }
 
 void WINAPI SetLastError(DWORD error) {
-    winsim::State().lastError = error;
+    winsim::detail::Infallible("SetLastError", {winsim::Num(error)},
+                               [&] { winsim::State().lastError = error; });
 }

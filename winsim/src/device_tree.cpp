@@ -3,6 +3,7 @@
 // them, as on Windows.
 #include "devices.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -40,16 +41,6 @@ bool SameGuid(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
 }
 
-std::vector<BYTE> MultiString(const std::vector<std::string>& strings) {
-    std::vector<BYTE> data;
-    for (const std::string& text : strings) {
-        data.insert(data.end(), text.begin(), text.end());
-        data.push_back(0);
-    }
-    data.push_back(0);
-    return data;
-}
-
 std::string EnumKeyOf(const Node& node) {
     return kEnumKey + node.device.instanceId;
 }
@@ -63,22 +54,24 @@ Node* FindNode(const std::string& instanceId, bool registeredOnly) {
     return node.registered || !registeredOnly ? &node : nullptr;
 }
 
+Node* NodeAt(DEVINST devInst) {
+    return detail::FindIn(State().nodes, devInst);
+}
+
 // Visits the devnodes in the order they were created.
 template <class Visit>
 void ForEachNode(Visit visit) {
     for (DEVINST devInst = 1; devInst < State().nextDevInst; ++devInst) {
-        auto found = State().nodes.find(devInst);
-        if (found != State().nodes.end()) {
-            visit(devInst, found->second);
+        if (Node* node = NodeAt(devInst)) {
+            visit(devInst, *node);
         }
     }
 }
 
 void RemoveNode(DEVINST devInst) {
-    auto found = State().nodes.find(devInst);
-    if (found != State().nodes.end()) {
-        State().byId.erase(detail::Upper(found->second.device.instanceId));
-        State().nodes.erase(found);
+    if (const Node* node = NodeAt(devInst)) {
+        State().byId.erase(detail::Upper(node->device.instanceId));
+        State().nodes.erase(devInst);
     }
 }
 
@@ -98,12 +91,8 @@ DWORD ResolveElement(HDEVINFO handle, PSP_DEVINFO_DATA data, Node*& node) {
     if (list->members.count(data->DevInst) == 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    auto found = State().nodes.find(data->DevInst);
-    if (found == State().nodes.end()) {
-        return ERROR_NO_SUCH_DEVINST;
-    }
-    node = &found->second;
-    return ERROR_SUCCESS;
+    node = NodeAt(data->DevInst);
+    return node ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_NO_SUCH_DEVINST);
 }
 
 // The entry of a call on one element of a list: the body gets the device behind it.
@@ -144,50 +133,25 @@ std::string GenerateRootInstanceId(const std::string& name) {
     }
 }
 
-// Copies a property value out as SetupDiGetDeviceRegistryProperty does.
-DWORD CopyProperty(DWORD type, const std::vector<BYTE>& value, PDWORD typeOut, PBYTE buffer,
-                   DWORD size, PDWORD required) {
-    if (typeOut) {
-        *typeOut = type;
-    }
-    const auto needed = static_cast<DWORD>(value.size());
-    if (required) {
-        *required = needed;
-    }
-    if (buffer == nullptr && size != 0) {
-        return ERROR_INVALID_USER_BUFFER;
-    }
-    if (size < needed) {
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    if (needed > 0) {
-        std::memcpy(buffer, value.data(), needed);
-    }
-    return ERROR_SUCCESS;
-}
-
 std::vector<BYTE> TextBytes(const std::string& text) {
-    std::vector<BYTE> bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    return bytes;
+    return {text.c_str(), text.c_str() + text.size() + 1};
 }
 
 // A property's registry type and bytes; nullopt for a property the device does not have.
-std::optional<std::pair<DWORD, std::vector<BYTE>>> ReadProperty(const Node& node, DWORD property) {
+std::optional<RegValue> ReadProperty(const Node& node, DWORD property) {
     const Device& device = node.device;
     if (property == SPDRP_HARDWAREID && node.hardwareIds) {
-        return std::pair{DWORD{REG_MULTI_SZ}, *node.hardwareIds};
+        return RegValue{REG_MULTI_SZ, *node.hardwareIds};
     }
     if (property == SPDRP_CONFIGFLAGS && device.configFlags) {
-        std::vector<BYTE> flags(sizeof(DWORD));
-        std::memcpy(flags.data(), &*device.configFlags, sizeof(DWORD));
-        return std::pair{DWORD{REG_DWORD}, flags};
+        const auto* flags = reinterpret_cast<const BYTE*>(&*device.configFlags);
+        return RegValue{REG_DWORD, {flags, flags + sizeof(DWORD)}};
     }
     if (property == SPDRP_SERVICE && !device.service.empty()) {
-        return std::pair{DWORD{REG_SZ}, TextBytes(device.service)};
+        return RegValue{REG_SZ, TextBytes(device.service)};
     }
     if (property == SPDRP_CLASS && !device.className.empty()) {
-        return std::pair{DWORD{REG_SZ}, TextBytes(device.className)};
+        return RegValue{REG_SZ, TextBytes(device.className)};
     }
     return std::nullopt;
 }
@@ -202,7 +166,12 @@ DEVINST AddDevice(const Device& device) {
     Node node{device, std::nullopt, true};
     node.device.hardwareIds.clear();
     if (!device.hardwareIds.empty()) {
-        node.hardwareIds = MultiString(device.hardwareIds);
+        node.hardwareIds.emplace();
+        for (const std::string& id : device.hardwareIds) {
+            node.hardwareIds->insert(node.hardwareIds->end(), id.c_str(),
+                                     id.c_str() + id.size() + 1);
+        }
+        node.hardwareIds->push_back(0);
     }
     detail::MirrorToRegistry(node);
     return AddNode(std::move(node));
@@ -242,11 +211,9 @@ std::optional<std::vector<BYTE>> DeviceHardwareIdData(const std::string& instanc
 }
 
 int UnregisteredDeviceElements() {
-    int count = 0;
-    for (const auto& entry : State().nodes) {
-        count += entry.second.registered ? 0 : 1;
-    }
-    return count;
+    return static_cast<int>(
+        std::count_if(State().nodes.begin(), State().nodes.end(),
+                      [](const auto& entry) { return !entry.second.registered; }));
 }
 
 namespace detail {
@@ -260,22 +227,18 @@ void ForEachPresentDevice(const std::function<void(Node&)>& visit) {
 }
 
 void MirrorToRegistry(const Node& node) {
-    const Device& device = node.device;
+    static const std::pair<DWORD, const char*> kMirrored[] = {{SPDRP_HARDWAREID, "HardwareID"},
+                                                              {SPDRP_CONFIGFLAGS, "ConfigFlags"},
+                                                              {SPDRP_SERVICE, "Service"},
+                                                              {SPDRP_CLASS, "Class"}};
     const std::string key = EnumKeyOf(node);
     CreateKey(key);
-    if (node.hardwareIds) {
-        SetValue(key, "HardwareID", REG_MULTI_SZ, *node.hardwareIds);
+    for (const auto& [property, name] : kMirrored) {
+        if (std::optional<RegValue> value = ReadProperty(node, property)) {
+            SetValue(key, name, value->type, std::move(value->data));
+        }
     }
-    if (device.configFlags) {
-        SetDword(key, "ConfigFlags", *device.configFlags);
-    }
-    if (!device.service.empty()) {
-        SetString(key, "Service", device.service);
-    }
-    if (!device.className.empty()) {
-        SetString(key, "Class", device.className);
-    }
-    SetString(key, "ClassGUID", GuidText(device.classGuid));
+    SetString(key, "ClassGUID", GuidText(node.device.classGuid));
 }
 
 std::vector<std::string> Strings(const std::vector<BYTE>& data) {
@@ -466,12 +429,11 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
             if (memberIndex >= list->elements.size()) {
                 return ERROR_NO_MORE_ITEMS;
             }
-            DEVINST devInst = list->elements[memberIndex];
-            auto found = State().nodes.find(devInst);
+            const DEVINST devInst = list->elements[memberIndex];
             // A removed device keeps its place in the list.
             static const Node removed;
-            FillElement(found == State().nodes.end() ? removed : found->second, devInst,
-                        deviceInfoData);
+            const Node* node = NodeAt(devInst);
+            FillElement(node ? *node : removed, devInst, deviceInfoData);
             return ERROR_SUCCESS;
         });
 }
@@ -485,12 +447,16 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
         {Handle(deviceInfoSet), Ptr(deviceInfoData), Num(property), Ptr(propertyRegDataType),
          Ptr(propertyBuffer), Num(propertyBufferSize), Ptr(requiredSize)},
         deviceInfoSet, deviceInfoData, [&](Node& node) -> DWORD {
-            const auto value = ReadProperty(node, property);
+            const std::optional<RegValue> value = ReadProperty(node, property);
             if (!value) {
                 return ERROR_INVALID_DATA;
             }
-            return CopyProperty(value->first, value->second, propertyRegDataType, propertyBuffer,
-                                propertyBufferSize, requiredSize);
+            Put(propertyRegDataType, value->type);
+            const DWORD error = CopyOut(value->data.data(), value->data.size(), propertyBuffer,
+                                        propertyBufferSize, requiredSize);
+            return propertyBuffer == nullptr && propertyBufferSize != 0
+                       ? static_cast<DWORD>(ERROR_INVALID_USER_BUFFER)
+                       : error;
         });
 }
 
@@ -503,15 +469,8 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA
                       Num(deviceInstanceIdSize), Ptr(requiredSize)},
                      deviceInfoSet, deviceInfoData, [&](Node& node) -> DWORD {
                          const std::string& id = node.device.instanceId;
-                         const auto needed = static_cast<DWORD>(id.size() + 1);
-                         if (requiredSize) {
-                             *requiredSize = needed;
-                         }
-                         if (deviceInstanceId == nullptr || deviceInstanceIdSize < needed) {
-                             return ERROR_INSUFFICIENT_BUFFER;
-                         }
-                         std::memcpy(deviceInstanceId, id.c_str(), needed);
-                         return ERROR_SUCCESS;
+                         return CopyOut(id.c_str(), id.size() + 1, deviceInstanceId,
+                                        deviceInstanceIdSize, requiredSize);
                      });
 }
 
@@ -539,8 +498,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
             }
             // Elements never registered exist only in their list.
             for (DEVINST devInst : list->elements) {
-                auto found = State().nodes.find(devInst);
-                if (found != State().nodes.end() && !found->second.registered) {
+                if (const Node* node = NodeAt(devInst); node && !node->registered) {
                     RemoveNode(devInst);
                 }
             }
@@ -563,12 +521,11 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problemNumber, DEVI
                         if (devInst == 0 || devInst >= State().nextDevInst) {
                             return CR_INVALID_DEVNODE;
                         }
-                        auto found = State().nodes.find(devInst);
-                        if (found == State().nodes.end() || !found->second.registered ||
-                            !found->second.device.present) {
+                        const Node* node = NodeAt(devInst);
+                        if (node == nullptr || !node->registered || !node->device.present) {
                             return CR_NO_SUCH_DEVINST;
                         }
-                        const Device& device = found->second.device;
+                        const Device& device = node->device;
                         const bool failed = device.driverInf.empty() && device.service.empty();
                         *status = failed ? DN_HAS_PROBLEM : DN_DRIVER_LOADED | DN_STARTED;
                         *problemNumber = failed ? CM_PROB_FAILED_INSTALL : 0;

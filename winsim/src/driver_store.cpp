@@ -82,8 +82,8 @@ DWORD CheckStageable(const std::string& infPath, const std::optional<std::string
     if (DWORD error = InfSyntaxError(*text); error != 0) {
         return error;
     }
-    auto refused = State().refused.find(Upper(infPath));
-    return refused != State().refused.end() ? refused->second : DWORD{ERROR_SUCCESS};
+    const DWORD* refused = FindIn(State().refused, Upper(infPath));
+    return refused ? *refused : DWORD{ERROR_SUCCESS};
 }
 
 }  // namespace
@@ -109,9 +109,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
             const StagedPackage* existing = FindStaged(sourceInfFileName, *text);
             const std::string stored = existing ? existing->storedPath : NextStoredPath();
             const auto needed = static_cast<DWORD>(stored.size() + 1);
-            if (requiredSize) {
-                *requiredSize = needed;
-            }
+            Put(requiredSize, needed);
             auto answerName = [&]() {
                 if (destinationInfFileName != nullptr && destinationInfFileNameSize >= needed) {
                     std::memcpy(destinationInfFileName, stored.c_str(), needed);

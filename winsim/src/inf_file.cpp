@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace winsim::detail {
 namespace {
@@ -162,14 +161,11 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
             if (name.empty() && guid) {
                 name = RegisteredClassName(*guid);
             }
-            const auto needed = static_cast<DWORD>(name.size() + 1);
-            if (requiredSize) {
-                *requiredSize = needed;
+            if (DWORD error =
+                    CopyOut(name.c_str(), name.size() + 1, className, classNameSize, requiredSize);
+                error != ERROR_SUCCESS) {
+                return error;
             }
-            if (classNameSize < needed) {
-                return ERROR_INSUFFICIENT_BUFFER;
-            }
-            std::memcpy(className, name.c_str(), needed);
             // A class that names no valid GUID is not installed on the system: GUID_NULL.
             *classGuid = guid.value_or(GUID{});
             return ERROR_SUCCESS;

@@ -143,8 +143,9 @@ void WriteFile(const std::string& path, const std::string& text) {
 }
 
 void RemoveFile(const std::string& path) {
-    State().files.erase(NormalizePath(path));
-    State().contents.erase(NormalizePath(path));
+    const std::string normalized = NormalizePath(path);
+    State().files.erase(normalized);
+    State().contents.erase(normalized);
 }
 
 bool FileExists(const std::string& path) {
@@ -186,12 +187,12 @@ bool IsLeadByte(unsigned char c) {
 }
 
 std::optional<std::string> FileText(const std::string& path) {
-    std::string normalized = NormalizePath(path);
+    const std::string normalized = NormalizePath(path);
     if (State().files.count(normalized) == 0) {
         return std::nullopt;
     }
-    auto found = State().contents.find(normalized);
-    return found == State().contents.end() ? std::string() : found->second;
+    const std::string* text = FindIn(State().contents, normalized);
+    return text ? *text : std::string();
 }
 
 }  // namespace detail
@@ -295,11 +296,11 @@ namespace {
 
 // The system's text for a message number, as scripted or as Windows words it.
 std::optional<std::string> SystemMessage(DWORD messageId) {
-    if (auto scripted = State().messages.find(messageId); scripted != State().messages.end()) {
-        return scripted->second;
+    if (const auto* scripted = FindIn(State().messages, messageId)) {
+        return *scripted;
     }
-    auto known = DefaultMessages().find(messageId);
-    return known != DefaultMessages().end() ? std::optional(known->second) : std::nullopt;
+    const std::string* known = FindIn(DefaultMessages(), messageId);
+    return known ? std::optional(*known) : std::nullopt;
 }
 
 }  // namespace
@@ -343,18 +344,18 @@ HLOCAL WINAPI LocalFree(HLOCAL memory) {
     });
 }
 
-// The calls that cannot fail are not logged: the product asks them per character and after every
-// failure, and they would bury the calls that matter.
 int WINAPI lstrlenA(LPCSTR text) {
-    return text ? static_cast<int>(std::strlen(text)) : 0;
+    return Infallible("lstrlenA", {Str(text)},
+                      [&] { return text ? static_cast<int>(std::strlen(text)) : 0; });
 }
 
 UINT WINAPI GetACP() {
-    return State().codePage;
+    return Infallible("GetACP", {}, [] { return State().codePage; });
 }
 
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
-    return IsLeadByte(testChar) ? TRUE : FALSE;
+    return Infallible("IsDBCSLeadByte", {Num(testChar)},
+                      [&] { return IsLeadByte(testChar) ? TRUE : FALSE; });
 }
 
 int WINAPI LCMapStringA(LCID locale, DWORD mapFlags, LPCSTR source, int sourceLength,

@@ -40,8 +40,7 @@ ServiceHandle* FindHandle(SC_HANDLE handle) {
 }
 
 Service* Lookup(const std::string& key) {
-    auto found = State().services.find(key);
-    return found == State().services.end() ? nullptr : &found->second;
+    return detail::FindIn(State().services, key);
 }
 
 bool IsDriver(DWORD serviceType) {
@@ -71,27 +70,20 @@ void RemoveIfUnused(const std::string& key) {
     State().services.erase(key);
 }
 
-// Resolves a service handle that must carry `needed`; 0 or the error the call reports.
-DWORD ResolveService(SC_HANDLE handle, DWORD needed, Service*& service) {
-    ServiceHandle* open = FindHandle(handle);
-    if (open == nullptr || open->manager) {
+// Resolves a manager handle, or with `service` a service handle, that must carry `needed`; 0 or
+// the error the call reports.
+DWORD Resolve(SC_HANDLE handle, DWORD needed, Service** service = nullptr) {
+    const ServiceHandle* open = FindHandle(handle);
+    if (open == nullptr || open->manager != (service == nullptr)) {
         return ERROR_INVALID_HANDLE;
     }
     if ((open->access & needed) != needed) {
         return ERROR_ACCESS_DENIED;
     }
-    service = Lookup(open->service);
-    return service ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_INVALID_HANDLE);
-}
-
-// Resolves a manager handle that must carry `needed`.
-DWORD ResolveManager(SC_HANDLE handle, DWORD needed) {
-    ServiceHandle* open = FindHandle(handle);
-    if (open == nullptr || !open->manager) {
+    if (service != nullptr && (*service = Lookup(open->service)) == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    return (open->access & needed) == needed ? ERROR_SUCCESS
-                                             : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    return ERROR_SUCCESS;
 }
 
 // What a filtered token may ask of the manager and of a service: connect, enumerate and query
@@ -179,7 +171,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
          Num(startType), Num(errorControl), Str(binaryPathName), Str(loadOrderGroup), Ptr(tagId),
          Str(dependencies), Str(serviceStartName), Ptr(password)},
         [&]() -> Result<SC_HANDLE> {
-            if (DWORD error = ResolveManager(manager, SC_MANAGER_CREATE_SERVICE); error != 0) {
+            if (DWORD error = Resolve(manager, SC_MANAGER_CREATE_SERVICE); error != 0) {
                 return Error{error};
             }
             if (!IsValidName(serviceName)) {
@@ -208,7 +200,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desir
     return Simulate(
         kHandleCall, "OpenServiceA", {Handle(manager), Str(serviceName), Num(desiredAccess)},
         [&]() -> Result<SC_HANDLE> {
-            if (DWORD error = ResolveManager(manager, SC_MANAGER_CONNECT); error != ERROR_SUCCESS) {
+            if (DWORD error = Resolve(manager, SC_MANAGER_CONNECT); error != ERROR_SUCCESS) {
                 return Error{error};
             }
             if (serviceName == nullptr || *serviceName == '\0') {
@@ -229,7 +221,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE serviceHandle, DWORD argumentCount, LPCSTR* 
     return Simulate(kBool, "StartServiceA",
                     {Handle(serviceHandle), Num(argumentCount), Ptr(arguments)}, [&]() -> DWORD {
                         Service* service = nullptr;
-                        if (DWORD error = ResolveService(serviceHandle, SERVICE_START, service);
+                        if (DWORD error = Resolve(serviceHandle, SERVICE_START, &service);
                             error != 0) {
                             return error;
                         }
@@ -263,7 +255,7 @@ BOOL WINAPI ControlService(SC_HANDLE serviceHandle, DWORD control, LPSERVICE_STA
                             return ERROR_INVALID_PARAMETER;
                         }
                         Service* service = nullptr;
-                        if (DWORD error = ResolveService(serviceHandle, SERVICE_STOP, service);
+                        if (DWORD error = Resolve(serviceHandle, SERVICE_STOP, &service);
                             error != 0) {
                             return error;
                         }
@@ -285,7 +277,7 @@ BOOL WINAPI ControlService(SC_HANDLE serviceHandle, DWORD control, LPSERVICE_STA
 BOOL WINAPI DeleteService(SC_HANDLE serviceHandle) {
     return Simulate(kBool, "DeleteService", {Handle(serviceHandle)}, [&]() -> DWORD {
         Service* service = nullptr;
-        if (DWORD error = ResolveService(serviceHandle, DELETE, service); error != 0) {
+        if (DWORD error = Resolve(serviceHandle, DELETE, &service); error != 0) {
             return error;
         }
         if (service->markedForDelete) {
