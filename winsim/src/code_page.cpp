@@ -11,11 +11,8 @@ using Byte = unsigned char;
 int Fold1252(Byte c, bool upper) {
     static const Byte pairs[][2] = {{0x8A, 0x9A}, {0x8C, 0x9C}, {0x8E, 0x9E}, {0x9F, 0xFF}};
     for (const auto& pair : pairs) {
-        if (!upper && c == pair[0]) {
-            return pair[1];
-        }
-        if (upper && c == pair[1]) {
-            return pair[0];
+        if (c == pair[upper ? 1 : 0]) {
+            return pair[upper ? 0 : 1];
         }
     }
     if (!upper && c >= 0xC0 && c <= 0xDE && c != 0xD7) {
@@ -30,19 +27,12 @@ int Fold1252(Byte c, bool upper) {
 // A 932 letter's trail byte in the other case: full-width A-Z (0x8260-0x8279) and a-z
 // (0x8281-0x829A); Greek capitals (0x839F-0x83B6) and small letters (0x83BF-0x83D6).
 int Fold932(Byte lead, Byte trail, bool upper) {
-    if (lead == 0x82) {
-        if (!upper && trail >= 0x60 && trail <= 0x79) {
-            return trail + 0x21;
-        }
-        if (upper && trail >= 0x81 && trail <= 0x9A) {
-            return trail - 0x21;
-        }
-    } else if (lead == 0x83) {
-        if (!upper && trail >= 0x9F && trail <= 0xB6) {
-            return trail + 0x20;
-        }
-        if (upper && trail >= 0xBF && trail <= 0xD6) {
-            return trail - 0x20;
+    // Lead byte, trail bytes of the first and last capital, distance to the small letters.
+    static const Byte ranges[][4] = {{0x82, 0x60, 0x79, 0x21}, {0x83, 0x9F, 0xB6, 0x20}};
+    for (const auto& [rangeLead, first, last, distance] : ranges) {
+        const int from = upper ? first + distance : first;
+        if (lead == rangeLead && trail >= from && trail <= from + (last - first)) {
+            return upper ? trail - distance : trail + distance;
         }
     }
     return trail;
@@ -88,16 +78,13 @@ std::vector<std::string> Characters(const std::string& text) {
 }
 
 std::vector<std::string> Components(const std::string& text, const std::string& separators) {
-    const bool doubleByte = CodePage() == 932;
     std::vector<std::string> components(1);
-    for (size_t i = 0; i < text.size();) {
-        const size_t length = CharacterLength(text, i, doubleByte);
-        if (length == 1 && separators.find(text[i]) != std::string::npos) {
+    for (const std::string& character : Characters(text)) {
+        if (character.size() == 1 && separators.find(character[0]) != std::string::npos) {
             components.emplace_back();
         } else {
-            components.back().append(text, i, length);
+            components.back() += character;
         }
-        i += length;
     }
     return components;
 }

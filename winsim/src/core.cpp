@@ -29,15 +29,12 @@ struct Core {
     bool elevated = true;
 };
 
-Core& State() {
-    static Core core;
-    return core;
-}
+constexpr auto State = detail::AreaState<Core>;
 
 // Simulated calls in progress; kept apart from Core, which Reset() replaces.
 int platformDepth = 0;
 
-// Kept apart from Core, which Reset() replaces.
+// The resets of every area, Core's among them; kept apart from the areas they reset.
 std::vector<void (*)()>& Resets() {
     static std::vector<void (*)()> resets;
     return resets;
@@ -46,7 +43,6 @@ std::vector<void (*)()>& Resets() {
 }  // namespace
 
 void Reset() {
-    State() = Core{};
     for (void (*reset)() : Resets()) {
         reset();
     }
@@ -68,11 +64,7 @@ size_t CountCalls(const std::string& name) {
 }
 
 std::vector<std::string> CallNames() {
-    std::vector<std::string> names;
-    for (const Call& call : State().calls) {
-        names.push_back(call.name);
-    }
-    return names;
+    return detail::Collect(State().calls, [](const Call& call) { return call.name; });
 }
 
 void ClearCalls() {

@@ -58,7 +58,7 @@ struct Result {
     DWORD error = ERROR_SUCCESS;
 };
 
-// BOOL, with the reason left for GetLastError; SetupAPI's calls also clear it on success.
+// BOOL, with the reason left for GetLastError; some calls also clear it on success.
 struct BoolCall {
     using Type = BOOL;
     bool clearsOnSuccess = false;
@@ -135,7 +135,7 @@ auto Infallible(const char* name, std::initializer_list<std::string> args, Body 
 }
 
 inline constexpr BoolCall kBool;
-inline constexpr BoolCall kSetupBool{true};
+inline constexpr BoolCall kClearingBool{true};  // SetupAPI's, and a few others'
 inline constexpr StatusCall<LSTATUS> kRegistry;
 inline constexpr StatusCall<UINT> kInstaller;
 inline constexpr StatusCall<CONFIGRET> kConfig;
@@ -166,6 +166,16 @@ template <class Map, class K>
 auto* FindIn(Map& map, const K& key) {
     auto found = map.find(key);
     return found == map.end() ? nullptr : &found->second;
+}
+
+// `project` applied to each element of `range`, in order.
+template <class Range, class Project>
+auto Collect(const Range& range, Project project) {
+    std::vector<std::decay_t<decltype(project(*std::begin(range)))>> collected;
+    for (const auto& element : range) {
+        collected.push_back(project(element));
+    }
+    return collected;
 }
 
 // Writes an optional out-parameter.

@@ -45,17 +45,14 @@ std::string EnumKeyOf(const Node& node) {
     return kEnumKey + node.device.instanceId;
 }
 
-Node* FindNode(const std::string& instanceId, bool registeredOnly) {
-    auto id = State().byId.find(detail::Upper(instanceId));
-    if (id == State().byId.end()) {
-        return nullptr;
-    }
-    Node& node = State().nodes.at(id->second);
-    return node.registered || !registeredOnly ? &node : nullptr;
-}
-
 Node* NodeAt(DEVINST devInst) {
     return detail::FindIn(State().nodes, devInst);
+}
+
+Node* FindNode(const std::string& instanceId, bool registeredOnly) {
+    const DEVINST* devInst = detail::FindIn(State().byId, detail::Upper(instanceId));
+    Node* node = devInst ? NodeAt(*devInst) : nullptr;
+    return node && (node->registered || !registeredOnly) ? node : nullptr;
 }
 
 // Visits the devnodes in the order they were created.
@@ -99,7 +96,7 @@ DWORD ResolveElement(HDEVINFO handle, PSP_DEVINFO_DATA data, Node*& node) {
 template <class Body>
 BOOL OnElement(const char* name, std::initializer_list<std::string> args, HDEVINFO list,
                PSP_DEVINFO_DATA element, Body body) {
-    return detail::Simulate(detail::kSetupBool, name, args, [&]() -> DWORD {
+    return detail::Simulate(detail::kClearingBool, name, args, [&]() -> DWORD {
         Node* node = nullptr;
         const DWORD error = ResolveElement(list, element, node);
         return error == ERROR_SUCCESS ? body(*node) : error;
@@ -154,6 +151,27 @@ std::optional<RegValue> ReadProperty(const Node& node, DWORD property) {
         return RegValue{REG_SZ, TextBytes(device.className)};
     }
     return std::nullopt;
+}
+
+// Sets a property the product writes; the error if it cannot.
+DWORD WriteProperty(Node& node, DWORD property, const BYTE* buffer, DWORD size) {
+    if (property == SPDRP_HARDWAREID) {
+        node.hardwareIds.reset();
+        if (size != 0) {
+            node.hardwareIds.emplace(buffer, buffer + size);
+        }
+        return ERROR_SUCCESS;
+    }
+    if (property != SPDRP_CONFIGFLAGS) {
+        return ERROR_INVALID_REG_PROPERTY;
+    }
+    if (size != sizeof(DWORD)) {
+        return ERROR_INVALID_DATA;
+    }
+    DWORD flags = 0;
+    std::memcpy(&flags, buffer, sizeof flags);
+    node.device.configFlags = flags;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -243,17 +261,10 @@ void MirrorToRegistry(const Node& node) {
 
 std::vector<std::string> Strings(const std::vector<BYTE>& data) {
     std::vector<std::string> strings;
-    size_t start = 0;
-    while (start < data.size()) {
-        size_t end = start;
-        while (end < data.size() && data[end] != 0) {
-            ++end;
-        }
-        if (end == start) {
-            break;
-        }
-        strings.emplace_back(data.begin() + start, data.begin() + end);
-        start = end + 1;
+    for (auto start = data.begin(); start != data.end() && *start != 0;) {
+        const auto end = std::find(start, data.end(), BYTE{0});
+        strings.emplace_back(start, end);
+        start = end == data.end() ? end : end + 1;
     }
     return strings;
 }
@@ -280,7 +291,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
                                      const GUID* classGuid, PCSTR deviceDescription, HWND parent,
                                      DWORD creationFlags, PSP_DEVINFO_DATA deviceInfoData) {
     return Simulate(
-        kSetupBool, "SetupDiCreateDeviceInfoA",
+        kClearingBool, "SetupDiCreateDeviceInfoA",
         {Handle(deviceInfoSet), Str(deviceName), Ptr(classGuid), Str(deviceDescription),
          Handle(parent), Num(creationFlags), Ptr(deviceInfoData)},
         [&]() -> DWORD {
@@ -318,31 +329,6 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
         });
 }
 
-namespace {
-
-// Sets a property the product writes; the error if it cannot.
-DWORD WriteProperty(Node& node, DWORD property, const BYTE* buffer, DWORD size) {
-    if (property == SPDRP_HARDWAREID) {
-        node.hardwareIds.reset();
-        if (size != 0) {
-            node.hardwareIds.emplace(buffer, buffer + size);
-        }
-        return ERROR_SUCCESS;
-    }
-    if (property != SPDRP_CONFIGFLAGS) {
-        return ERROR_INVALID_REG_PROPERTY;
-    }
-    if (size != sizeof(DWORD)) {
-        return ERROR_INVALID_DATA;
-    }
-    DWORD flags = 0;
-    std::memcpy(&flags, buffer, sizeof flags);
-    node.device.configFlags = flags;
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
-
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
                                               PSP_DEVINFO_DATA deviceInfoData, DWORD property,
                                               const BYTE* propertyBuffer,
@@ -369,7 +355,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
                                       PSP_DEVINFO_DATA deviceInfoData) {
     return Simulate(
-        kSetupBool, "SetupDiCallClassInstaller",
+        kClearingBool, "SetupDiCallClassInstaller",
         {Num(installFunction), Handle(deviceInfoSet), Ptr(deviceInfoData)}, [&]() -> DWORD {
             if (installFunction != DIF_REGISTERDEVICE) {
                 return ERROR_INVALID_PARAMETER;
@@ -417,7 +403,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
                                   PSP_DEVINFO_DATA deviceInfoData) {
     return Simulate(
-        kSetupBool, "SetupDiEnumDeviceInfo",
+        kClearingBool, "SetupDiEnumDeviceInfo",
         {Handle(deviceInfoSet), Num(memberIndex), Ptr(deviceInfoData)}, [&]() -> DWORD {
             DeviceInfoList* list = FindList(deviceInfoSet);
             if (list == nullptr) {
@@ -491,7 +477,7 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
     return Simulate(
-        kSetupBool, "SetupDiDestroyDeviceInfoList", {Handle(deviceInfoSet)}, [&]() -> DWORD {
+        kClearingBool, "SetupDiDestroyDeviceInfoList", {Handle(deviceInfoSet)}, [&]() -> DWORD {
             DeviceInfoList* list = FindList(deviceInfoSet);
             if (list == nullptr) {
                 return ERROR_INVALID_HANDLE;

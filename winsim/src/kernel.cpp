@@ -114,11 +114,22 @@ bool IsAbsolute(const std::string& path) {
            (!path.empty() && (path[0] == '\\' || path[0] == '/'));
 }
 
-void AddParents(const std::string& path) {
-    for (std::string parent = ParentOf(NormalizePath(path)); !parent.empty();
-         parent = ParentOf(parent)) {
+// Adds the folders that hold `path`; the path normalized.
+std::string AddParents(const std::string& path) {
+    const std::string normalized = NormalizePath(path);
+    for (std::string parent = ParentOf(normalized); !parent.empty(); parent = ParentOf(parent)) {
         State().directories.insert(parent);
     }
+    return normalized;
+}
+
+// The system's text for a message number, as scripted or as Windows words it.
+std::optional<std::string> SystemMessage(DWORD messageId) {
+    if (const auto* scripted = detail::FindIn(State().messages, messageId)) {
+        return *scripted;
+    }
+    const std::string* known = detail::FindIn(DefaultMessages(), messageId);
+    return known ? std::optional(*known) : std::nullopt;
 }
 
 }  // namespace
@@ -128,13 +139,11 @@ void SetCodePage(UINT codePage) {
 }
 
 void AddFile(const std::string& path) {
-    AddParents(path);
-    State().files.insert(NormalizePath(path));
+    State().files.insert(AddParents(path));
 }
 
 void AddDirectory(const std::string& path) {
-    AddParents(path);
-    State().directories.insert(NormalizePath(path));
+    State().directories.insert(AddParents(path));
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -208,7 +217,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                            DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
                            LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
     return Simulate(
-        kBool, "CreateProcessA",
+        kClearingBool, "CreateProcessA",
         {Str(applicationName), Str(commandLine), Ptr(processAttributes), Ptr(threadAttributes),
          Num(static_cast<uint32_t>(inheritHandles)), Num(creationFlags), Ptr(environment),
          Str(currentDirectory), Num(startupInfo ? startupInfo->cb : 0)},
@@ -230,10 +239,9 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                        : State().directories.count(ParentOf(normalized)) ? ERROR_FILE_NOT_FOUND
                                                                          : ERROR_PATH_NOT_FOUND;
             }
-            Launch launch{name,           Str(commandLine),       commandLine != nullptr,
-                          resolved,       creationFlags,          startupInfo->cb,
-                          inheritHandles, environment == nullptr, currentDirectory == nullptr};
-            State().launches.push_back(launch);
+            State().launches.push_back({name, Str(commandLine), commandLine != nullptr, resolved,
+                                        creationFlags, startupInfo->cb, inheritHandles,
+                                        environment == nullptr, currentDirectory == nullptr});
             const auto processId = static_cast<DWORD>(State().launches.size() * 4 + 1000);
             processInformation->hProcess =
                 Open<HANDLE>(HandleKind::ProcessOrThread, std::make_shared<DWORD>(processId));
@@ -241,7 +249,6 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                 Open<HANDLE>(HandleKind::ProcessOrThread, std::make_shared<DWORD>(processId + 1));
             processInformation->dwProcessId = processId;
             processInformation->dwThreadId = processId + 1;
-            SetError(ERROR_SUCCESS);
             return ERROR_SUCCESS;
         });
 }
@@ -291,19 +298,6 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
                         return Error{ERROR_PROC_NOT_FOUND};
                     });
 }
-
-namespace {
-
-// The system's text for a message number, as scripted or as Windows words it.
-std::optional<std::string> SystemMessage(DWORD messageId) {
-    if (const auto* scripted = FindIn(State().messages, messageId)) {
-        return *scripted;
-    }
-    const std::string* known = FindIn(DefaultMessages(), messageId);
-    return known ? std::optional(*known) : std::nullopt;
-}
-
-}  // namespace
 
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPSTR buffer, DWORD size, void* arguments) {

@@ -163,6 +163,67 @@ LSTATUS OnKey(const char* name, std::initializer_list<std::string> args, HKEY ke
     });
 }
 
+LSTATUS DeleteSubKey(HKEY key, LPCSTR subKey) {
+    SubKey sub;
+    if (LSTATUS status = ReadSubKey(key, subKey, sub); status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (subKey == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (sub.parts.empty() && key == HKEY_LOCAL_MACHINE) {
+        return ERROR_ACCESS_DENIED;  // a predefined root cannot be deleted
+    }
+    Node* node = Find(sub.path);
+    if (node == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (!node->children.empty() || Denied(DELETE)) {
+        return ERROR_ACCESS_DENIED;  // only a key without subkeys, and only with DELETE rights
+    }
+    DeleteKeyTree(sub.path);
+    return ERROR_SUCCESS;
+}
+
+// Copies value data out as the registry does: size in and out, ERROR_MORE_DATA when short.
+LSTATUS CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD size) {
+    detail::Put(type, value.type);
+    auto needed = static_cast<DWORD>(value.data.size());
+    if (data != nullptr) {
+        if (size == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (*size < needed) {
+            *size = needed;
+            return ERROR_MORE_DATA;
+        }
+        if (needed > 0) {
+            std::memcpy(data, value.data.data(), needed);
+        }
+    }
+    detail::Put(size, needed);
+    return ERROR_SUCCESS;
+}
+
+// Copies a name out for the enumerations: ERROR_MORE_DATA when it does not fit with its NUL.
+LSTATUS CopyName(const std::string& text, LPSTR name, LPDWORD nameLength) {
+    if (*nameLength <= text.size()) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, text.c_str(), text.size() + 1);
+    *nameLength = static_cast<DWORD>(text.size());
+    return ERROR_SUCCESS;
+}
+
+// Bytes a value takes in the registry, where strings are kept in UTF-16.
+DWORD StoredSize(const RegValue& value) {
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
+        return static_cast<DWORD>(value.data.size());
+    }
+    const std::string text(value.data.begin(), value.data.end());
+    return static_cast<DWORD>(2 * detail::Utf16Length(text));
+}
+
 }  // namespace
 
 void CreateKey(const std::string& path) {
@@ -192,15 +253,12 @@ void SetValue(const std::string& keyPath, const std::string& name, DWORD type,
 
 void SetString(const std::string& keyPath, const std::string& name, const std::string& text,
                DWORD type) {
-    std::vector<BYTE> data(text.begin(), text.end());
-    data.push_back(0);
-    SetValue(keyPath, name, type, std::move(data));
+    SetValue(keyPath, name, type, {text.c_str(), text.c_str() + text.size() + 1});
 }
 
 void SetDword(const std::string& keyPath, const std::string& name, DWORD value) {
-    std::vector<BYTE> data(4);
-    std::memcpy(data.data(), &value, 4);
-    SetValue(keyPath, name, REG_DWORD, std::move(data));
+    const auto* bytes = reinterpret_cast<const BYTE*>(&value);
+    SetValue(keyPath, name, REG_DWORD, {bytes, bytes + sizeof value});
 }
 
 std::optional<RegValue> Value(const std::string& keyPath, const std::string& name) {
@@ -238,23 +296,16 @@ std::optional<std::string> StringValue(const std::string& keyPath, const std::st
 }
 
 std::vector<std::string> ValueNames(const std::string& keyPath) {
-    std::vector<std::string> names;
-    if (Node* node = Find(keyPath)) {
-        for (const auto& entry : node->values) {
-            names.push_back(entry.first);
-        }
-    }
-    return names;
+    const Node* node = Find(keyPath);
+    return node ? detail::Collect(node->values, [](const auto& entry) { return entry.first; })
+                : std::vector<std::string>{};
 }
 
 std::vector<std::string> SubKeyNames(const std::string& keyPath) {
-    std::vector<std::string> names;
-    if (Node* node = Find(keyPath)) {
-        for (const auto& entry : node->children) {
-            names.push_back(entry.second->name);
-        }
-    }
-    return names;
+    const Node* node = Find(keyPath);
+    return node ? detail::Collect(node->children,
+                                  [](const auto& entry) { return entry.second->name; })
+                : std::vector<std::string>{};
 }
 
 }  // namespace winsim
@@ -332,32 +383,6 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
     });
 }
 
-namespace {
-
-LSTATUS DeleteSubKey(HKEY key, LPCSTR subKey) {
-    SubKey sub;
-    if (LSTATUS status = ReadSubKey(key, subKey, sub); status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (subKey == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (sub.parts.empty() && key == HKEY_LOCAL_MACHINE) {
-        return ERROR_ACCESS_DENIED;  // a predefined root cannot be deleted
-    }
-    Node* node = Find(sub.path);
-    if (node == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    if (!node->children.empty() || Denied(DELETE)) {
-        return ERROR_ACCESS_DENIED;  // only a key without subkeys, and only with DELETE rights
-    }
-    DeleteKeyTree(sub.path);
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
-
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     return Simulate(kRegistry, "RegDeleteKeyA", {Key(key), Str(subKey)},
                     [&] { return DeleteSubKey(key, subKey); });
@@ -392,40 +417,6 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
                      return ERROR_SUCCESS;
                  });
 }
-
-namespace {
-
-// Copies value data out as the registry does: size in and out, ERROR_MORE_DATA when short.
-LSTATUS CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD size) {
-    Put(type, value.type);
-    auto needed = static_cast<DWORD>(value.data.size());
-    if (data != nullptr) {
-        if (size == nullptr) {
-            return ERROR_INVALID_PARAMETER;
-        }
-        if (*size < needed) {
-            *size = needed;
-            return ERROR_MORE_DATA;
-        }
-        if (needed > 0) {
-            std::memcpy(data, value.data.data(), needed);
-        }
-    }
-    Put(size, needed);
-    return ERROR_SUCCESS;
-}
-
-// Copies a name out for the enumerations: ERROR_MORE_DATA when it does not fit with its NUL.
-LSTATUS CopyName(const std::string& text, LPSTR name, LPDWORD nameLength) {
-    if (*nameLength <= text.size()) {
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(name, text.c_str(), text.size() + 1);
-    *nameLength = static_cast<DWORD>(text.size());
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
 
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                                 LPBYTE data, LPDWORD size) {
@@ -484,19 +475,6 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLeng
                      return CopyData(entry.second, type, data, dataSize);
                  });
 }
-
-namespace {
-
-// Bytes a value takes in the registry, where strings are kept in UTF-16.
-DWORD StoredSize(const RegValue& value) {
-    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
-        return static_cast<DWORD>(value.data.size());
-    }
-    const std::string text(value.data.begin(), value.data.end());
-    return static_cast<DWORD>(2 * Utf16Length(text));
-}
-
-}  // namespace
 
 LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, LPDWORD reserved,
                                 LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,

@@ -35,10 +35,6 @@ SC_HANDLE NewHandle(ServiceHandle entry) {
                                    std::make_shared<ServiceHandle>(std::move(entry)));
 }
 
-ServiceHandle* FindHandle(SC_HANDLE handle) {
-    return detail::Get<ServiceHandle>(handle, HandleKind::ServiceHandle);
-}
-
 Service* Lookup(const std::string& key) {
     return detail::FindIn(State().services, key);
 }
@@ -48,10 +44,7 @@ bool IsDriver(DWORD serviceType) {
 }
 
 bool IsValidName(LPCSTR name) {
-    if (name == nullptr) {
-        return false;
-    }
-    std::string text = name;
+    const std::string text = name ? name : "";
     return !text.empty() && text.size() <= kMaxServiceNameLength &&
            text.find_first_of("/\\") == std::string::npos;
 }
@@ -73,7 +66,7 @@ void RemoveIfUnused(const std::string& key) {
 // Resolves a manager handle, or with `service` a service handle, that must carry `needed`; 0 or
 // the error the call reports.
 DWORD Resolve(SC_HANDLE handle, DWORD needed, Service** service = nullptr) {
-    const ServiceHandle* open = FindHandle(handle);
+    const auto* open = detail::Get<ServiceHandle>(handle, HandleKind::ServiceHandle);
     if (open == nullptr || open->manager != (service == nullptr)) {
         return ERROR_INVALID_HANDLE;
     }
@@ -113,11 +106,7 @@ std::optional<Service> FindService(const std::string& name) {
 }
 
 std::vector<std::string> ServiceNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : State().services) {
-        names.push_back(entry.second.name);
-    }
-    return names;
+    return detail::Collect(State().services, [](const auto& entry) { return entry.second.name; });
 }
 
 void SetDriverLoadError(const std::string& name, DWORD error) {
@@ -290,17 +279,16 @@ BOOL WINAPI DeleteService(SC_HANDLE serviceHandle) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-    return Simulate(kBool, "CloseServiceHandle", {Handle(handle)}, [&]() -> DWORD {
-        const ServiceHandle* open = FindHandle(handle);
+    // Windows does not promise to keep the last error across a successful call; clearing it
+    // shows callers that read it only after closing their handles.
+    return Simulate(kClearingBool, "CloseServiceHandle", {Handle(handle)}, [&]() -> DWORD {
+        const auto* open = Get<ServiceHandle>(handle, HandleKind::ServiceHandle);
         if (open == nullptr) {
             return ERROR_INVALID_HANDLE;
         }
         const std::string key = open->service;
         ReleaseHandle(reinterpret_cast<uintptr_t>(handle), HandleKind::ServiceHandle);
         RemoveIfUnused(key);
-        // Windows does not promise to keep the last error across a successful call; clearing it
-        // shows callers that read it only after closing their handles.
-        SetError(ERROR_SUCCESS);
         return ERROR_SUCCESS;
     });
 }
