@@ -151,7 +151,6 @@ std::string Ptr(const void* pointer) {
 }
 
 std::string Key(HKEY key) {
-    const PlatformScope rendering;
     return key == HKEY_LOCAL_MACHINE ? "HKLM" : Handle(key);
 }
 

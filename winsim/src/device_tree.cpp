@@ -92,6 +92,15 @@ DWORD ResolveElement(HDEVINFO handle, PSP_DEVINFO_DATA data, Node*& node) {
     return node ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_NO_SUCH_DEVINST);
 }
 
+// The entry of a call on a list: the body gets the list.
+template <class Body>
+BOOL OnList(const char* name, std::initializer_list<std::string> args, HDEVINFO handle, Body body) {
+    return detail::Simulate(detail::kClearingBool, name, args, [&]() -> DWORD {
+        DeviceInfoList* list = FindList(handle);
+        return list ? body(*list) : static_cast<DWORD>(ERROR_INVALID_HANDLE);
+    });
+}
+
 // The entry of a call on one element of a list: the body gets the device behind it.
 template <class Body>
 BOOL OnElement(const char* name, std::initializer_list<std::string> args, HDEVINFO list,
@@ -119,11 +128,10 @@ DEVINST AddNode(Node node) {
 // The lowest four-digit instance number under ROOT\<name> that neither a device nor a
 // leftover instance key uses.
 std::string GenerateRootInstanceId(const std::string& name) {
-    const std::string prefix = "ROOT\\" + detail::Upper(name) + "\\";
     for (unsigned number = 0;; ++number) {
         char digits[16];
         std::snprintf(digits, sizeof digits, "%04u", number);
-        std::string id = prefix + digits;
+        const std::string id = "ROOT\\" + detail::Upper(name) + "\\" + digits;
         if (FindNode(id, false) == nullptr && !KeyExists(kEnumKey + id)) {
             return id;
         }
@@ -290,15 +298,11 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) 
 BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
                                      const GUID* classGuid, PCSTR deviceDescription, HWND parent,
                                      DWORD creationFlags, PSP_DEVINFO_DATA deviceInfoData) {
-    return Simulate(
-        kClearingBool, "SetupDiCreateDeviceInfoA",
+    return OnList(
+        "SetupDiCreateDeviceInfoA",
         {Handle(deviceInfoSet), Str(deviceName), Ptr(classGuid), Str(deviceDescription),
          Handle(parent), Num(creationFlags), Ptr(deviceInfoData)},
-        [&]() -> DWORD {
-            DeviceInfoList* list = FindList(deviceInfoSet);
-            if (list == nullptr) {
-                return ERROR_INVALID_HANDLE;
-            }
+        deviceInfoSet, [&](DeviceInfoList& list) -> DWORD {
             if (deviceName == nullptr || classGuid == nullptr ||
                 (creationFlags & ~(DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS)) != 0) {
                 return ERROR_INVALID_PARAMETER;
@@ -306,7 +310,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
             if (deviceInfoData != nullptr && deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
                 return ERROR_INVALID_USER_BUFFER;
             }
-            if (list->classGuid && !SameGuid(*list->classGuid, *classGuid)) {
+            if (list.classGuid && !SameGuid(*list.classGuid, *classGuid)) {
                 return ERROR_CLASS_MISMATCH;
             }
             const std::string name = deviceName;
@@ -321,7 +325,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
             node.device.instanceId = generate ? GenerateRootInstanceId(name) : name;
             node.device.classGuid = *classGuid;
             DEVINST devInst = AddNode(std::move(node));
-            list->Add(devInst);
+            list.Add(devInst);
             if (deviceInfoData) {
                 FillElement(State().nodes[devInst], devInst, deviceInfoData);
             }
@@ -402,20 +406,16 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
                                   PSP_DEVINFO_DATA deviceInfoData) {
-    return Simulate(
-        kClearingBool, "SetupDiEnumDeviceInfo",
-        {Handle(deviceInfoSet), Num(memberIndex), Ptr(deviceInfoData)}, [&]() -> DWORD {
-            DeviceInfoList* list = FindList(deviceInfoSet);
-            if (list == nullptr) {
-                return ERROR_INVALID_HANDLE;
-            }
+    return OnList(
+        "SetupDiEnumDeviceInfo", {Handle(deviceInfoSet), Num(memberIndex), Ptr(deviceInfoData)},
+        deviceInfoSet, [&](DeviceInfoList& list) -> DWORD {
             if (deviceInfoData == nullptr || deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
                 return ERROR_INVALID_USER_BUFFER;
             }
-            if (memberIndex >= list->elements.size()) {
+            if (memberIndex >= list.elements.size()) {
                 return ERROR_NO_MORE_ITEMS;
             }
-            const DEVINST devInst = list->elements[memberIndex];
+            const DEVINST devInst = list.elements[memberIndex];
             // A removed device keeps its place in the list.
             static const Node removed;
             const Node* node = NodeAt(devInst);
@@ -476,21 +476,18 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
-    return Simulate(
-        kClearingBool, "SetupDiDestroyDeviceInfoList", {Handle(deviceInfoSet)}, [&]() -> DWORD {
-            DeviceInfoList* list = FindList(deviceInfoSet);
-            if (list == nullptr) {
-                return ERROR_INVALID_HANDLE;
-            }
-            // Elements never registered exist only in their list.
-            for (DEVINST devInst : list->elements) {
-                if (const Node* node = NodeAt(devInst); node && !node->registered) {
-                    RemoveNode(devInst);
-                }
-            }
-            ReleaseHandle(reinterpret_cast<uintptr_t>(deviceInfoSet), HandleKind::DeviceList);
-            return ERROR_SUCCESS;
-        });
+    return OnList("SetupDiDestroyDeviceInfoList", {Handle(deviceInfoSet)}, deviceInfoSet,
+                  [&](DeviceInfoList& list) -> DWORD {
+                      // Elements never registered exist only in their list.
+                      for (DEVINST devInst : list.elements) {
+                          if (const Node* node = NodeAt(devInst); node && !node->registered) {
+                              RemoveNode(devInst);
+                          }
+                      }
+                      ReleaseHandle(reinterpret_cast<uintptr_t>(deviceInfoSet),
+                                    HandleKind::DeviceList);
+                      return ERROR_SUCCESS;
+                  });
 }
 
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problemNumber, DEVINST devInst,

@@ -36,10 +36,8 @@ std::string Trim(const std::string& text) {
 }
 
 std::string Unquote(const std::string& text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-        return text.substr(1, text.size() - 2);
-    }
-    return text;
+    const bool quoted = text.size() >= 2 && text.front() == '"' && text.back() == '"';
+    return quoted ? text.substr(1, text.size() - 2) : text;
 }
 
 // The text's lines, trimmed; INFs end their lines with "\r\n" or "\n".
