@@ -127,6 +127,32 @@ TEST_F(Services, DriverServiceLivesUntilDeletedAndClosed) {
               static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
+// MSDN ControlService and CreateServiceA (ERROR_ACCESS_DENIED: the handle lacks the right the
+// call needs); advapi32/tests/service.c test_open_scm (the databases, with every right asked).
+TEST_F(Services, HandlesCarryOnlyTheRightsAskedFor) {
+    ServiceHandle full(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ServiceHandle created(Create(full.get(), Name(""), LoadableDriver()));
+    ASSERT_NE(created.get(), nullptr) << GetLastError();
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle deleteOnly(OpenServiceA(manager.get(), Name("").c_str(), DELETE));
+    ASSERT_NE(deleteOnly.get(), nullptr);
+    SERVICE_STATUS status{};
+    SetLastError(kPoison);
+    EXPECT_FALSE(ControlService(deleteOnly.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+    SetLastError(kPoison);
+    EXPECT_EQ(Create(manager.get(), Name("Other"), LoadableDriver()), nullptr);
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(DeleteService(deleteOnly.get()));
+
+    SetLastError(kPoison);
+    EXPECT_EQ(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_LAST_ERROR(ERROR_INVALID_NAME);
+    SetLastError(kPoison);
+    EXPECT_EQ(OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_LAST_ERROR(kDatabaseDoesNotExist);
+}
+
 // MSDN StartServiceA (already running) and ControlService (stop).
 TEST_F(Services, DriverStartsOnceAndStopsOnce) {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));

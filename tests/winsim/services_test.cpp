@@ -23,24 +23,6 @@ class ServiceDatabaseTest : public SimTest {
     SC_HANDLE manager_ = nullptr;
 };
 
-TEST_F(ServiceDatabaseTest, HandlesCarryOnlyTheRightsAskedFor) {
-    SERVICE_STATUS status{};
-    SC_HANDLE deleteOnly = OpenServiceA(manager_, "zelkdrv", DELETE);
-    ASSERT_NE(deleteOnly, nullptr);
-    EXPECT_FALSE(ControlService(deleteOnly, SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(CreateServiceA(manager_, "Other", nullptr, SERVICE_ALL_ACCESS,
-                                SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                "C:\\x.sys", nullptr, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    CloseServiceHandle(deleteOnly);
-
-    EXPECT_EQ(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
-    EXPECT_EQ(OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), 1065u);  // ERROR_DATABASE_DOES_NOT_EXIST
-}
-
 TEST_F(ServiceDatabaseTest, AMarkedServiceGoesOnlyWhenStoppedAndNoHandleIsOpen) {
     winsim::SetStopPending("ZelkDrv");
     SC_HANDLE service = OpenServiceA(manager_, "ZelkDrv", SERVICE_ALL_ACCESS);
