@@ -78,13 +78,16 @@ std::vector<std::string> Characters(const std::string& text) {
 }
 
 std::vector<std::string> Components(const std::string& text, const std::string& separators) {
+    const bool doubleByte = CodePage() == 932;
     std::vector<std::string> components(1);
-    for (const std::string& character : Characters(text)) {
-        if (character.size() == 1 && separators.find(character[0]) != std::string::npos) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = CharacterLength(text, i, doubleByte);
+        if (length == 1 && separators.find(text[i]) != std::string::npos) {
             components.emplace_back();
         } else {
-            components.back() += character;
+            components.back().append(text, i, length);
         }
+        i += length;
     }
     return components;
 }

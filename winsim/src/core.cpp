@@ -25,7 +25,7 @@ struct Core {
         Failure failure;
         int seen = 0;
     };
-    std::map<std::string, Armed> failures;
+    std::map<std::string, Armed, std::less<>> failures;
     bool elevated = true;
 };
 
@@ -127,7 +127,7 @@ void Log(const char* name, std::initializer_list<std::string> args, bool canFail
 std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args) {
     Log(name, args, true);
     const PlatformScope looking;
-    Core::Armed* armed = FindIn(State().failures, std::string(name));
+    Core::Armed* armed = FindIn(State().failures, name);
     if (armed == nullptr || (armed->failure.nth != 0 && armed->failure.nth != ++armed->seen)) {
         return std::nullopt;
     }

@@ -267,10 +267,7 @@ std::optional<RegValue> Value(const std::string& keyPath, const std::string& nam
         return std::nullopt;
     }
     auto found = FindValue(*node, name);
-    if (found == node->values.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return found == node->values.end() ? std::nullopt : std::optional(found->second);
 }
 
 std::optional<DWORD> DwordValue(const std::string& keyPath, const std::string& name) {
