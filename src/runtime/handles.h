@@ -26,6 +26,11 @@ class UniqueHandle {
     bool valid() const { return handle_ != Invalid; }
     explicit operator bool() const { return valid(); }
     T release() { return std::exchange(handle_, Invalid); }
+    // Releases what is held and hands out the slot a call writes its new handle to.
+    T* put() {
+        reset();
+        return &handle_;
+    }
     void reset(T handle = Invalid) {
         if (handle_ != Invalid) {
             Traits::Close(handle_);

@@ -109,20 +109,20 @@ std::string TestFolder() {
 
 void PutAbsentDevice(const std::string& instanceId, const std::string& hardwareId,
                      const GUID& classGuid) {
-    Key key;
+    RegKeyHandle key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE,
                               ("SYSTEM\\CurrentControlSet\\Enum\\" + instanceId).c_str(), 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key.handle, nullptr),
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
     const std::string ids = hardwareId + std::string(2, '\0');
-    RegSetValueExA(key.handle, "HardwareID", 0, REG_MULTI_SZ,
+    RegSetValueExA(key.get(), "HardwareID", 0, REG_MULTI_SZ,
                    reinterpret_cast<const BYTE*>(ids.data()), static_cast<DWORD>(ids.size()));
     char guid[40] = {};
     std::snprintf(guid, sizeof(guid), "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
                   static_cast<unsigned long>(classGuid.Data1), classGuid.Data2, classGuid.Data3,
                   classGuid.Data4[0], classGuid.Data4[1], classGuid.Data4[2], classGuid.Data4[3],
                   classGuid.Data4[4], classGuid.Data4[5], classGuid.Data4[6], classGuid.Data4[7]);
-    RegSetValueExA(key.handle, "ClassGUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(guid),
+    RegSetValueExA(key.get(), "ClassGUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(guid),
                    static_cast<DWORD>(std::strlen(guid) + 1));
 }
 
@@ -192,10 +192,9 @@ bool FilteredTokenAvailable() {
 void UseFilteredToken() {}
 
 void Case::SetUp() {
-    HKEY key = nullptr;
+    RegKeyHandle key;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &key, nullptr);
-    RegCloseKey(key);
+                    key.put(), nullptr);
 }
 
 #else

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "runtime/handles.h"
 
 #include <gtest/gtest.h>
 
@@ -80,33 +81,10 @@ bool UseCodePage(UINT codePage);
 bool FilteredTokenAvailable();
 void UseFilteredToken();
 
-// A registry key handle owned by a case.
-struct Key {
-    HKEY handle = nullptr;
-    Key() = default;
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    ~Key() {
-        if (handle != nullptr) {
-            RegCloseKey(handle);
-        }
-    }
-};
-
-// A service control manager or service handle owned by a case.
-struct ServiceHandle {
-    SC_HANDLE handle = nullptr;
-    explicit ServiceHandle(SC_HANDLE opened = nullptr) : handle(opened) {}
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    ~ServiceHandle() { Close(); }
-    void Close() {
-        if (handle != nullptr) {
-            CloseServiceHandle(handle);
-            handle = nullptr;
-        }
-    }
-};
+// The product's own owners of the handles a case opens.
+using zelk::DeviceList;
+using zelk::RegKeyHandle;
+using zelk::ServiceHandle;
 
 // Fresh machine for each case on the host; on Windows each case works under its own names.
 class Case : public ::testing::Test {

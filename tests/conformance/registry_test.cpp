@@ -15,13 +15,13 @@ using DeleteKeyEx = LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
 enum class Op { Create, Open, Delete, DeleteEx };
 
 LSTATUS Apply(Op op, const std::string& path, REGSAM access = KEY_ALL_ACCESS) {
-    Key key;
+    RegKeyHandle key;
     switch (op) {
         case Op::Create:
             return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, access, nullptr,
-                                   &key.handle, nullptr);
+                                   key.put(), nullptr);
         case Op::Open:
-            return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key.handle);
+            return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.put());
         case Op::Delete:
             return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
         case Op::DeleteEx: {
@@ -56,10 +56,10 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
     };
     const Row rows[] = {
         {Op::Open, t + "\\A", ERROR_FILE_NOT_FOUND},
-        {Op::Create, t + "\\A\\B", ERROR_SUCCESS},  // intermediate keys too
-        {Op::Open, t + "\\a\\b\\", ERROR_SUCCESS},  // any case, one trailing backslash
+        {Op::Create, t + "\\A\\B", ERROR_SUCCESS},      // intermediate keys too
+        {Op::Open, t + "\\a\\b\\", ERROR_SUCCESS},      // any case, one trailing backslash
         {Op::Create, t + "\\\x8A\xC0", ERROR_SUCCESS},  // 1252 folding: unconfirmed below
-        {Op::Open, t + "\\\x9A\xE0", ERROR_SUCCESS},  // 1252 letters fold too
+        {Op::Open, t + "\\\x9A\xE0", ERROR_SUCCESS},    // 1252 letters fold too
         {Op::Create, "\\" + t + "\\C", kBadPathname},
         {Op::Delete, t + "\\A", ERROR_ACCESS_DENIED},  // it has a subkey
         {Op::Delete, t + "\\A\\B", ERROR_SUCCESS},
@@ -73,15 +73,14 @@ TEST_F(Registry, KeysOpenCreateAndDeleteWithDocumentedCodes) {
         EXPECT_EQ(Apply(row.op, row.path), row.expected)
             << static_cast<int>(row.op) << " " << row.path;
     }
-    Key key;
+    RegKeyHandle key;
     DWORD disposition = 0;
     for (DWORD expected : {REG_CREATED_NEW_KEY, REG_OPENED_EXISTING_KEY}) {
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (t + "\\D").c_str(), 0, nullptr, 0, KEY_READ,
-                                  nullptr, &key.handle, &disposition),
+                                  nullptr, key.put(), &disposition),
                   ERROR_SUCCESS);
         EXPECT_EQ(disposition, expected);
-        RegCloseKey(key.handle);
-        key.handle = nullptr;
+        key.reset();
     }
 }
 
@@ -101,13 +100,13 @@ TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
     // An empty subkey hands back the predefined handle itself (advapi32/tests/registry.c
     // test_reg_open_key, RegOpenKeyExA on HKEY_CLASSES_ROOT), through which the root's keys are
     // found.
-    Key root;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, &root.handle), ERROR_SUCCESS);
-    EXPECT_EQ(root.handle, HKEY_LOCAL_MACHINE);
-    Key software;
-    EXPECT_EQ(RegOpenKeyExA(root.handle, "SOFTWARE", 0, KEY_READ, &software.handle), ERROR_SUCCESS);
+    RegKeyHandle root;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, root.put()), ERROR_SUCCESS);
+    EXPECT_EQ(root.get(), HKEY_LOCAL_MACHINE);
+    RegKeyHandle software;
+    EXPECT_EQ(RegOpenKeyExA(root.get(), "SOFTWARE", 0, KEY_READ, software.put()), ERROR_SUCCESS);
     DWORD subKeys = 0;
-    EXPECT_EQ(RegQueryInfoKeyA(root.handle, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+    EXPECT_EQ(RegQueryInfoKeyA(root.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_GE(subKeys, 2u);
@@ -117,8 +116,8 @@ TEST_F(Registry, MachineRootHoldsNoKeysOrValuesOfItsOwn) {
 // advapi32/tests/registry.c test_query_value_ex (a string's size, a missing value) and
 // test_reg_query_info (longest name in characters, longest data in UTF-16).
 TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
-    Key key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_ALL_ACCESS, &key.handle),
+    RegKeyHandle key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_ALL_ACCESS, key.put()),
               ERROR_SUCCESS);
     struct Row {
         const char* name;
@@ -133,38 +132,38 @@ TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
         {"", REG_SZ, std::string("default", 8)},
     };
     for (const Row& row : rows) {
-        SetValue(key.handle, row.name, row.type, row.bytes);
+        SetValue(key.get(), row.name, row.type, row.bytes);
     }
     for (const Row& row : rows) {
         DWORD type = 0;
         DWORD size = 0;
-        EXPECT_EQ(RegQueryValueExA(key.handle, row.name, nullptr, &type, nullptr, &size),
+        EXPECT_EQ(RegQueryValueExA(key.get(), row.name, nullptr, &type, nullptr, &size),
                   ERROR_SUCCESS);
         EXPECT_EQ(size, row.bytes.size()) << row.name;
         std::vector<BYTE> data(size + 8, 0xCC);
         size = static_cast<DWORD>(row.bytes.size() - 1);
-        EXPECT_EQ(RegQueryValueExA(key.handle, row.name, nullptr, &type, data.data(), &size),
+        EXPECT_EQ(RegQueryValueExA(key.get(), row.name, nullptr, &type, data.data(), &size),
                   ERROR_MORE_DATA)
             << row.name;
         EXPECT_EQ(size, row.bytes.size()) << row.name;
         size = static_cast<DWORD>(data.size());
-        ASSERT_EQ(RegQueryValueExA(key.handle, row.name, nullptr, &type, data.data(), &size),
+        ASSERT_EQ(RegQueryValueExA(key.get(), row.name, nullptr, &type, data.data(), &size),
                   ERROR_SUCCESS);
         EXPECT_EQ(type, row.type) << row.name;
         EXPECT_EQ(std::string(data.begin(), data.begin() + size), row.bytes) << row.name;
     }
     DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExA(key.handle, "TEXT", nullptr, nullptr, nullptr, &size),
+    EXPECT_EQ(RegQueryValueExA(key.get(), "TEXT", nullptr, nullptr, nullptr, &size),
               ERROR_SUCCESS);  // names compare without regard to case
-    EXPECT_EQ(RegQueryValueExA(key.handle, "Missing", nullptr, nullptr, nullptr, &size),
+    EXPECT_EQ(RegQueryValueExA(key.get(), "Missing", nullptr, nullptr, nullptr, &size),
               ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegDeleteValueA(key.handle, "Missing"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegDeleteValueA(key.handle, "Raw"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key.get(), "Missing"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueA(key.get(), "Raw"), ERROR_SUCCESS);
 
     DWORD values = 0;
     DWORD longestName = 0;
     DWORD longestData = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(key.handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    ASSERT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                &values, &longestName, &longestData, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(values, 4u);
@@ -175,13 +174,13 @@ TEST_F(Registry, ValuesKeepTypeAndBytesAndReportSizes) {
 // advapi32/tests/registry.c test_enum_value (RegEnumValueA: ERROR_MORE_DATA for a name or data
 // that does not fit); MSDN RegEnumKeyExA (ERROR_NO_MORE_ITEMS).
 TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
-    Key key;
+    RegKeyHandle key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (TestKey() + "\\Sub").c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key.handle, nullptr),
+                              KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
-    SetValue(key.handle, "Status", REG_SZ, std::string("longer than four", 17));
-    Key parent;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_READ, &parent.handle),
+    SetValue(key.get(), "Status", REG_SZ, std::string("longer than four", 17));
+    RegKeyHandle parent;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_READ, parent.put()),
               ERROR_SUCCESS);
     char name[16] = {};
     struct Row {
@@ -190,9 +189,8 @@ TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
     };
     for (const Row& row : {Row{3, ERROR_MORE_DATA}, Row{4, ERROR_SUCCESS}}) {
         DWORD length = row.capacity;
-        EXPECT_EQ(
-            RegEnumKeyExA(parent.handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
-            row.expected)
+        EXPECT_EQ(RegEnumKeyExA(parent.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+                  row.expected)
             << row.capacity;
         if (row.expected == ERROR_SUCCESS) {
             EXPECT_STREQ(name, "Sub");
@@ -200,7 +198,7 @@ TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
         }
     }
     DWORD length = sizeof(name);
-    EXPECT_EQ(RegEnumKeyExA(parent.handle, 1, name, &length, nullptr, nullptr, nullptr, nullptr),
+    EXPECT_EQ(RegEnumKeyExA(parent.get(), 1, name, &length, nullptr, nullptr, nullptr, nullptr),
               ERROR_NO_MORE_ITEMS);
 
     // The product reads REG_DWORD values through a 4-byte buffer and skips what does not fit.
@@ -209,7 +207,7 @@ TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
         DWORD type = 0;
         BYTE data[4] = {};
         DWORD dataSize = sizeof(data);
-        EXPECT_EQ(RegEnumValueA(key.handle, 0, name, &nameLength, nullptr, &type, data, &dataSize),
+        EXPECT_EQ(RegEnumValueA(key.get(), 0, name, &nameLength, nullptr, &type, data, &dataSize),
                   row.expected)
             << row.capacity;
     }
@@ -217,29 +215,28 @@ TEST_F(Registry, EnumerationAnswersMoreDataWhenANameOrValueDoesNotFit) {
     DWORD type = 0;
     BYTE data[4] = {};
     DWORD dataSize = sizeof(data);
-    EXPECT_EQ(RegEnumValueA(key.handle, 1, name, &nameLength, nullptr, &type, data, &dataSize),
+    EXPECT_EQ(RegEnumValueA(key.get(), 1, name, &nameLength, nullptr, &type, data, &dataSize),
               ERROR_NO_MORE_ITEMS);
 }
 
 // MSDN "Registry Key Security and Access Rights".
 TEST_F(Registry, HandlesGrantOnlyTheRightsAskedFor) {
-    Key reader;
+    RegKeyHandle reader;
     ASSERT_EQ(
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_QUERY_VALUE, &reader.handle),
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_QUERY_VALUE, reader.put()),
         ERROR_SUCCESS);
     const BYTE one[4] = {1};
-    EXPECT_EQ(RegSetValueExA(reader.handle, "V", 0, REG_DWORD, one, 4), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegSetValueExA(reader.get(), "V", 0, REG_DWORD, one, 4), ERROR_ACCESS_DENIED);
     char name[16] = {};
     DWORD length = sizeof(name);
-    EXPECT_EQ(RegEnumKeyExA(reader.handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+    EXPECT_EQ(RegEnumKeyExA(reader.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
               ERROR_ACCESS_DENIED);
-    Key writer;
-    ASSERT_EQ(
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_SET_VALUE, &writer.handle),
-        ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(writer.handle, "V", 0, REG_DWORD, one, 4), ERROR_SUCCESS);
+    RegKeyHandle writer;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, KEY_SET_VALUE, writer.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(writer.get(), "V", 0, REG_DWORD, one, 4), ERROR_SUCCESS);
     DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExA(writer.handle, "V", nullptr, nullptr, nullptr, &size),
+    EXPECT_EQ(RegQueryValueExA(writer.get(), "V", nullptr, nullptr, nullptr, &size),
               ERROR_ACCESS_DENIED);
 }
 
@@ -298,32 +295,32 @@ TEST_F(CodePage932Registry, DoubleByteNamesAreWholeCharacters) {
     const std::string t = TestKey();
     const std::string so = "Z\x83\x5C";  // "Z" and katakana SO, whose trail byte is 0x5C
     for (const std::string& name : {so, std::string("\x83\x61"), std::string("\x83\x41")}) {
-        Key key;
+        RegKeyHandle key;
         DWORD disposition = 0;
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (t + "\\" + name).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key.handle, &disposition),
+                                  KEY_ALL_ACCESS, nullptr, key.put(), &disposition),
                   ERROR_SUCCESS);
         EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY)) << name;
-        SetValue(key.handle, so.c_str(), REG_SZ, std::string("x", 2));
+        SetValue(key.get(), so.c_str(), REG_SZ, std::string("x", 2));
     }
-    Key parent;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, t.c_str(), 0, KEY_READ, &parent.handle),
+    RegKeyHandle parent;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, t.c_str(), 0, KEY_READ, parent.put()),
               ERROR_SUCCESS);
     DWORD subKeys = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(parent.handle, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+    ASSERT_EQ(RegQueryInfoKeyA(parent.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(subKeys, 3u);
     EXPECT_EQ(Apply(Op::Open, t + "\\Z\x83"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Apply(Op::Open, t + "\\" + so + "\\"), ERROR_SUCCESS);
-    Key key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (t + "\\" + so).c_str(), 0, KEY_READ, &key.handle),
+    RegKeyHandle key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (t + "\\" + so).c_str(), 0, KEY_READ, key.put()),
               ERROR_SUCCESS);
     char name[16] = {};
     DWORD nameLength = sizeof(name);
     BYTE data[4] = {};
     DWORD dataSize = sizeof(data);
-    ASSERT_EQ(RegEnumValueA(key.handle, 0, name, &nameLength, nullptr, nullptr, data, &dataSize),
+    ASSERT_EQ(RegEnumValueA(key.get(), 0, name, &nameLength, nullptr, nullptr, data, &dataSize),
               ERROR_SUCCESS);
     EXPECT_EQ(std::string(name, nameLength), so);
     EXPECT_EQ(Apply(Op::Delete, t + "\\" + so), ERROR_SUCCESS);

@@ -31,7 +31,7 @@ class Services : public Case {
         for (DWORD waited = 0;; waited += 100) {
             SetLastError(kPoison);
             ServiceHandle opened(OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS));
-            error = opened.handle ? ERROR_SUCCESS : GetLastError();
+            error = opened.get() ? ERROR_SUCCESS : GetLastError();
             if (error == settled || waited >= kDeletionMilliseconds) {
                 return error;
             }
@@ -45,7 +45,7 @@ class Services : public Case {
 TEST_F(Services, ManagerAndServiceNamesAreChecked) {
     for (const char* database : {static_cast<const char*>(nullptr), "ServicesActive"}) {
         ServiceHandle manager(OpenSCManagerA(nullptr, database, SC_MANAGER_ALL_ACCESS));
-        EXPECT_NE(manager.handle, nullptr);
+        EXPECT_NE(manager.get(), nullptr);
     }
     struct DatabaseRow {
         const char* name;
@@ -58,7 +58,7 @@ TEST_F(Services, ManagerAndServiceNamesAreChecked) {
         EXPECT_LAST_ERROR(row.error) << row.name;
     }
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_NE(manager.handle, nullptr);
+    ASSERT_NE(manager.get(), nullptr);
     struct NameRow {
         std::string name;
         DWORD error;
@@ -66,11 +66,11 @@ TEST_F(Services, ManagerAndServiceNamesAreChecked) {
     for (const NameRow& row : {NameRow{Name("Missing"), ERROR_SERVICE_DOES_NOT_EXIST},
                                NameRow{"", ERROR_INVALID_NAME}}) {
         SetLastError(kPoison);
-        EXPECT_EQ(OpenServiceA(manager.handle, row.name.c_str(), SERVICE_ALL_ACCESS), nullptr);
+        EXPECT_EQ(OpenServiceA(manager.get(), row.name.c_str(), SERVICE_ALL_ACCESS), nullptr);
         EXPECT_LAST_ERROR(row.error) << row.name;
     }
     SetLastError(kPoison);
-    EXPECT_EQ(Create(manager.handle, "Zelk\\Conf", LoadableDriver()), nullptr);
+    EXPECT_EQ(Create(manager.get(), "Zelk\\Conf", LoadableDriver()), nullptr);
     EXPECT_LAST_ERROR(ERROR_INVALID_NAME);
 }
 
@@ -78,18 +78,18 @@ TEST_F(Services, ManagerAndServiceNamesAreChecked) {
 // (DELETE right, marked, gone once the last handle closes).
 TEST_F(Services, DriverServiceLivesUntilDeletedAndClosed) {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_NE(manager.handle, nullptr);
+    ASSERT_NE(manager.get(), nullptr);
     const std::string name = Name("");
     const std::string missingImage = TestFolder() + "missing.sys";
-    ServiceHandle service(Create(manager.handle, name, missingImage));  // empty display name
-    ASSERT_NE(service.handle, nullptr) << GetLastError();
+    ServiceHandle service(Create(manager.get(), name, missingImage));  // empty display name
+    ASSERT_NE(service.get(), nullptr) << GetLastError();
 
     SetLastError(kPoison);
-    EXPECT_EQ(Create(manager.handle, name, missingImage), nullptr);
+    EXPECT_EQ(Create(manager.get(), name, missingImage), nullptr);
     EXPECT_LAST_ERROR(ERROR_SERVICE_EXISTS);
     // Wine's driver host reports every image it cannot load as ERROR_DLL_INIT_FAILED.
     SetLastError(kPoison);
-    EXPECT_FALSE(StartServiceA(service.handle, 0, nullptr));
+    EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
     Unconfirmed("driver_image_missing",
                 "no test starts a driver without its image; 2 is the "
                 "loader's answer for a missing file");
@@ -97,49 +97,75 @@ TEST_F(Services, DriverServiceLivesUntilDeletedAndClosed) {
                       "driver_image_missing");
     SERVICE_STATUS status{};
     SetLastError(kPoison);
-    EXPECT_FALSE(ControlService(service.handle, SERVICE_CONTROL_STOP, &status));
+    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
     EXPECT_LAST_ERROR(ERROR_SERVICE_NOT_ACTIVE);
 
-    ServiceHandle reader(OpenServiceA(manager.handle, name.c_str(), SERVICE_QUERY_STATUS));
-    ASSERT_NE(reader.handle, nullptr);
+    ServiceHandle reader(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+    ASSERT_NE(reader.get(), nullptr);
     SetLastError(kPoison);
-    EXPECT_FALSE(DeleteService(reader.handle));
+    EXPECT_FALSE(DeleteService(reader.get()));
     EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
 
-    EXPECT_TRUE(DeleteService(service.handle));
+    EXPECT_TRUE(DeleteService(service.get()));
     // Marked for deletion while handles are open: still there, but refuses everything.
     SetLastError(kPoison);
-    EXPECT_FALSE(DeleteService(service.handle));
+    EXPECT_FALSE(DeleteService(service.get()));
     EXPECT_LAST_ERROR(ERROR_SERVICE_MARKED_FOR_DELETE);
     SetLastError(kPoison);
-    EXPECT_EQ(Create(manager.handle, name, missingImage), nullptr);
+    EXPECT_EQ(Create(manager.get(), name, missingImage), nullptr);
     EXPECT_LAST_ERROR(ERROR_SERVICE_MARKED_FOR_DELETE);
     SetLastError(kPoison);
-    EXPECT_FALSE(StartServiceA(service.handle, 0, nullptr));
+    EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
     EXPECT_UNCONFIRMED(GetLastError(), DWORD{ERROR_SERVICE_DISABLED}, DWORD{ERROR_DLL_INIT_FAILED},
                        "start_marked_for_delete",
                        "no test; deletion also disables the service ([MS-SCMR] RDeleteService), "
                        "so 1058 is likelier than 1072");
 
-    service.Close();
-    reader.Close();
-    EXPECT_EQ(OpenErrorOnceSettled(manager.handle, name, ERROR_SERVICE_DOES_NOT_EXIST),
+    service.reset();
+    reader.reset();
+    EXPECT_EQ(OpenErrorOnceSettled(manager.get(), name, ERROR_SERVICE_DOES_NOT_EXIST),
               static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+// MSDN ControlService and CreateServiceA (ERROR_ACCESS_DENIED: the handle lacks the right the
+// call needs); advapi32/tests/service.c test_open_scm (the databases, with every right asked).
+TEST_F(Services, HandlesCarryOnlyTheRightsAskedFor) {
+    ServiceHandle full(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ServiceHandle created(Create(full.get(), Name(""), LoadableDriver()));
+    ASSERT_NE(created.get(), nullptr) << GetLastError();
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle deleteOnly(OpenServiceA(manager.get(), Name("").c_str(), DELETE));
+    ASSERT_NE(deleteOnly.get(), nullptr);
+    SERVICE_STATUS status{};
+    SetLastError(kPoison);
+    EXPECT_FALSE(ControlService(deleteOnly.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+    SetLastError(kPoison);
+    EXPECT_EQ(Create(manager.get(), Name("Other"), LoadableDriver()), nullptr);
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(DeleteService(deleteOnly.get()));
+
+    SetLastError(kPoison);
+    EXPECT_EQ(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_LAST_ERROR(ERROR_INVALID_NAME);
+    SetLastError(kPoison);
+    EXPECT_EQ(OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_LAST_ERROR(kDatabaseDoesNotExist);
 }
 
 // MSDN StartServiceA (already running) and ControlService (stop).
 TEST_F(Services, DriverStartsOnceAndStopsOnce) {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_NE(manager.handle, nullptr);
-    ServiceHandle service(Create(manager.handle, Name(""), LoadableDriver()));
-    ASSERT_NE(service.handle, nullptr) << GetLastError();
-    EXPECT_TRUE(StartServiceA(service.handle, 0, nullptr)) << GetLastError();
+    ASSERT_NE(manager.get(), nullptr);
+    ServiceHandle service(Create(manager.get(), Name(""), LoadableDriver()));
+    ASSERT_NE(service.get(), nullptr) << GetLastError();
+    EXPECT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
     SetLastError(kPoison);
-    EXPECT_FALSE(StartServiceA(service.handle, 0, nullptr));
+    EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
     EXPECT_LAST_ERROR(ERROR_SERVICE_ALREADY_RUNNING);
     SERVICE_STATUS status{};
-    EXPECT_TRUE(ControlService(service.handle, SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    EXPECT_TRUE(DeleteService(service.handle));
+    EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_TRUE(DeleteService(service.get()));
 }
 
 // A filtered token may connect and query, nothing more: MSDN "Service Security and Access Rights"
@@ -151,8 +177,8 @@ TEST_F(Services, FilteredTokenConnectsAndQueriesOnly) {
     }
     {
         ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        ServiceHandle created(Create(manager.handle, Name(""), LoadableDriver()));
-        ASSERT_NE(created.handle, nullptr);
+        ServiceHandle created(Create(manager.get(), Name(""), LoadableDriver()));
+        ASSERT_NE(created.get(), nullptr);
     }
     UseFilteredToken();
     struct ManagerRow {
@@ -164,7 +190,7 @@ TEST_F(Services, FilteredTokenConnectsAndQueriesOnly) {
           ManagerRow{SC_MANAGER_CREATE_SERVICE, false}, ManagerRow{SC_MANAGER_ALL_ACCESS, false}}) {
         SetLastError(kPoison);
         ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, row.access));
-        EXPECT_EQ(manager.handle != nullptr, row.opens) << row.access;
+        EXPECT_EQ(manager.get() != nullptr, row.opens) << row.access;
         if (!row.opens) {
             EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED) << row.access;
         }
@@ -173,11 +199,11 @@ TEST_F(Services, FilteredTokenConnectsAndQueriesOnly) {
     for (DWORD access : {DWORD{DELETE}, DWORD{SERVICE_START}, DWORD{SERVICE_STOP},
                          DWORD{SERVICE_CHANGE_CONFIG}, DWORD{SERVICE_ALL_ACCESS}, DWORD{0xF003F}}) {
         SetLastError(kPoison);
-        EXPECT_EQ(OpenServiceA(manager.handle, Name("").c_str(), access), nullptr) << access;
+        EXPECT_EQ(OpenServiceA(manager.get(), Name("").c_str(), access), nullptr) << access;
         EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED) << access;
     }
-    ServiceHandle reader(OpenServiceA(manager.handle, Name("").c_str(), SERVICE_QUERY_STATUS));
-    EXPECT_NE(reader.handle, nullptr);
+    ServiceHandle reader(OpenServiceA(manager.get(), Name("").c_str(), SERVICE_QUERY_STATUS));
+    EXPECT_NE(reader.get(), nullptr);
 }
 
 }  // namespace

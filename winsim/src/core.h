@@ -26,7 +26,8 @@ class PlatformScope {
     PlatformScope& operator=(const PlatformScope&) = delete;
 };
 
-// Logs the call; the injected failure that hits it, if any.
+// Logs a call; Enter also answers the injected failure that hits it, if any.
+void Log(const char* name, std::initializer_list<std::string> args, bool canFail);
 std::optional<Failure> Enter(const char* name, std::initializer_list<std::string> args);
 
 // Renderings of arguments for the log.
@@ -57,7 +58,7 @@ struct Result {
     DWORD error = ERROR_SUCCESS;
 };
 
-// BOOL, with the reason left for GetLastError; SetupAPI's calls also clear it on success.
+// BOOL, with the reason left for GetLastError; some calls also clear it on success.
 struct BoolCall {
     using Type = BOOL;
     bool clearsOnSuccess = false;
@@ -125,8 +126,16 @@ auto Simulate(const Convention& convention, const char* name,
     return convention.Answer(body());
 }
 
+// The entry of a call that cannot fail on Windows: logged, but no failure is injected into it.
+template <class Body>
+auto Infallible(const char* name, std::initializer_list<std::string> args, Body body) {
+    const PlatformScope inCall;
+    Log(name, args, false);
+    return body();
+}
+
 inline constexpr BoolCall kBool;
-inline constexpr BoolCall kSetupBool{true};
+inline constexpr BoolCall kClearingBool{true};  // SetupAPI's, and a few others'
 inline constexpr StatusCall<LSTATUS> kRegistry;
 inline constexpr StatusCall<UINT> kInstaller;
 inline constexpr StatusCall<CONFIGRET> kConfig;
@@ -150,6 +159,36 @@ template <class H, class T>
 H Open(HandleKind kind, std::shared_ptr<T> object) {
     return reinterpret_cast<H>(OpenHandle(kind, std::move(object)));
 }
+
+// ---- Shared helpers -------------------------------------------------------------------------
+// The value stored under `key`, or null.
+template <class Map, class K>
+auto* FindIn(Map& map, const K& key) {
+    auto found = map.find(key);
+    return found == map.end() ? nullptr : &found->second;
+}
+
+// `project` applied to each element of `range`, in order.
+template <class Range, class Project>
+auto Collect(const Range& range, Project project) {
+    std::vector<std::decay_t<decltype(project(*std::begin(range)))>> collected;
+    for (const auto& element : range) {
+        collected.push_back(project(element));
+    }
+    return collected;
+}
+
+// Writes an optional out-parameter.
+template <class T, class V>
+void Put(T* out, V value) {
+    if (out != nullptr) {
+        *out = static_cast<T>(value);
+    }
+}
+
+// Copies `size` bytes to a buffer of `capacity` bytes as the calls that report the size they need
+// do: the size goes to `required`, a short (or missing) buffer is ERROR_INSUFFICIENT_BUFFER.
+DWORD CopyOut(const void* data, size_t size, void* buffer, DWORD capacity, DWORD* required);
 
 // Whether the caller holds a full (elevated) token; see SetElevated().
 bool Elevated();

@@ -3,6 +3,7 @@
 // them, as on Windows.
 #include "devices.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -40,45 +41,34 @@ bool SameGuid(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
 }
 
-std::vector<BYTE> MultiString(const std::vector<std::string>& strings) {
-    std::vector<BYTE> data;
-    for (const std::string& text : strings) {
-        data.insert(data.end(), text.begin(), text.end());
-        data.push_back(0);
-    }
-    data.push_back(0);
-    return data;
-}
-
 std::string EnumKeyOf(const Node& node) {
     return kEnumKey + node.device.instanceId;
 }
 
+Node* NodeAt(DEVINST devInst) {
+    return detail::FindIn(State().nodes, devInst);
+}
+
 Node* FindNode(const std::string& instanceId, bool registeredOnly) {
-    auto id = State().byId.find(detail::Upper(instanceId));
-    if (id == State().byId.end()) {
-        return nullptr;
-    }
-    Node& node = State().nodes.at(id->second);
-    return node.registered || !registeredOnly ? &node : nullptr;
+    const DEVINST* devInst = detail::FindIn(State().byId, detail::Upper(instanceId));
+    Node* node = devInst ? NodeAt(*devInst) : nullptr;
+    return node && (node->registered || !registeredOnly) ? node : nullptr;
 }
 
 // Visits the devnodes in the order they were created.
 template <class Visit>
 void ForEachNode(Visit visit) {
     for (DEVINST devInst = 1; devInst < State().nextDevInst; ++devInst) {
-        auto found = State().nodes.find(devInst);
-        if (found != State().nodes.end()) {
-            visit(devInst, found->second);
+        if (Node* node = NodeAt(devInst)) {
+            visit(devInst, *node);
         }
     }
 }
 
 void RemoveNode(DEVINST devInst) {
-    auto found = State().nodes.find(devInst);
-    if (found != State().nodes.end()) {
-        State().byId.erase(detail::Upper(found->second.device.instanceId));
-        State().nodes.erase(found);
+    if (const Node* node = NodeAt(devInst)) {
+        State().byId.erase(detail::Upper(node->device.instanceId));
+        State().nodes.erase(devInst);
     }
 }
 
@@ -98,19 +88,24 @@ DWORD ResolveElement(HDEVINFO handle, PSP_DEVINFO_DATA data, Node*& node) {
     if (list->members.count(data->DevInst) == 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    auto found = State().nodes.find(data->DevInst);
-    if (found == State().nodes.end()) {
-        return ERROR_NO_SUCH_DEVINST;
-    }
-    node = &found->second;
-    return ERROR_SUCCESS;
+    node = NodeAt(data->DevInst);
+    return node ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_NO_SUCH_DEVINST);
+}
+
+// The entry of a call on a list: the body gets the list.
+template <class Body>
+BOOL OnList(const char* name, std::initializer_list<std::string> args, HDEVINFO handle, Body body) {
+    return detail::Simulate(detail::kClearingBool, name, args, [&]() -> DWORD {
+        DeviceInfoList* list = FindList(handle);
+        return list ? body(*list) : static_cast<DWORD>(ERROR_INVALID_HANDLE);
+    });
 }
 
 // The entry of a call on one element of a list: the body gets the device behind it.
 template <class Body>
 BOOL OnElement(const char* name, std::initializer_list<std::string> args, HDEVINFO list,
                PSP_DEVINFO_DATA element, Body body) {
-    return detail::Simulate(detail::kSetupBool, name, args, [&]() -> DWORD {
+    return detail::Simulate(detail::kClearingBool, name, args, [&]() -> DWORD {
         Node* node = nullptr;
         const DWORD error = ResolveElement(list, element, node);
         return error == ERROR_SUCCESS ? body(*node) : error;
@@ -133,63 +128,58 @@ DEVINST AddNode(Node node) {
 // The lowest four-digit instance number under ROOT\<name> that neither a device nor a
 // leftover instance key uses.
 std::string GenerateRootInstanceId(const std::string& name) {
-    const std::string prefix = "ROOT\\" + detail::Upper(name) + "\\";
     for (unsigned number = 0;; ++number) {
         char digits[16];
         std::snprintf(digits, sizeof digits, "%04u", number);
-        std::string id = prefix + digits;
+        const std::string id = "ROOT\\" + detail::Upper(name) + "\\" + digits;
         if (FindNode(id, false) == nullptr && !KeyExists(kEnumKey + id)) {
             return id;
         }
     }
 }
 
-// Copies a property value out as SetupDiGetDeviceRegistryProperty does.
-DWORD CopyProperty(DWORD type, const std::vector<BYTE>& value, PDWORD typeOut, PBYTE buffer,
-                   DWORD size, PDWORD required) {
-    if (typeOut) {
-        *typeOut = type;
-    }
-    const auto needed = static_cast<DWORD>(value.size());
-    if (required) {
-        *required = needed;
-    }
-    if (buffer == nullptr && size != 0) {
-        return ERROR_INVALID_USER_BUFFER;
-    }
-    if (size < needed) {
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    if (needed > 0) {
-        std::memcpy(buffer, value.data(), needed);
-    }
-    return ERROR_SUCCESS;
-}
-
 std::vector<BYTE> TextBytes(const std::string& text) {
-    std::vector<BYTE> bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    return bytes;
+    return {text.c_str(), text.c_str() + text.size() + 1};
 }
 
 // A property's registry type and bytes; nullopt for a property the device does not have.
-std::optional<std::pair<DWORD, std::vector<BYTE>>> ReadProperty(const Node& node, DWORD property) {
+std::optional<RegValue> ReadProperty(const Node& node, DWORD property) {
     const Device& device = node.device;
     if (property == SPDRP_HARDWAREID && node.hardwareIds) {
-        return std::pair{DWORD{REG_MULTI_SZ}, *node.hardwareIds};
+        return RegValue{REG_MULTI_SZ, *node.hardwareIds};
     }
     if (property == SPDRP_CONFIGFLAGS && device.configFlags) {
-        std::vector<BYTE> flags(sizeof(DWORD));
-        std::memcpy(flags.data(), &*device.configFlags, sizeof(DWORD));
-        return std::pair{DWORD{REG_DWORD}, flags};
+        const auto* flags = reinterpret_cast<const BYTE*>(&*device.configFlags);
+        return RegValue{REG_DWORD, {flags, flags + sizeof(DWORD)}};
     }
     if (property == SPDRP_SERVICE && !device.service.empty()) {
-        return std::pair{DWORD{REG_SZ}, TextBytes(device.service)};
+        return RegValue{REG_SZ, TextBytes(device.service)};
     }
     if (property == SPDRP_CLASS && !device.className.empty()) {
-        return std::pair{DWORD{REG_SZ}, TextBytes(device.className)};
+        return RegValue{REG_SZ, TextBytes(device.className)};
     }
     return std::nullopt;
+}
+
+// Sets a property the product writes; the error if it cannot.
+DWORD WriteProperty(Node& node, DWORD property, const BYTE* buffer, DWORD size) {
+    if (property == SPDRP_HARDWAREID) {
+        node.hardwareIds.reset();
+        if (size != 0) {
+            node.hardwareIds.emplace(buffer, buffer + size);
+        }
+        return ERROR_SUCCESS;
+    }
+    if (property != SPDRP_CONFIGFLAGS) {
+        return ERROR_INVALID_REG_PROPERTY;
+    }
+    if (size != sizeof(DWORD)) {
+        return ERROR_INVALID_DATA;
+    }
+    DWORD flags = 0;
+    std::memcpy(&flags, buffer, sizeof flags);
+    node.device.configFlags = flags;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -202,7 +192,12 @@ DEVINST AddDevice(const Device& device) {
     Node node{device, std::nullopt, true};
     node.device.hardwareIds.clear();
     if (!device.hardwareIds.empty()) {
-        node.hardwareIds = MultiString(device.hardwareIds);
+        node.hardwareIds.emplace();
+        for (const std::string& id : device.hardwareIds) {
+            node.hardwareIds->insert(node.hardwareIds->end(), id.c_str(),
+                                     id.c_str() + id.size() + 1);
+        }
+        node.hardwareIds->push_back(0);
     }
     detail::MirrorToRegistry(node);
     return AddNode(std::move(node));
@@ -242,11 +237,9 @@ std::optional<std::vector<BYTE>> DeviceHardwareIdData(const std::string& instanc
 }
 
 int UnregisteredDeviceElements() {
-    int count = 0;
-    for (const auto& entry : State().nodes) {
-        count += entry.second.registered ? 0 : 1;
-    }
-    return count;
+    return static_cast<int>(
+        std::count_if(State().nodes.begin(), State().nodes.end(),
+                      [](const auto& entry) { return !entry.second.registered; }));
 }
 
 namespace detail {
@@ -260,37 +253,26 @@ void ForEachPresentDevice(const std::function<void(Node&)>& visit) {
 }
 
 void MirrorToRegistry(const Node& node) {
-    const Device& device = node.device;
+    static const std::pair<DWORD, const char*> kMirrored[] = {{SPDRP_HARDWAREID, "HardwareID"},
+                                                              {SPDRP_CONFIGFLAGS, "ConfigFlags"},
+                                                              {SPDRP_SERVICE, "Service"},
+                                                              {SPDRP_CLASS, "Class"}};
     const std::string key = EnumKeyOf(node);
     CreateKey(key);
-    if (node.hardwareIds) {
-        SetValue(key, "HardwareID", REG_MULTI_SZ, *node.hardwareIds);
+    for (const auto& [property, name] : kMirrored) {
+        if (std::optional<RegValue> value = ReadProperty(node, property)) {
+            SetValue(key, name, value->type, std::move(value->data));
+        }
     }
-    if (device.configFlags) {
-        SetDword(key, "ConfigFlags", *device.configFlags);
-    }
-    if (!device.service.empty()) {
-        SetString(key, "Service", device.service);
-    }
-    if (!device.className.empty()) {
-        SetString(key, "Class", device.className);
-    }
-    SetString(key, "ClassGUID", GuidText(device.classGuid));
+    SetString(key, "ClassGUID", GuidText(node.device.classGuid));
 }
 
 std::vector<std::string> Strings(const std::vector<BYTE>& data) {
     std::vector<std::string> strings;
-    size_t start = 0;
-    while (start < data.size()) {
-        size_t end = start;
-        while (end < data.size() && data[end] != 0) {
-            ++end;
-        }
-        if (end == start) {
-            break;
-        }
-        strings.emplace_back(data.begin() + start, data.begin() + end);
-        start = end + 1;
+    for (auto start = data.begin(); start != data.end() && *start != 0;) {
+        const auto end = std::find(start, data.end(), BYTE{0});
+        strings.emplace_back(start, end);
+        start = end == data.end() ? end : end + 1;
     }
     return strings;
 }
@@ -316,15 +298,11 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) 
 BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
                                      const GUID* classGuid, PCSTR deviceDescription, HWND parent,
                                      DWORD creationFlags, PSP_DEVINFO_DATA deviceInfoData) {
-    return Simulate(
-        kSetupBool, "SetupDiCreateDeviceInfoA",
+    return OnList(
+        "SetupDiCreateDeviceInfoA",
         {Handle(deviceInfoSet), Str(deviceName), Ptr(classGuid), Str(deviceDescription),
          Handle(parent), Num(creationFlags), Ptr(deviceInfoData)},
-        [&]() -> DWORD {
-            DeviceInfoList* list = FindList(deviceInfoSet);
-            if (list == nullptr) {
-                return ERROR_INVALID_HANDLE;
-            }
+        deviceInfoSet, [&](DeviceInfoList& list) -> DWORD {
             if (deviceName == nullptr || classGuid == nullptr ||
                 (creationFlags & ~(DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS)) != 0) {
                 return ERROR_INVALID_PARAMETER;
@@ -332,7 +310,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
             if (deviceInfoData != nullptr && deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
                 return ERROR_INVALID_USER_BUFFER;
             }
-            if (list->classGuid && !SameGuid(*list->classGuid, *classGuid)) {
+            if (list.classGuid && !SameGuid(*list.classGuid, *classGuid)) {
                 return ERROR_CLASS_MISMATCH;
             }
             const std::string name = deviceName;
@@ -347,38 +325,13 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO deviceInfoSet, PCSTR deviceName,
             node.device.instanceId = generate ? GenerateRootInstanceId(name) : name;
             node.device.classGuid = *classGuid;
             DEVINST devInst = AddNode(std::move(node));
-            list->Add(devInst);
+            list.Add(devInst);
             if (deviceInfoData) {
                 FillElement(State().nodes[devInst], devInst, deviceInfoData);
             }
             return ERROR_SUCCESS;
         });
 }
-
-namespace {
-
-// Sets a property the product writes; the error if it cannot.
-DWORD WriteProperty(Node& node, DWORD property, const BYTE* buffer, DWORD size) {
-    if (property == SPDRP_HARDWAREID) {
-        node.hardwareIds.reset();
-        if (size != 0) {
-            node.hardwareIds.emplace(buffer, buffer + size);
-        }
-        return ERROR_SUCCESS;
-    }
-    if (property != SPDRP_CONFIGFLAGS) {
-        return ERROR_INVALID_REG_PROPERTY;
-    }
-    if (size != sizeof(DWORD)) {
-        return ERROR_INVALID_DATA;
-    }
-    DWORD flags = 0;
-    std::memcpy(&flags, buffer, sizeof flags);
-    node.device.configFlags = flags;
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
                                               PSP_DEVINFO_DATA deviceInfoData, DWORD property,
@@ -406,7 +359,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
                                       PSP_DEVINFO_DATA deviceInfoData) {
     return Simulate(
-        kSetupBool, "SetupDiCallClassInstaller",
+        kClearingBool, "SetupDiCallClassInstaller",
         {Num(installFunction), Handle(deviceInfoSet), Ptr(deviceInfoData)}, [&]() -> DWORD {
             if (installFunction != DIF_REGISTERDEVICE) {
                 return ERROR_INVALID_PARAMETER;
@@ -453,25 +406,20 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
                                   PSP_DEVINFO_DATA deviceInfoData) {
-    return Simulate(
-        kSetupBool, "SetupDiEnumDeviceInfo",
-        {Handle(deviceInfoSet), Num(memberIndex), Ptr(deviceInfoData)}, [&]() -> DWORD {
-            DeviceInfoList* list = FindList(deviceInfoSet);
-            if (list == nullptr) {
-                return ERROR_INVALID_HANDLE;
-            }
+    return OnList(
+        "SetupDiEnumDeviceInfo", {Handle(deviceInfoSet), Num(memberIndex), Ptr(deviceInfoData)},
+        deviceInfoSet, [&](DeviceInfoList& list) -> DWORD {
             if (deviceInfoData == nullptr || deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
                 return ERROR_INVALID_USER_BUFFER;
             }
-            if (memberIndex >= list->elements.size()) {
+            if (memberIndex >= list.elements.size()) {
                 return ERROR_NO_MORE_ITEMS;
             }
-            DEVINST devInst = list->elements[memberIndex];
-            auto found = State().nodes.find(devInst);
+            const DEVINST devInst = list.elements[memberIndex];
             // A removed device keeps its place in the list.
             static const Node removed;
-            FillElement(found == State().nodes.end() ? removed : found->second, devInst,
-                        deviceInfoData);
+            const Node* node = NodeAt(devInst);
+            FillElement(node ? *node : removed, devInst, deviceInfoData);
             return ERROR_SUCCESS;
         });
 }
@@ -485,12 +433,16 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,
         {Handle(deviceInfoSet), Ptr(deviceInfoData), Num(property), Ptr(propertyRegDataType),
          Ptr(propertyBuffer), Num(propertyBufferSize), Ptr(requiredSize)},
         deviceInfoSet, deviceInfoData, [&](Node& node) -> DWORD {
-            const auto value = ReadProperty(node, property);
+            const std::optional<RegValue> value = ReadProperty(node, property);
             if (!value) {
                 return ERROR_INVALID_DATA;
             }
-            return CopyProperty(value->first, value->second, propertyRegDataType, propertyBuffer,
-                                propertyBufferSize, requiredSize);
+            Put(propertyRegDataType, value->type);
+            const DWORD error = CopyOut(value->data.data(), value->data.size(), propertyBuffer,
+                                        propertyBufferSize, requiredSize);
+            return propertyBuffer == nullptr && propertyBufferSize != 0
+                       ? static_cast<DWORD>(ERROR_INVALID_USER_BUFFER)
+                       : error;
         });
 }
 
@@ -503,15 +455,8 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA
                       Num(deviceInstanceIdSize), Ptr(requiredSize)},
                      deviceInfoSet, deviceInfoData, [&](Node& node) -> DWORD {
                          const std::string& id = node.device.instanceId;
-                         const auto needed = static_cast<DWORD>(id.size() + 1);
-                         if (requiredSize) {
-                             *requiredSize = needed;
-                         }
-                         if (deviceInstanceId == nullptr || deviceInstanceIdSize < needed) {
-                             return ERROR_INSUFFICIENT_BUFFER;
-                         }
-                         std::memcpy(deviceInstanceId, id.c_str(), needed);
-                         return ERROR_SUCCESS;
+                         return CopyOut(id.c_str(), id.size() + 1, deviceInstanceId,
+                                        deviceInstanceIdSize, requiredSize);
                      });
 }
 
@@ -531,22 +476,18 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
-    return Simulate(
-        kSetupBool, "SetupDiDestroyDeviceInfoList", {Handle(deviceInfoSet)}, [&]() -> DWORD {
-            DeviceInfoList* list = FindList(deviceInfoSet);
-            if (list == nullptr) {
-                return ERROR_INVALID_HANDLE;
-            }
-            // Elements never registered exist only in their list.
-            for (DEVINST devInst : list->elements) {
-                auto found = State().nodes.find(devInst);
-                if (found != State().nodes.end() && !found->second.registered) {
-                    RemoveNode(devInst);
-                }
-            }
-            ReleaseHandle(reinterpret_cast<uintptr_t>(deviceInfoSet), HandleKind::DeviceList);
-            return ERROR_SUCCESS;
-        });
+    return OnList("SetupDiDestroyDeviceInfoList", {Handle(deviceInfoSet)}, deviceInfoSet,
+                  [&](DeviceInfoList& list) -> DWORD {
+                      // Elements never registered exist only in their list.
+                      for (DEVINST devInst : list.elements) {
+                          if (const Node* node = NodeAt(devInst); node && !node->registered) {
+                              RemoveNode(devInst);
+                          }
+                      }
+                      ReleaseHandle(reinterpret_cast<uintptr_t>(deviceInfoSet),
+                                    HandleKind::DeviceList);
+                      return ERROR_SUCCESS;
+                  });
 }
 
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problemNumber, DEVINST devInst,
@@ -563,12 +504,11 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problemNumber, DEVI
                         if (devInst == 0 || devInst >= State().nextDevInst) {
                             return CR_INVALID_DEVNODE;
                         }
-                        auto found = State().nodes.find(devInst);
-                        if (found == State().nodes.end() || !found->second.registered ||
-                            !found->second.device.present) {
+                        const Node* node = NodeAt(devInst);
+                        if (node == nullptr || !node->registered || !node->device.present) {
                             return CR_NO_SUCH_DEVINST;
                         }
-                        const Device& device = found->second.device;
+                        const Device& device = node->device;
                         const bool failed = device.driverInf.empty() && device.service.empty();
                         *status = failed ? DN_HAS_PROBLEM : DN_DRIVER_LOADED | DN_STARTED;
                         *problemNumber = failed ? CM_PROB_FAILED_INSTALL : 0;

@@ -3,6 +3,7 @@
 // waits for installations in progress.
 #include "devices.h"
 
+#include <algorithm>
 #include <map>
 
 namespace winsim {
@@ -24,15 +25,10 @@ bool IsBetterMatch(const Device& device, const std::string& infPath, DWORD flags
 }
 
 bool CarriesHardwareId(const detail::Node& node, const std::string& hardwareId) {
-    if (!node.hardwareIds) {
-        return false;
-    }
-    for (const std::string& id : detail::Strings(*node.hardwareIds)) {
-        if (detail::EqualNoCase(id, hardwareId)) {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<std::string> ids =
+        node.hardwareIds ? detail::Strings(*node.hardwareIds) : std::vector<std::string>{};
+    return std::any_of(ids.begin(), ids.end(),
+                       [&](const std::string& id) { return detail::EqualNoCase(id, hardwareId); });
 }
 
 }  // namespace
@@ -75,8 +71,8 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
             if (InstallDenied()) {
                 return ERROR_ACCESS_DENIED;
             }
-            auto found = State().offers.find(Upper(fullInfPath));
-            const DriverOffer offer = found != State().offers.end() ? found->second : DriverOffer{};
+            const DriverOffer* found = FindIn(State().offers, Upper(fullInfPath));
+            const DriverOffer offer = found ? *found : DriverOffer{};
             bool matched = false;
             bool installed = false;
             ForEachPresentDevice([&](Node& node) {
@@ -98,9 +94,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
             if (!matched || !installed) {
                 return matched ? ERROR_NO_MORE_ITEMS : ERROR_NO_SUCH_DEVINST;
             }
-            if (rebootRequired) {
-                *rebootRequired = offer.needsRestart ? TRUE : FALSE;
-            }
+            Put(rebootRequired, offer.needsRestart ? TRUE : FALSE);
             return ERROR_SUCCESS;
         });
 }

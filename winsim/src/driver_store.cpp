@@ -2,7 +2,6 @@
 // once per INF file name and text.
 #include "devices.h"
 
-#include <cstring>
 #include <map>
 
 namespace winsim {
@@ -47,6 +46,21 @@ void Stage(const std::string& infPath, const std::string& text) {
     State().staged.push_back(StagedPackage{infPath, stored});
 }
 
+// Whether the INF can be staged at all; the error SetupCopyOEMInfA answers if not.
+DWORD CheckStageable(const std::string& infPath, const std::optional<std::string>& text) {
+    if (!text) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (detail::InstallDenied()) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (DWORD error = detail::InfSyntaxError(*text); error != 0) {
+        return error;
+    }
+    const DWORD* refused = detail::FindIn(State().refused, detail::Upper(infPath));
+    return refused ? *refused : DWORD{ERROR_SUCCESS};
+}
+
 }  // namespace
 
 std::vector<StagedPackage> StagedPackages() {
@@ -69,31 +83,12 @@ void RefusePackage(const std::string& infPath, DWORD error) {
 using namespace winsim;
 using namespace winsim::detail;
 
-namespace {
-
-// Whether the INF can be staged at all; the error SetupCopyOEMInfA answers if not.
-DWORD CheckStageable(const std::string& infPath, const std::optional<std::string>& text) {
-    if (!text) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    if (InstallDenied()) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (DWORD error = InfSyntaxError(*text); error != 0) {
-        return error;
-    }
-    auto refused = State().refused.find(Upper(infPath));
-    return refused != State().refused.end() ? refused->second : DWORD{ERROR_SUCCESS};
-}
-
-}  // namespace
-
 BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocation,
                              DWORD oemSourceMediaType, DWORD copyStyle, PSTR destinationInfFileName,
                              DWORD destinationInfFileNameSize, PDWORD requiredSize,
                              PSTR* destinationInfFileNameComponent) {
     return Simulate(
-        kSetupBool, "SetupCopyOEMInfA",
+        kClearingBool, "SetupCopyOEMInfA",
         {Str(sourceInfFileName), Str(oemSourceMediaLocation), Num(oemSourceMediaType),
          Num(copyStyle), Ptr(destinationInfFileName), Num(destinationInfFileNameSize),
          Ptr(requiredSize), Ptr(destinationInfFileNameComponent)},
@@ -109,16 +104,12 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
             const StagedPackage* existing = FindStaged(sourceInfFileName, *text);
             const std::string stored = existing ? existing->storedPath : NextStoredPath();
             const auto needed = static_cast<DWORD>(stored.size() + 1);
-            if (requiredSize) {
-                *requiredSize = needed;
-            }
-            auto answerName = [&]() {
-                if (destinationInfFileName != nullptr && destinationInfFileNameSize >= needed) {
-                    std::memcpy(destinationInfFileName, stored.c_str(), needed);
-                    if (destinationInfFileNameComponent) {
-                        *destinationInfFileNameComponent =
-                            destinationInfFileName + stored.find_last_of('\\') + 1;
-                    }
+            Put(requiredSize, needed);
+            auto answerName = [&] {
+                if (CopyOut(stored.c_str(), needed, destinationInfFileName,
+                            destinationInfFileNameSize, nullptr) == ERROR_SUCCESS) {
+                    Put(destinationInfFileNameComponent,
+                        destinationInfFileName + stored.find_last_of('\\') + 1);
                 }
             };
             if (existing && (copyStyle & SP_COPY_NOOVERWRITE)) {

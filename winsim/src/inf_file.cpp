@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace winsim::detail {
 namespace {
@@ -14,22 +13,14 @@ constexpr DWORD kExpectedSectionName = 0xE0000000;  // ERROR_EXPECTED_SECTION_NA
 constexpr DWORD kWrongInfStyle = 0xE0000100;        // ERROR_WRONG_INF_STYLE
 
 std::optional<GUID> ParseGuid(const std::string& text) {
-    unsigned int parts[11] = {};
-    char close = 0;
-    if (std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x%c", &parts[0], &parts[1],
-                    &parts[2], &parts[3], &parts[4], &parts[5], &parts[6], &parts[7], &parts[8],
-                    &parts[9], &parts[10], &close) != 12 ||
-        close != '}') {
-        return std::nullopt;
-    }
     GUID guid{};
-    guid.Data1 = parts[0];
-    guid.Data2 = static_cast<uint16_t>(parts[1]);
-    guid.Data3 = static_cast<uint16_t>(parts[2]);
-    for (int i = 0; i < 8; ++i) {
-        guid.Data4[i] = static_cast<uint8_t>(parts[3 + i]);
-    }
-    return guid;
+    uint8_t* const bytes = guid.Data4;
+    char close = 0;
+    const int read =
+        std::sscanf(text.c_str(), "{%8x-%4hx-%4hx-%2hhx%2hhx-%2hhx%2hhx%2hhx%2hhx%2hhx%2hhx%c",
+                    &guid.Data1, &guid.Data2, &guid.Data3, &bytes[0], &bytes[1], &bytes[2],
+                    &bytes[3], &bytes[4], &bytes[5], &bytes[6], &bytes[7], &close);
+    return read == 12 && close == '}' ? std::optional(guid) : std::nullopt;
 }
 
 // The name a device class is registered under on this machine; "" for a class not installed.
@@ -38,19 +29,15 @@ std::string RegisteredClassName(const GUID& guid) {
 }
 
 std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) {
-        return "";
-    }
-    size_t last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
+    const size_t first = text.find_first_not_of(" \t\r");
+    return first == std::string::npos
+               ? ""
+               : text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
 std::string Unquote(const std::string& text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-        return text.substr(1, text.size() - 2);
-    }
-    return text;
+    const bool quoted = text.size() >= 2 && text.front() == '"' && text.back() == '"';
+    return quoted ? text.substr(1, text.size() - 2) : text;
 }
 
 // The text's lines, trimmed; INFs end their lines with "\r\n" or "\n".
@@ -141,7 +128,7 @@ using namespace winsim::detail;
 BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
                                 DWORD classNameSize, PDWORD requiredSize) {
     return Simulate(
-        kSetupBool, "SetupDiGetINFClassA",
+        kClearingBool, "SetupDiGetINFClassA",
         {Str(infName), Ptr(classGuid), Ptr(className), Num(classNameSize), Ptr(requiredSize)},
         [&]() -> DWORD {
             if (infName == nullptr || classGuid == nullptr || className == nullptr) {
@@ -162,14 +149,11 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
             if (name.empty() && guid) {
                 name = RegisteredClassName(*guid);
             }
-            const auto needed = static_cast<DWORD>(name.size() + 1);
-            if (requiredSize) {
-                *requiredSize = needed;
+            if (DWORD error =
+                    CopyOut(name.c_str(), name.size() + 1, className, classNameSize, requiredSize);
+                error != ERROR_SUCCESS) {
+                return error;
             }
-            if (classNameSize < needed) {
-                return ERROR_INSUFFICIENT_BUFFER;
-            }
-            std::memcpy(className, name.c_str(), needed);
             // A class that names no valid GUID is not installed on the system: GUID_NULL.
             *classGuid = guid.value_or(GUID{});
             return ERROR_SUCCESS;

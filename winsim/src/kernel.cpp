@@ -114,11 +114,22 @@ bool IsAbsolute(const std::string& path) {
            (!path.empty() && (path[0] == '\\' || path[0] == '/'));
 }
 
-void AddParents(const std::string& path) {
-    for (std::string parent = ParentOf(NormalizePath(path)); !parent.empty();
-         parent = ParentOf(parent)) {
+// Adds the folders that hold `path`; the path normalized.
+std::string AddParents(const std::string& path) {
+    const std::string normalized = NormalizePath(path);
+    for (std::string parent = ParentOf(normalized); !parent.empty(); parent = ParentOf(parent)) {
         State().directories.insert(parent);
     }
+    return normalized;
+}
+
+// The system's text for a message number, as scripted or as Windows words it.
+std::optional<std::string> SystemMessage(DWORD messageId) {
+    if (const auto* scripted = detail::FindIn(State().messages, messageId)) {
+        return *scripted;
+    }
+    const std::string* known = detail::FindIn(DefaultMessages(), messageId);
+    return known ? std::optional(*known) : std::nullopt;
 }
 
 }  // namespace
@@ -128,13 +139,11 @@ void SetCodePage(UINT codePage) {
 }
 
 void AddFile(const std::string& path) {
-    AddParents(path);
-    State().files.insert(NormalizePath(path));
+    State().files.insert(AddParents(path));
 }
 
 void AddDirectory(const std::string& path) {
-    AddParents(path);
-    State().directories.insert(NormalizePath(path));
+    State().directories.insert(AddParents(path));
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -143,8 +152,9 @@ void WriteFile(const std::string& path, const std::string& text) {
 }
 
 void RemoveFile(const std::string& path) {
-    State().files.erase(NormalizePath(path));
-    State().contents.erase(NormalizePath(path));
+    const std::string normalized = NormalizePath(path);
+    State().files.erase(normalized);
+    State().contents.erase(normalized);
 }
 
 bool FileExists(const std::string& path) {
@@ -186,12 +196,12 @@ bool IsLeadByte(unsigned char c) {
 }
 
 std::optional<std::string> FileText(const std::string& path) {
-    std::string normalized = NormalizePath(path);
+    const std::string normalized = NormalizePath(path);
     if (State().files.count(normalized) == 0) {
         return std::nullopt;
     }
-    auto found = State().contents.find(normalized);
-    return found == State().contents.end() ? std::string() : found->second;
+    const std::string* text = FindIn(State().contents, normalized);
+    return text ? *text : std::string();
 }
 
 }  // namespace detail
@@ -207,7 +217,7 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                            DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
                            LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
     return Simulate(
-        kBool, "CreateProcessA",
+        kClearingBool, "CreateProcessA",
         {Str(applicationName), Str(commandLine), Ptr(processAttributes), Ptr(threadAttributes),
          Num(static_cast<uint32_t>(inheritHandles)), Num(creationFlags), Ptr(environment),
          Str(currentDirectory), Num(startupInfo ? startupInfo->cb : 0)},
@@ -229,10 +239,9 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                        : State().directories.count(ParentOf(normalized)) ? ERROR_FILE_NOT_FOUND
                                                                          : ERROR_PATH_NOT_FOUND;
             }
-            Launch launch{name,           Str(commandLine),       commandLine != nullptr,
-                          resolved,       creationFlags,          startupInfo->cb,
-                          inheritHandles, environment == nullptr, currentDirectory == nullptr};
-            State().launches.push_back(launch);
+            State().launches.push_back({name, Str(commandLine), commandLine != nullptr, resolved,
+                                        creationFlags, startupInfo->cb, inheritHandles,
+                                        environment == nullptr, currentDirectory == nullptr});
             const auto processId = static_cast<DWORD>(State().launches.size() * 4 + 1000);
             processInformation->hProcess =
                 Open<HANDLE>(HandleKind::ProcessOrThread, std::make_shared<DWORD>(processId));
@@ -240,7 +249,6 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                 Open<HANDLE>(HandleKind::ProcessOrThread, std::make_shared<DWORD>(processId + 1));
             processInformation->dwProcessId = processId;
             processInformation->dwThreadId = processId + 1;
-            SetError(ERROR_SUCCESS);
             return ERROR_SUCCESS;
         });
 }
@@ -291,19 +299,6 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
                     });
 }
 
-namespace {
-
-// The system's text for a message number, as scripted or as Windows words it.
-std::optional<std::string> SystemMessage(DWORD messageId) {
-    if (auto scripted = State().messages.find(messageId); scripted != State().messages.end()) {
-        return scripted->second;
-    }
-    auto known = DefaultMessages().find(messageId);
-    return known != DefaultMessages().end() ? std::optional(known->second) : std::nullopt;
-}
-
-}  // namespace
-
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPSTR buffer, DWORD size, void* arguments) {
     return Simulate(ValueCall<DWORD>{0}, "FormatMessageA",
@@ -343,18 +338,18 @@ HLOCAL WINAPI LocalFree(HLOCAL memory) {
     });
 }
 
-// The calls that cannot fail are not logged: the product asks them per character and after every
-// failure, and they would bury the calls that matter.
 int WINAPI lstrlenA(LPCSTR text) {
-    return text ? static_cast<int>(std::strlen(text)) : 0;
+    return Infallible("lstrlenA", {Str(text)},
+                      [&] { return text ? static_cast<int>(std::strlen(text)) : 0; });
 }
 
 UINT WINAPI GetACP() {
-    return State().codePage;
+    return Infallible("GetACP", {}, [] { return State().codePage; });
 }
 
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
-    return IsLeadByte(testChar) ? TRUE : FALSE;
+    return Infallible("IsDBCSLeadByte", {Num(testChar)},
+                      [&] { return IsLeadByte(testChar) ? TRUE : FALSE; });
 }
 
 int WINAPI LCMapStringA(LCID locale, DWORD mapFlags, LPCSTR source, int sourceLength,

@@ -27,8 +27,7 @@ struct Msi {
 constexpr auto State = detail::AreaState<Msi>;
 
 Session* FindSession(MSIHANDLE handle) {
-    auto found = State().sessions.find(handle);
-    return found == State().sessions.end() ? nullptr : &found->second;
+    return detail::FindIn(State().sessions, handle);
 }
 
 Record* FindRecord(MSIHANDLE handle) {
@@ -51,10 +50,8 @@ void SetProperty(MSIHANDLE session, const std::string& name, const std::string& 
 
 std::optional<std::string> Property(MSIHANDLE session, const std::string& name) {
     Session* found = FindSession(session);
-    if (found == nullptr || found->properties.count(name) == 0) {
-        return std::nullopt;
-    }
-    return found->properties[name];
+    const std::string* value = found ? detail::FindIn(found->properties, name) : nullptr;
+    return value ? std::optional(*value) : std::nullopt;
 }
 
 const std::vector<PostedMessage>& Messages(MSIHANDLE session) {
@@ -83,10 +80,8 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR value, DWORD* 
             if (name == nullptr || (value != nullptr && valueSize == nullptr)) {
                 return ERROR_INVALID_PARAMETER;
             }
-            std::string text;
-            if (auto found = session->properties.find(name); found != session->properties.end()) {
-                text = found->second;
-            }
+            const std::string* found = FindIn(session->properties, std::string(name));
+            const std::string text = found ? *found : "";
             if (valueSize == nullptr) {
                 return ERROR_SUCCESS;
             }

@@ -55,40 +55,24 @@ bool SplitPath(const std::string& path, std::vector<std::string>& parts) {
                         [](const std::string& part) { return part.empty(); });
 }
 
-Node* Find(const std::string& fullPath) {
+// The key at `fullPath`; with `create`, the keys missing on the way are made (and `created` set).
+Node* Find(const std::string& fullPath, bool create = false, bool* created = nullptr) {
     std::vector<std::string> parts;
     if (!SplitPath(fullPath, parts)) {
         return nullptr;
     }
     Node* node = &State().root;
     for (const std::string& part : parts) {
-        auto child = node->children.find(detail::Upper(part));
-        if (child == node->children.end()) {
+        const std::string name = detail::Upper(part);
+        std::unique_ptr<Node>* child = detail::FindIn(node->children, name);
+        if (child == nullptr && !create) {
             return nullptr;
         }
-        node = child->second.get();
-    }
-    return node;
-}
-
-Node* Create(const std::string& fullPath, bool* created = nullptr) {
-    std::vector<std::string> parts;
-    if (!SplitPath(fullPath, parts)) {
-        return nullptr;
-    }
-    Node* node = &State().root;
-    bool made = false;
-    for (const std::string& part : parts) {
-        auto& slot = node->children[detail::Upper(part)];
-        if (!slot) {
-            slot = std::make_unique<Node>();
-            slot->name = part;
-            made = true;
+        if (child == nullptr) {
+            child = &(node->children[name] = std::make_unique<Node>(Node{part, {}, {}}));
+            detail::Put(created, true);
         }
-        node = slot.get();
-    }
-    if (created) {
-        *created = made;
+        node = child->get();
     }
     return node;
 }
@@ -108,6 +92,27 @@ std::optional<OpenKey> Opened(HKEY key) {
     }
     const OpenKey* open = detail::Get<OpenKey>(key, HandleKind::RegistryKey);
     return open ? std::optional(*open) : std::nullopt;
+}
+
+// A subkey named below an open key: the key's path, the subkey's parts and its full path.
+struct SubKey {
+    std::string base;
+    std::vector<std::string> parts;
+    std::string path;
+};
+
+// Reads `subKey` below `key` (null reads as ""); the status of a handle or a name that is none.
+LSTATUS ReadSubKey(HKEY key, const char* subKey, SubKey& read) {
+    const std::optional<OpenKey> open = Opened(key);
+    if (!open) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!SplitPath(subKey ? subKey : "", read.parts)) {
+        return kBadPathname;
+    }
+    read.base = open->path;
+    read.path = Below(read.base, read.parts);
+    return ERROR_SUCCESS;
 }
 
 auto FindValue(Node& node, const std::string& name) {
@@ -158,10 +163,71 @@ LSTATUS OnKey(const char* name, std::initializer_list<std::string> args, HKEY ke
     });
 }
 
+LSTATUS DeleteSubKey(HKEY key, LPCSTR subKey) {
+    SubKey sub;
+    if (LSTATUS status = ReadSubKey(key, subKey, sub); status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (subKey == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (sub.parts.empty() && key == HKEY_LOCAL_MACHINE) {
+        return ERROR_ACCESS_DENIED;  // a predefined root cannot be deleted
+    }
+    Node* node = Find(sub.path);
+    if (node == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (!node->children.empty() || Denied(DELETE)) {
+        return ERROR_ACCESS_DENIED;  // only a key without subkeys, and only with DELETE rights
+    }
+    DeleteKeyTree(sub.path);
+    return ERROR_SUCCESS;
+}
+
+// Copies value data out as the registry does: size in and out, ERROR_MORE_DATA when short.
+LSTATUS CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD size) {
+    detail::Put(type, value.type);
+    auto needed = static_cast<DWORD>(value.data.size());
+    if (data != nullptr) {
+        if (size == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (*size < needed) {
+            *size = needed;
+            return ERROR_MORE_DATA;
+        }
+        if (needed > 0) {
+            std::memcpy(data, value.data.data(), needed);
+        }
+    }
+    detail::Put(size, needed);
+    return ERROR_SUCCESS;
+}
+
+// Copies a name out for the enumerations: ERROR_MORE_DATA when it does not fit with its NUL.
+LSTATUS CopyName(const std::string& text, LPSTR name, LPDWORD nameLength) {
+    if (*nameLength <= text.size()) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, text.c_str(), text.size() + 1);
+    *nameLength = static_cast<DWORD>(text.size());
+    return ERROR_SUCCESS;
+}
+
+// Bytes a value takes in the registry, where strings are kept in UTF-16.
+DWORD StoredSize(const RegValue& value) {
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
+        return static_cast<DWORD>(value.data.size());
+    }
+    const std::string text(value.data.begin(), value.data.end());
+    return static_cast<DWORD>(2 * detail::Utf16Length(text));
+}
+
 }  // namespace
 
 void CreateKey(const std::string& path) {
-    Create(path);
+    Find(path, true);
 }
 
 bool KeyExists(const std::string& path) {
@@ -182,20 +248,17 @@ void DeleteKeyTree(const std::string& path) {
 
 void SetValue(const std::string& keyPath, const std::string& name, DWORD type,
               std::vector<BYTE> data) {
-    Store(*Create(keyPath), name, RegValue{type, std::move(data)});
+    Store(*Find(keyPath, true), name, RegValue{type, std::move(data)});
 }
 
 void SetString(const std::string& keyPath, const std::string& name, const std::string& text,
                DWORD type) {
-    std::vector<BYTE> data(text.begin(), text.end());
-    data.push_back(0);
-    SetValue(keyPath, name, type, std::move(data));
+    SetValue(keyPath, name, type, {text.c_str(), text.c_str() + text.size() + 1});
 }
 
 void SetDword(const std::string& keyPath, const std::string& name, DWORD value) {
-    std::vector<BYTE> data(4);
-    std::memcpy(data.data(), &value, 4);
-    SetValue(keyPath, name, REG_DWORD, std::move(data));
+    const auto* bytes = reinterpret_cast<const BYTE*>(&value);
+    SetValue(keyPath, name, REG_DWORD, {bytes, bytes + sizeof value});
 }
 
 std::optional<RegValue> Value(const std::string& keyPath, const std::string& name) {
@@ -204,10 +267,7 @@ std::optional<RegValue> Value(const std::string& keyPath, const std::string& nam
         return std::nullopt;
     }
     auto found = FindValue(*node, name);
-    if (found == node->values.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return found == node->values.end() ? std::nullopt : std::optional(found->second);
 }
 
 std::optional<DWORD> DwordValue(const std::string& keyPath, const std::string& name) {
@@ -233,23 +293,16 @@ std::optional<std::string> StringValue(const std::string& keyPath, const std::st
 }
 
 std::vector<std::string> ValueNames(const std::string& keyPath) {
-    std::vector<std::string> names;
-    if (Node* node = Find(keyPath)) {
-        for (const auto& entry : node->values) {
-            names.push_back(entry.first);
-        }
-    }
-    return names;
+    const Node* node = Find(keyPath);
+    return node ? detail::Collect(node->values, [](const auto& entry) { return entry.first; })
+                : std::vector<std::string>{};
 }
 
 std::vector<std::string> SubKeyNames(const std::string& keyPath) {
-    std::vector<std::string> names;
-    if (Node* node = Find(keyPath)) {
-        for (const auto& entry : node->children) {
-            names.push_back(entry.second->name);
-        }
-    }
-    return names;
+    const Node* node = Find(keyPath);
+    return node ? detail::Collect(node->children,
+                                  [](const auto& entry) { return entry.second->name; })
+                : std::vector<std::string>{};
 }
 
 }  // namespace winsim
@@ -261,26 +314,22 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM acce
     return Simulate(
         kRegistry, "RegOpenKeyExA", {Key(key), Str(subKey), Num(options), Num(access), Ptr(result)},
         [&]() -> LSTATUS {
-            const std::optional<OpenKey> base = Opened(key);
-            std::vector<std::string> parts;
             if (result == nullptr) {
                 return ERROR_INVALID_PARAMETER;
             }
-            if (!base) {
-                return ERROR_INVALID_HANDLE;
+            SubKey sub;
+            if (LSTATUS status = ReadSubKey(key, subKey, sub); status != ERROR_SUCCESS) {
+                return status;
             }
-            if (!SplitPath(subKey ? subKey : "", parts)) {
-                return kBadPathname;
-            }
-            const std::string path = Below(base->path, parts);
-            if (Find(path) == nullptr) {
-                return Find(base->path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+            if (Find(sub.path) == nullptr) {
+                return Find(sub.base) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
             }
             if (Denied(access)) {
                 return ERROR_ACCESS_DENIED;
             }
             // No subkey of the root hands back the predefined handle itself, not a new one.
-            *result = key == HKEY_LOCAL_MACHINE && parts.empty() ? key : NewHandle(path, access);
+            *result =
+                key == HKEY_LOCAL_MACHINE && sub.parts.empty() ? key : NewHandle(sub.path, access);
             return ERROR_SUCCESS;
         });
 }
@@ -300,28 +349,24 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cl
                 return kBadPathname;
             }
             Node* node = nullptr;
+            SubKey sub;
             if (LSTATUS status = Resolve(key, 0, node); status != ERROR_SUCCESS) {
                 return status;
             }
-            std::vector<std::string> parts;
-            if (!SplitPath(subKey, parts)) {
-                return kBadPathname;
+            if (LSTATUS status = ReadSubKey(key, subKey, sub); status != ERROR_SUCCESS) {
+                return status;
             }
-            const std::string base = Opened(key)->path;
-            const std::string path = Below(base, parts);
             // Creating needs KEY_CREATE_SUB_KEY on the parent; opening an existing key, the rights
             // asked. Nobody creates keys directly below the machine root: those are the hives.
-            const bool exists = Find(path) != nullptr;
-            const bool belowRoot = base.empty() && parts.size() == 1;
+            const bool exists = Find(sub.path) != nullptr;
+            const bool belowRoot = sub.base.empty() && sub.parts.size() == 1;
             if (Denied(exists ? access : KEY_CREATE_SUB_KEY) || (!exists && belowRoot)) {
                 return ERROR_ACCESS_DENIED;
             }
             bool created = false;
-            Create(path, &created);
-            if (disposition) {
-                *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-            }
-            *result = NewHandle(path, access);
+            Find(sub.path, true, &created);
+            Put(disposition, created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY);
+            *result = NewHandle(sub.path, access);
             return ERROR_SUCCESS;
         });
 }
@@ -334,37 +379,6 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
         return closed ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     });
 }
-
-namespace {
-
-LSTATUS DeleteSubKey(HKEY key, LPCSTR subKey) {
-    const std::optional<OpenKey> base = Opened(key);
-    if (!base) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (subKey == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    std::vector<std::string> parts;
-    if (!SplitPath(subKey, parts)) {
-        return kBadPathname;
-    }
-    if (parts.empty() && key == HKEY_LOCAL_MACHINE) {
-        return ERROR_ACCESS_DENIED;  // a predefined root cannot be deleted
-    }
-    const std::string path = Below(base->path, parts);
-    Node* node = Find(path);
-    if (node == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    if (!node->children.empty() || Denied(DELETE)) {
-        return ERROR_ACCESS_DENIED;  // only a key without subkeys, and only with DELETE rights
-    }
-    DeleteKeyTree(path);
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     return Simulate(kRegistry, "RegDeleteKeyA", {Key(key), Str(subKey)},
@@ -401,44 +415,6 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
                  });
 }
 
-namespace {
-
-// Copies value data out as the registry does: size in and out, ERROR_MORE_DATA when short.
-LSTATUS CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD size) {
-    if (type) {
-        *type = value.type;
-    }
-    auto needed = static_cast<DWORD>(value.data.size());
-    if (data != nullptr) {
-        if (size == nullptr) {
-            return ERROR_INVALID_PARAMETER;
-        }
-        if (*size < needed) {
-            *size = needed;
-            return ERROR_MORE_DATA;
-        }
-        if (needed > 0) {
-            std::memcpy(data, value.data.data(), needed);
-        }
-    }
-    if (size) {
-        *size = needed;
-    }
-    return ERROR_SUCCESS;
-}
-
-// Copies a name out for the enumerations: ERROR_MORE_DATA when it does not fit with its NUL.
-LSTATUS CopyName(const std::string& text, LPSTR name, LPDWORD nameLength) {
-    if (*nameLength <= text.size()) {
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(name, text.c_str(), text.size() + 1);
-    *nameLength = static_cast<DWORD>(text.size());
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
-
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                                 LPBYTE data, LPDWORD size) {
     return OnKey(
@@ -456,26 +432,24 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
 LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
                              LPDWORD reserved, LPSTR className, LPDWORD classLength,
                              PFILETIME lastWriteTime) {
-    return OnKey(
-        "RegEnumKeyExA",
-        {Key(key), Num(index), Ptr(name), Num(nameLength ? *nameLength : 0), Ptr(reserved),
-         Ptr(className), Ptr(classLength), Ptr(lastWriteTime)},
-        key, KEY_ENUMERATE_SUB_KEYS, [&](Node& node) -> LSTATUS {
-            if (name == nullptr || nameLength == nullptr) {
-                return ERROR_INVALID_PARAMETER;
-            }
-            if (index >= node.children.size()) {
-                return ERROR_NO_MORE_ITEMS;
-            }
-            const std::string& child = std::next(node.children.begin(), index)->second->name;
-            if (LSTATUS status = CopyName(child, name, nameLength); status != ERROR_SUCCESS) {
-                return status;
-            }
-            if (lastWriteTime) {
-                *lastWriteTime = FILETIME{0, 0};
-            }
-            return ERROR_SUCCESS;
-        });
+    return OnKey("RegEnumKeyExA",
+                 {Key(key), Num(index), Ptr(name), Num(nameLength ? *nameLength : 0), Ptr(reserved),
+                  Ptr(className), Ptr(classLength), Ptr(lastWriteTime)},
+                 key, KEY_ENUMERATE_SUB_KEYS, [&](Node& node) -> LSTATUS {
+                     if (name == nullptr || nameLength == nullptr) {
+                         return ERROR_INVALID_PARAMETER;
+                     }
+                     if (index >= node.children.size()) {
+                         return ERROR_NO_MORE_ITEMS;
+                     }
+                     const std::string& child =
+                         std::next(node.children.begin(), index)->second->name;
+                     const LSTATUS status = CopyName(child, name, nameLength);
+                     if (status == ERROR_SUCCESS) {
+                         Put(lastWriteTime, FILETIME{0, 0});
+                     }
+                     return status;
+                 });
 }
 
 LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
@@ -498,25 +472,6 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLeng
                      return CopyData(entry.second, type, data, dataSize);
                  });
 }
-
-namespace {
-
-// Bytes a value takes in the registry, where strings are kept in UTF-16.
-DWORD StoredSize(const RegValue& value) {
-    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
-        return static_cast<DWORD>(value.data.size());
-    }
-    const std::string text(value.data.begin(), value.data.end());
-    return static_cast<DWORD>(2 * Utf16Length(text));
-}
-
-void Put(LPDWORD out, DWORD value) {
-    if (out) {
-        *out = value;
-    }
-}
-
-}  // namespace
 
 LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, LPDWORD reserved,
                                 LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
@@ -548,9 +503,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, 
                      Put(maxClassLength, 0);
                      Put(classLength, 0);
                      Put(securityDescriptor, 0);
-                     if (lastWriteTime) {
-                         *lastWriteTime = FILETIME{0, 0};
-                     }
+                     Put(lastWriteTime, FILETIME{0, 0});
                      return ERROR_SUCCESS;
                  });
 }

@@ -35,13 +35,8 @@ SC_HANDLE NewHandle(ServiceHandle entry) {
                                    std::make_shared<ServiceHandle>(std::move(entry)));
 }
 
-ServiceHandle* FindHandle(SC_HANDLE handle) {
-    return detail::Get<ServiceHandle>(handle, HandleKind::ServiceHandle);
-}
-
 Service* Lookup(const std::string& key) {
-    auto found = State().services.find(key);
-    return found == State().services.end() ? nullptr : &found->second;
+    return detail::FindIn(State().services, key);
 }
 
 bool IsDriver(DWORD serviceType) {
@@ -49,10 +44,7 @@ bool IsDriver(DWORD serviceType) {
 }
 
 bool IsValidName(LPCSTR name) {
-    if (name == nullptr) {
-        return false;
-    }
-    std::string text = name;
+    const std::string text = name ? name : "";
     return !text.empty() && text.size() <= kMaxServiceNameLength &&
            text.find_first_of("/\\") == std::string::npos;
 }
@@ -71,27 +63,20 @@ void RemoveIfUnused(const std::string& key) {
     State().services.erase(key);
 }
 
-// Resolves a service handle that must carry `needed`; 0 or the error the call reports.
-DWORD ResolveService(SC_HANDLE handle, DWORD needed, Service*& service) {
-    ServiceHandle* open = FindHandle(handle);
-    if (open == nullptr || open->manager) {
+// Resolves a manager handle, or with `service` a service handle, that must carry `needed`; 0 or
+// the error the call reports.
+DWORD Resolve(SC_HANDLE handle, DWORD needed, Service** service = nullptr) {
+    const auto* open = detail::Get<ServiceHandle>(handle, HandleKind::ServiceHandle);
+    if (open == nullptr || open->manager != (service == nullptr)) {
         return ERROR_INVALID_HANDLE;
     }
     if ((open->access & needed) != needed) {
         return ERROR_ACCESS_DENIED;
     }
-    service = Lookup(open->service);
-    return service ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_INVALID_HANDLE);
-}
-
-// Resolves a manager handle that must carry `needed`.
-DWORD ResolveManager(SC_HANDLE handle, DWORD needed) {
-    ServiceHandle* open = FindHandle(handle);
-    if (open == nullptr || !open->manager) {
+    if (service != nullptr && (*service = Lookup(open->service)) == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    return (open->access & needed) == needed ? ERROR_SUCCESS
-                                             : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    return ERROR_SUCCESS;
 }
 
 // What a filtered token may ask of the manager and of a service: connect, enumerate and query
@@ -121,11 +106,7 @@ std::optional<Service> FindService(const std::string& name) {
 }
 
 std::vector<std::string> ServiceNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : State().services) {
-        names.push_back(entry.second.name);
-    }
-    return names;
+    return detail::Collect(State().services, [](const auto& entry) { return entry.second.name; });
 }
 
 void SetDriverLoadError(const std::string& name, DWORD error) {
@@ -179,7 +160,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
          Num(startType), Num(errorControl), Str(binaryPathName), Str(loadOrderGroup), Ptr(tagId),
          Str(dependencies), Str(serviceStartName), Ptr(password)},
         [&]() -> Result<SC_HANDLE> {
-            if (DWORD error = ResolveManager(manager, SC_MANAGER_CREATE_SERVICE); error != 0) {
+            if (DWORD error = Resolve(manager, SC_MANAGER_CREATE_SERVICE); error != 0) {
                 return Error{error};
             }
             if (!IsValidName(serviceName)) {
@@ -208,7 +189,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desir
     return Simulate(
         kHandleCall, "OpenServiceA", {Handle(manager), Str(serviceName), Num(desiredAccess)},
         [&]() -> Result<SC_HANDLE> {
-            if (DWORD error = ResolveManager(manager, SC_MANAGER_CONNECT); error != ERROR_SUCCESS) {
+            if (DWORD error = Resolve(manager, SC_MANAGER_CONNECT); error != ERROR_SUCCESS) {
                 return Error{error};
             }
             if (serviceName == nullptr || *serviceName == '\0') {
@@ -229,7 +210,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE serviceHandle, DWORD argumentCount, LPCSTR* 
     return Simulate(kBool, "StartServiceA",
                     {Handle(serviceHandle), Num(argumentCount), Ptr(arguments)}, [&]() -> DWORD {
                         Service* service = nullptr;
-                        if (DWORD error = ResolveService(serviceHandle, SERVICE_START, service);
+                        if (DWORD error = Resolve(serviceHandle, SERVICE_START, &service);
                             error != 0) {
                             return error;
                         }
@@ -263,7 +244,7 @@ BOOL WINAPI ControlService(SC_HANDLE serviceHandle, DWORD control, LPSERVICE_STA
                             return ERROR_INVALID_PARAMETER;
                         }
                         Service* service = nullptr;
-                        if (DWORD error = ResolveService(serviceHandle, SERVICE_STOP, service);
+                        if (DWORD error = Resolve(serviceHandle, SERVICE_STOP, &service);
                             error != 0) {
                             return error;
                         }
@@ -285,7 +266,7 @@ BOOL WINAPI ControlService(SC_HANDLE serviceHandle, DWORD control, LPSERVICE_STA
 BOOL WINAPI DeleteService(SC_HANDLE serviceHandle) {
     return Simulate(kBool, "DeleteService", {Handle(serviceHandle)}, [&]() -> DWORD {
         Service* service = nullptr;
-        if (DWORD error = ResolveService(serviceHandle, DELETE, service); error != 0) {
+        if (DWORD error = Resolve(serviceHandle, DELETE, &service); error != 0) {
             return error;
         }
         if (service->markedForDelete) {
@@ -298,17 +279,16 @@ BOOL WINAPI DeleteService(SC_HANDLE serviceHandle) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-    return Simulate(kBool, "CloseServiceHandle", {Handle(handle)}, [&]() -> DWORD {
-        const ServiceHandle* open = FindHandle(handle);
+    // Windows does not promise to keep the last error across a successful call; clearing it
+    // shows callers that read it only after closing their handles.
+    return Simulate(kClearingBool, "CloseServiceHandle", {Handle(handle)}, [&]() -> DWORD {
+        const auto* open = Get<ServiceHandle>(handle, HandleKind::ServiceHandle);
         if (open == nullptr) {
             return ERROR_INVALID_HANDLE;
         }
         const std::string key = open->service;
         ReleaseHandle(reinterpret_cast<uintptr_t>(handle), HandleKind::ServiceHandle);
         RemoveIfUnused(key);
-        // Windows does not promise to keep the last error across a successful call; clearing it
-        // shows callers that read it only after closing their handles.
-        SetError(ERROR_SUCCESS);
         return ERROR_SUCCESS;
     });
 }

@@ -26,24 +26,17 @@ class DeviceSet {
   public:
     // Every device the system knows, present or not.
     DeviceSet() : set_(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES)) {}
-    ~DeviceSet() {
-        if (set_ != INVALID_HANDLE_VALUE) {
-            SetupDiDestroyDeviceInfoList(set_);
-        }
-    }
-    DeviceSet(const DeviceSet&) = delete;
-    DeviceSet& operator=(const DeviceSet&) = delete;
 
-    HDEVINFO get() const { return set_; }
+    HDEVINFO get() const { return set_.get(); }
 
     bool Next(DWORD index, SP_DEVINFO_DATA& device) const {
         device = {};
         device.cbSize = sizeof(device);
-        return set_ != INVALID_HANDLE_VALUE && SetupDiEnumDeviceInfo(set_, index, &device);
+        return set_.valid() && SetupDiEnumDeviceInfo(set_.get(), index, &device);
     }
 
   private:
-    HDEVINFO set_;
+    zelk::DeviceList set_;
 };
 
 inline std::string ReadDeviceText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
@@ -93,8 +86,9 @@ inline bool RegisterRootDevice(const std::string& infPath, const std::string& ha
     if (!SetupDiGetINFClassA(infPath.c_str(), &classGuid, className, MAX_CLASS_NAME_LEN, nullptr)) {
         return false;
     }
-    const HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
-    if (set == INVALID_HANDLE_VALUE) {
+    const zelk::DeviceList list(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
+    const HDEVINFO set = list.get();
+    if (!list.valid()) {
         return false;
     }
     const std::string ids = hardwareId + '\0';  // a multi-string: one ID and the closing NUL
@@ -107,7 +101,6 @@ inline bool RegisterRootDevice(const std::string& infPath, const std::string& ha
                                           reinterpret_cast<const BYTE*>(ids.c_str()),
                                           static_cast<DWORD>(ids.size() + 1)) &&
         SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
-    SetupDiDestroyDeviceInfoList(set);
     return registered;
 }
 

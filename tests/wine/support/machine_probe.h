@@ -5,29 +5,20 @@
 
 #include <windows.h>
 
-#include <memory>
+#include "runtime/handles.h"
+
 #include <optional>
 #include <cstdio>
 #include <string>
-#include <type_traits>
 
 namespace zelk::wine {
 
 namespace detail {
 
-struct RegKeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-struct ServiceCloser {
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-
-using RegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
-using Service = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceCloser>;
-using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+// The product's own owners.
+using RegKey = zelk::RegKeyHandle;
+using Service = zelk::ServiceHandle;
+using Handle = zelk::KernelHandle;
 
 inline RegKey OpenMachineKey(const std::string& path, REGSAM access) {
     HKEY key = nullptr;
@@ -51,7 +42,7 @@ inline RegKey CreateMachineKey(const std::string& path) {
 // Registry, always below HKEY_LOCAL_MACHINE.
 
 inline bool MachineKeyExists(const std::string& path) {
-    return detail::OpenMachineKey(path, KEY_READ) != nullptr;
+    return detail::OpenMachineKey(path, KEY_READ).valid();
 }
 
 inline std::optional<DWORD> ReadMachineDword(const std::string& path, const std::string& name) {

@@ -24,14 +24,15 @@ void Reset();
 void SetElevated(bool elevated);  // false: calls behave as under a filtered (non-elevated) token
 
 // ---- Call log -------------------------------------------------------------------------------
-// Every platform call that can fail is logged with its arguments rendered as text: numbers in
-// decimal, strings as their raw bytes, null pointers as "null", other pointers as "ptr",
-// predefined registry keys as "HKLM", and handles as "h<N>". The five that cannot fail
-// (GetLastError, SetLastError, lstrlenA, GetACP, IsDBCSLeadByte) are not: the product asks them
-// per character and after every failure, and they would bury the calls that matter.
+// Every platform call is logged with its arguments rendered as text: numbers in decimal, strings
+// as their raw bytes, null pointers as "null", other pointers as "ptr", predefined registry keys
+// as "HKLM", and handles as "h<N>". The calls that cannot fail on Windows (GetLastError,
+// SetLastError, lstrlenA, GetACP, IsDBCSLeadByte) are logged with `canFail` false, and
+// FailCall() does not reach them.
 struct Call {
     std::string name;
     std::vector<std::string> args;
+    bool canFail = true;
 };
 const std::vector<Call>& Calls();
 std::vector<Call> CallsTo(const std::string& name);
