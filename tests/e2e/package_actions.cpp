@@ -41,18 +41,16 @@ using Rows = std::vector<std::vector<std::string>>;
 // Every row of the query as its fields' text; none when the table is missing.
 Rows Query(MSIHANDLE database, const char* sql, UINT fields) {
     Rows rows;
-    MSIHANDLE opened = 0;
-    const UINT result = MsiDatabaseOpenViewA(database, sql, &opened);
-    const MsiHandle view(opened);
-    if (result != ERROR_SUCCESS || MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
+    MsiHandle view;
+    if (MsiDatabaseOpenViewA(database, sql, view.put()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
         return rows;
     }
     for (;;) {
-        MSIHANDLE fetched = 0;
-        if (MsiViewFetch(view.get(), &fetched) != ERROR_SUCCESS) {
+        MsiHandle record;
+        if (MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) {
             return rows;
         }
-        const MsiHandle record(fetched);
         auto& row = rows.emplace_back();
         for (UINT field = 1; field <= fields; ++field) {
             row.push_back(FieldText(record.get(), field));
@@ -109,11 +107,10 @@ std::string FindStateKey(const Rows& customActions, const std::vector<DllAction>
 }  // namespace
 
 std::optional<Package> ReadPackage(const std::string& path) {
-    MSIHANDLE opened = 0;
-    if (MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, &opened) != ERROR_SUCCESS) {
+    MsiHandle database;
+    if (MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, database.put()) != ERROR_SUCCESS) {
         return std::nullopt;
     }
-    const MsiHandle database(opened);
     Package package;
     const auto codes =
         Query(database.get(), "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'", 1);
