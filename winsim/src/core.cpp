@@ -2,11 +2,10 @@
 // handle table, the caller's token and the reset of every area.
 #include "core.h"
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <map>
 #include <memory>
+#include <ranges>
 
 namespace winsim {
 namespace {
@@ -53,10 +52,9 @@ const std::vector<Call>& Calls() {
 }
 
 std::vector<Call> CallsTo(const std::string& name) {
-    std::vector<Call> found;
-    std::copy_if(State().calls.begin(), State().calls.end(), std::back_inserter(found),
-                 [&](const Call& call) { return call.name == name; });
-    return found;
+    auto found =
+        State().calls | std::views::filter([&](const Call& call) { return call.name == name; });
+    return {found.begin(), found.end()};
 }
 
 size_t CountCalls(const std::string& name) {
@@ -64,7 +62,9 @@ size_t CountCalls(const std::string& name) {
 }
 
 std::vector<std::string> CallNames() {
-    return detail::Collect(State().calls, [](const Call& call) { return call.name; });
+    auto names =
+        State().calls | std::views::filter(&Call::canFail) | std::views::transform(&Call::name);
+    return {names.begin(), names.end()};
 }
 
 void ClearCalls() {

@@ -37,7 +37,7 @@ struct Call {
 const std::vector<Call>& Calls();
 std::vector<Call> CallsTo(const std::string& name);
 size_t CountCalls(const std::string& name);
-std::vector<std::string> CallNames();  // the log's call names, in order
+std::vector<std::string> CallNames();  // of the calls that can fail, in order: the work itself
 void ClearCalls();
 std::string Num(uint64_t value);
 std::string Str(const char* text);  // "null" for a null pointer
