@@ -5,7 +5,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <ranges>
 
 namespace winsim {
 namespace {
@@ -52,9 +51,9 @@ const std::vector<Call>& Calls() {
 }
 
 std::vector<Call> CallsTo(const std::string& name) {
-    auto found =
-        State().calls | std::views::filter([&](const Call& call) { return call.name == name; });
-    return {found.begin(), found.end()};
+    std::vector<Call> found = State().calls;
+    std::erase_if(found, [&](const Call& call) { return call.name != name; });
+    return found;
 }
 
 size_t CountCalls(const std::string& name) {
@@ -62,9 +61,9 @@ size_t CountCalls(const std::string& name) {
 }
 
 std::vector<std::string> CallNames() {
-    auto names =
-        State().calls | std::views::filter(&Call::canFail) | std::views::transform(&Call::name);
-    return {names.begin(), names.end()};
+    std::vector<Call> work = State().calls;
+    std::erase_if(work, [](const Call& call) { return !call.canFail; });
+    return detail::Collect(work, [](const Call& call) { return call.name; });
 }
 
 void ClearCalls() {
