@@ -1,12 +1,6 @@
-// Reads a package's custom actions that call the DLL, with the installer's database API.
-#include <windows.h>
-#include <msi.h>
-#include <msiquery.h>
-
-#include <cstdlib>
-
+// Finds a package's custom actions that call the DLL in the tables the checker reads.
 #include "package_actions.h"
-#include "runtime/handles.h"
+#include "package_tables.h"
 #include "zelk_exports.h"
 
 namespace zelk::e2e {
@@ -17,46 +11,6 @@ constexpr int kKindMask = 0x3F;
 constexpr int kDllFromBinary = 1;
 constexpr int kDllFromFile = 17;
 constexpr int kPropertyFromText = 51;
-
-// Any installer handle: database, view or record.
-using MsiHandle = MsiRecord;
-
-std::string FieldText(MSIHANDLE record, UINT field) {
-    DWORD size = 0;
-    char empty[1] = {};
-    if (MsiRecordGetStringA(record, field, empty, &size) != ERROR_MORE_DATA) {
-        return "";
-    }
-    std::string text(size + 1, '\0');
-    ++size;
-    if (MsiRecordGetStringA(record, field, text.data(), &size) != ERROR_SUCCESS) {
-        return "";
-    }
-    text.resize(size);
-    return text;
-}
-
-using Rows = std::vector<std::vector<std::string>>;
-
-// Every row of the query as its fields' text; none when the table is missing.
-Rows Query(MSIHANDLE database, const char* sql, UINT fields) {
-    Rows rows;
-    MsiHandle view;
-    if (MsiDatabaseOpenViewA(database, sql, view.put()) != ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
-        return rows;
-    }
-    for (;;) {
-        MsiHandle record;
-        if (MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) {
-            return rows;
-        }
-        auto& row = rows.emplace_back();
-        for (UINT field = 1; field <= fields; ++field) {
-            row.push_back(FieldText(record.get(), field));
-        }
-    }
-}
 
 bool IsExportName(const std::string& entry) {
     for (const char* name : kExportNames) {
@@ -87,17 +41,17 @@ std::string StateKeyIn(const std::string& data) {
 }
 
 // The first state key that the data of one of the DLL's actions names.
-std::string FindStateKey(const Rows& customActions, const std::vector<DllAction>& actions) {
+std::string FindStateKey(const std::vector<checker::CustomActionRow>& customActions,
+                         const std::vector<DllAction>& actions) {
     for (const auto& row : customActions) {
-        const int type = std::atoi(row[1].c_str());
-        if ((type & kKindMask) != kPropertyFromText) {
+        if ((row.type & kKindMask) != kPropertyFromText) {
             continue;
         }
-        bool feedsOurs = row[2] == "CustomActionData";
+        bool feedsOurs = row.source == "CustomActionData";
         for (const auto& action : actions) {
-            feedsOurs = feedsOurs || row[2] == action.name;
+            feedsOurs = feedsOurs || row.source == action.name;
         }
-        if (const auto key = StateKeyIn(row[3]); feedsOurs && !key.empty()) {
+        if (const auto key = StateKeyIn(row.target); feedsOurs && !key.empty()) {
             return key;
         }
     }
@@ -107,23 +61,20 @@ std::string FindStateKey(const Rows& customActions, const std::vector<DllAction>
 }  // namespace
 
 std::optional<Package> ReadPackage(const std::string& path) {
-    MsiHandle database;
-    if (MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, database.put()) != ERROR_SUCCESS) {
+    std::string why;
+    const auto tables = checker::ReadPackageTables(path, why);
+    if (!tables) {
         return std::nullopt;
     }
     Package package;
-    const auto codes =
-        Query(database.get(), "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'", 1);
-    package.productCode = codes.empty() ? "" : codes[0][0];
-    const auto rows =
-        Query(database.get(), "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`", 4);
-    for (const auto& row : rows) {
-        const int type = std::atoi(row[1].c_str());
-        if (CallsTheDll(type, row[3])) {
-            package.actions.push_back({row[0], type, row[3]});
+    const auto code = tables->properties.find("ProductCode");
+    package.productCode = code == tables->properties.end() ? "" : code->second;
+    for (const auto& row : tables->customActions) {
+        if (CallsTheDll(row.type, row.target)) {
+            package.actions.push_back({row.action, row.type, row.target});
         }
     }
-    package.stateKey = FindStateKey(rows, package.actions);
+    package.stateKey = FindStateKey(tables->customActions, package.actions);
     return package;
 }
 

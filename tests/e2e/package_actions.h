@@ -1,6 +1,6 @@
 // The package as try_package.exe needs it: the custom actions that call one of the DLL's
 // exports (found by their type and entry, whatever their names), the install-state key their
-// data names, and the product code, read with the installer's database API.
+// data names, and the product code.
 #pragma once
 
 #include <optional>
