@@ -62,6 +62,26 @@ struct Variant {
     const char* package = nullptr;  // another package of the build, checked as it is
 };
 
+std::vector<std::string> Joined(std::vector<std::string> first,
+                                const std::vector<std::string>& then) {
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+}
+
+// The restart decision made whatever REBOOT holds, with nothing keeping a suppressed REBOOT.
+const std::vector<std::string> kOverridingDecision = {
+    "UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
+    "'{first:CA_CheckAndSetRebootStatus}'",
+    "DELETE FROM CustomAction WHERE Source = 'REBOOT'"};
+// Then a suppressed REBOOT given back after the decision, with no ScheduleReboot left.
+const std::vector<std::string> kRebootGivenBack = Joined(
+    kOverridingDecision,
+    {"INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
+     "'REBOOT', '[ZELK_KEPT_REBOOT]')",
+     "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+     "('ZelkGiveRebootBack', 'ZELK_KEPT_REBOOT', {seq:{first:CA_CheckAndSetRebootStatus}+1})",
+     "DELETE FROM InstallExecuteSequence WHERE Action = 'ScheduleReboot'"});
+
 const Variant kVariants[] = {
     {"sample", {}, {kSampleDllVersion}},
     {"smaller package from the include",
@@ -336,33 +356,17 @@ const Variant kVariants[] = {
      {"error: {first:CA_CheckAndSetRebootStatus}: its condition \"NOT Installed AND NOT REBOOT\" "
       "is false when restarts are suppressed"}},
     {"decision overriding the suppression",
-     {"UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
-      "'{first:CA_CheckAndSetRebootStatus}'",
-      "DELETE FROM CustomAction WHERE Source = 'REBOOT'"},
+     kOverridingDecision,
      {"error: {first:CA_CheckAndSetRebootStatus}: sets REBOOT to Force even when the administrator "
       "suppressed restarts"}},
     {"suppressed restart without 3010",
-     {"UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
-      "'{first:CA_CheckAndSetRebootStatus}'",
-      "DELETE FROM CustomAction WHERE Source = 'REBOOT'",
-      "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
-      "'REBOOT', '[ZELK_KEPT_REBOOT]')",
-      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
-      "('ZelkGiveRebootBack', 'ZELK_KEPT_REBOOT', {seq:{first:CA_CheckAndSetRebootStatus}+1})",
-      "DELETE FROM InstallExecuteSequence WHERE Action = 'ScheduleReboot'"},
+     kRebootGivenBack,
      {"error: {first:CA_CheckAndSetRebootStatus}: gives a suppressed REBOOT back after deciding, "
       "but no ScheduleReboot follows it"}},
     {"suppression kept and 3010",
-     {"UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
-      "'{first:CA_CheckAndSetRebootStatus}'",
-      "DELETE FROM CustomAction WHERE Source = 'REBOOT'",
-      "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
-      "'REBOOT', '[ZELK_KEPT_REBOOT]')",
-      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
-      "('ZelkGiveRebootBack', 'ZELK_KEPT_REBOOT', {seq:{first:CA_CheckAndSetRebootStatus}+1})",
-      "DELETE FROM InstallExecuteSequence WHERE Action = 'ScheduleReboot'",
-      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('ScheduleReboot', "
-      "'REBOOT=\"Force\"', {seq:{first:CA_CheckAndSetRebootStatus}+1})"},
+     Joined(kRebootGivenBack,
+            {"INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+             "('ScheduleReboot', 'REBOOT=\"Force\"', {seq:{first:CA_CheckAndSetRebootStatus}+1})"}),
      {}},
     {"certificate before InstallFiles",
      {"UPDATE InstallExecuteSequence SET Sequence = {seq:InstallFiles-1} WHERE Action = "
