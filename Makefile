@@ -3,14 +3,15 @@
 #               package and the sample driver images (dist/sample/) into dist/ and the Windows
 #               test kit into dist/windows-check/, runs the package end to end under Wine and
 #               reports what each custom action did
-#   make test   host unit tests and winsim's own cases, the same under AddressSanitizer, the
-#               fuzz corpus replayed, the
-#               DLL audit, the Wine suite, the platform conformance suite on both sides, the
-#               sample package end to end, the package checker, the authors' try and check
-#               wrappers on the smaller sample package, the audit and Wine suite of
-#               clang's build of the DLL, clang-tidy, and the release (a second, identical
-#               build; signing; the archive); runs them all and ends with one
-#               summary line
+#   make check  the quick layers, no Wine: host unit tests and winsim's own cases, the same
+#               under AddressSanitizer, the fuzz corpus replayed; ends with the summary
+#   make test   every layer: those of make check, the DLL audit, the Wine suite, the platform
+#               conformance suite on both sides, the sample package end to end, the package
+#               checker, the authors' try and check wrappers on the smaller sample package, the
+#               audit and Wine suite of clang's build of the DLL, clang-tidy, and the release (a
+#               second, identical build; signing; the archive); builds first, then runs the
+#               layers two at a time and ends with the summary: per layer, seconds per step,
+#               and one closing line
 #   make sign   signs dist/: the DLL, the checker, and the sample package holding the signed DLL
 #               (certificate from the environment, see scripts/sign.sh)
 #   make release
@@ -24,7 +25,7 @@ REPORTS := build/reports
 DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
-.PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
+.PHONY: all setup host asan mingw mingw-clang dist sample smoke test check test-host test-asan audit \
 	test-wine test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
 	bench fuzz-build fuzz test-fuzz kit clean
 
@@ -89,14 +90,26 @@ kit: mingw
 smoke: dist
 	scripts/run-wine-tests.sh --smoke --dll $(DLL)
 
+# The layers of `make test`, each a target below. They run two at a time (LANES), longest first,
+# once everything they test is built; each one's output is printed whole when it ends.
+TEST_LAYERS := test-e2e test-release test-wine test-checker test-wine-clang test-conformance \
+	test-try test-asan test-host test-fuzz audit audit-clang lint
+# `make check`: the layers that catch most faults in a minute and need no Wine prefix.
+CHECK_LAYERS := test-host test-asan test-fuzz
+LANES ?= 2
+# What the layers are built from. The build step makes all of it first; the layers then take it
+# as made (make -o), so two layers never build the same tree at once.
+TEST_BUILDS := setup host asan fuzz-build mingw mingw-clang dist
+TAKE_AS_MADE := $(TEST_BUILDS:%=-o %)
+
 # Every layer runs even when an earlier one fails; the summary decides.
 test: setup
-	@rm -rf $(REPORTS)
-	@status=0; $(MAKE) -k --no-print-directory test-host test-asan test-fuzz audit test-wine \
-	    test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
-	    test-release \
-	    || status=$$?; \
-	    scripts/test-summary.sh $(REPORTS) $$status
+	@scripts/run-layers.sh --reports $(REPORTS) --lanes $(LANES) --builds "$(TEST_BUILDS)" \
+	    -- $(TEST_LAYERS)
+
+check: setup
+	@scripts/run-layers.sh --reports $(REPORTS) --lanes 1 --builds "setup host asan fuzz-build" \
+	    --layers "host asan winsim fuzz" -- $(CHECK_LAYERS)
 
 # Brief output: failures in full, passing tests only in the count.
 GTEST_FLAGS := --gtest_brief=1
