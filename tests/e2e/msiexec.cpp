@@ -59,21 +59,31 @@ namespace {
 // actions to the clearing action.
 class StateWatcher {
   public:
+    // The thread starts in the body, once every member it reads is constructed.
     explicit StateWatcher(std::string stateKey)
-        : stateKey_(std::move(stateKey)),
-          stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-          thread_(CreateThread(nullptr, 0, &StateWatcher::Watch, this, 0, nullptr)) {}
+        : stateKey_(std::move(stateKey)), stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+        thread_.reset(CreateThread(nullptr, 0, &StateWatcher::Watch, this, 0, nullptr));
+    }
+    ~StateWatcher() { Stop(); }
     StateWatcher(const StateWatcher&) = delete;
     StateWatcher& operator=(const StateWatcher&) = delete;
 
     void Finish(Run& run) {
-        SetEvent(stop_.get());
-        WaitForSingleObject(thread_.get(), INFINITE);
+        Stop();
         run.stateSeen = seen_;
         run.stateTextSeen = textSeen_;
     }
 
   private:
+    // Also on the way out of a throwing caller: the thread must not outlive the members.
+    void Stop() {
+        SetEvent(stop_.get());
+        if (thread_) {
+            WaitForSingleObject(thread_.get(), INFINITE);
+            thread_.reset();
+        }
+    }
+
     static DWORD WINAPI Watch(void* self) {
         static_cast<StateWatcher*>(self)->Loop();
         return 0;
