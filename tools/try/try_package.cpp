@@ -4,21 +4,25 @@
 // on the machine. scripts/try-package.sh runs it under Wine in a private prefix.
 //
 // usage: try_package.exe PACKAGE [--upgrade-from OLD] [--repair] [--norestart]
-// Exit status: 0 when every run ended as an installation should, 1 when one did not, 2 when
-// nothing could be run.
+// Exit status: 0 when every run ended as an installation should and left no fault, 1 when one
+// did not or a fault was found (a "fault:" line says which), 2 when nothing could be run.
 #include <windows.h>
+#include <msi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "e2e.h"
+#include "machine.h"
+#include "msi_log.h"
+#include "msiexec_run.h"
 #include "package_actions.h"
-#include "support/recorded_command.h"
 
-namespace zelk::e2e {
+namespace zelk::trytool {
 namespace {
 
 enum ExitStatus { kAllSucceeded = 0, kRunFailed = 1, kCannotRun = 2 };
@@ -66,32 +70,17 @@ void PrintExitCode(const Run& run) {
     std::printf("  exit code %lu: %s\n", *run.exitCode, SystemText(*run.exitCode).c_str());
 }
 
-// How often the log says the action ended. Wine logs an action of the script once when it is
-// scheduled and once more when the script runs it.
-int TimesEnded(const std::string& log, const std::string& action) {
-    const std::string ending = ": " + action + ". Return value ";
-    int times = 0;
-    for (auto at = log.find(ending); at != std::string::npos; at = log.find(ending, at + 1)) {
-        times += log.compare(log.rfind('\n', at) + 1, 13, "Action ended ") == 0 ? 1 : 0;
-    }
-    return times;
-}
-
+// A deferred action's own line is written when it is scheduled; its run is read from what the
+// installer writes for the script.
 std::string ResultOf(const Run& run, const DllAction& action) {
-    if ((action.type & kInScript) != 0 && UnderWine() && TimesEnded(run.log, action.name) == 1) {
-        return "- (scheduled, not run)";
+    if ((action.type & kInScript) != 0) {
+        return DescribeOutcome(DeferredResult(run.log, run.wineErrors, action.name));
     }
-    std::string result = ActionResult(run.log, action.name);
-    if (result != "1" && result != "-") {
-        if (const auto code = ReturnedCode(run, action.name); !code.empty()) {
-            result += " (returned " + code + ")";
-        }
-    }
-    return result;
+    return ActionResult(run.log, action.name);
 }
 
 void PrintActions(const Run& run, const Package& package) {
-    std::printf("  %-34s %-36s %-9s %s\n", "action", "entry", "kind", "Return value");
+    std::printf("  %-34s %-36s %-9s %s\n", "action", "entry", "kind", "result");
     for (const auto& action : package.actions) {
         const std::string result = ResultOf(run, action);
         std::printf("  %-34s %-36s %-9s %s\n", action.name.c_str(), action.entry.c_str(),
@@ -104,7 +93,7 @@ std::string CertutilPath() {
 }
 
 void PrintCertificateUtility() {
-    auto recorded = wine::RecordedCommandLine(CertutilPath());
+    auto recorded = RecordedCommandLine(CertutilPath());
     if (!recorded) {
         std::printf("  certificate utility: not run\n");
         return;
@@ -117,6 +106,11 @@ void PrintCertificateUtility() {
     std::printf("  certificate utility: certutil.exe %s\n", recorded->c_str());
 }
 
+// Outcomes are signed: the actions record a failure as a negative number.
+std::string Signed(DWORD value) {
+    return std::to_string(static_cast<std::int32_t>(value));
+}
+
 void PrintState(const Run& run, const Package& package) {
     if (package.stateKey.empty()) {
         std::printf("  install-state values: the package names no state key\n");
@@ -124,11 +118,13 @@ void PrintState(const Run& run, const Package& package) {
     }
     std::string values;
     for (const auto& [name, value] : run.stateSeen) {
-        values += " " + name + "=" + std::to_string(value);
+        values += " " + name + "=" + Signed(value);
     }
-    std::printf("  install-state values seen during the run (HKLM\\%s):%s%s\n",
-                package.stateKey.c_str(), values.empty() ? " none" : values.c_str(),
-                run.stateTextSeen ? ", and a _Text value" : "");
+    for (const auto& [name, text] : run.stateTexts) {
+        values += " " + name + "=\"" + text + "\"";
+    }
+    std::printf("  install-state values seen during the run (HKLM\\%s):%s\n",
+                package.stateKey.c_str(), values.empty() ? " none" : values.c_str());
 }
 
 void PrintChanges(const Snapshot& before, const Snapshot& after) {
@@ -171,15 +167,124 @@ void PrintWineErrors(const Run& run) {
     }
 }
 
+// What the package's runs gave the machine, by the data the driver actions were given: the
+// INFs to stage and the kernel services to install.
+struct Given {
+    std::set<std::string> infs;
+    std::set<std::string> kernelServices;
+};
+
+// What a run left wrong, each a sentence; they make the try exit 1.
+class Faults {
+  public:
+    void Add(const std::string& step, const std::string& what) {
+        lines_.push_back(step + ": " + what);
+        std::printf("  fault: %s\n", what.c_str());
+    }
+    bool Any() const { return !lines_.empty(); }
+    void PrintAll() const {
+        for (const auto& line : lines_) {
+            std::printf("fault: %s\n", line.c_str());
+        }
+    }
+
+  private:
+    std::vector<std::string> lines_;
+};
+
+bool IsDeferred(const DllAction& action) {
+    return (action.type & kInScript) != 0 && (action.type & (kRollback | kCommit)) == 0;
+}
+
+// The data a scheduled action was given, from the property dump that ends the log.
+std::string GivenData(const Run& run, const DllAction& action) {
+    return TimesEnded(run.log, action.name) > 0 ? LoggedProperty(run.log, action.name) : "";
+}
+
+void NoteGiven(const Run& run, const Package& package, Given& given) {
+    for (const auto& action : package.actions) {
+        const std::string data = IsDeferred(action) ? GivenData(run, action) : "";
+        if (data.empty()) {
+            continue;
+        }
+        if (action.entry == "CA_InstallDriver") {
+            given.infs.insert(data.substr(0, data.find('@')));
+        } else if (action.entry == "CA_InstallNonePnPDriver" ||
+                   action.entry == "CA_UninstallNonePnPDriver") {
+            given.kernelServices.insert(data.substr(0, data.find('@')));
+        }
+    }
+}
+
+// A driver action records its outcome in the install-state key; a negative one is a failure,
+// whatever the run's exit code says.
+void CheckOutcomes(const Run& run, Faults& faults) {
+    for (const auto& [name, value] : run.stateSeen) {
+        if (static_cast<std::int32_t>(value) >= 0) {
+            continue;
+        }
+        const auto text = run.stateTexts.find(name + "_Text");
+        faults.Add(run.name,
+                   "a driver action recorded " + name + " = " + Signed(value) +
+                       (text == run.stateTexts.end() ? ", with no text" : ": " + text->second));
+    }
+}
+
+void CheckInstalled(const std::string& step, const Given& given, Faults& faults) {
+    for (const auto& inf : given.infs) {
+        if (StagedCopyOf(inf).empty()) {
+            faults.Add(step, "the driver package " + inf + " is not staged in the INF folder");
+        }
+    }
+    for (const auto& service : given.kernelServices) {
+        const std::string now = DescribeService(service);
+        if (now.rfind("state=running ", 0) != 0) {
+            faults.Add(step, "the kernel service " + service + " is not running: " + now);
+        }
+    }
+}
+
+void CheckRemoved(const std::string& step, const Given& given, Faults& faults) {
+    for (const auto& service : given.kernelServices) {
+        const std::string now = DescribeService(service);
+        if (now != "none") {
+            faults.Add(step, "the kernel service " + service + " remains: " + now);
+        }
+    }
+}
+
+// Whether an upgrade took the older version away: its product is no longer registered.
+void PrintOlderVersion(const Package& older, const Package& package) {
+    if (older.productCode == package.productCode) {
+        std::printf("  the older version %s shares the product code: updated in place\n",
+                    older.productVersion.c_str());
+        return;
+    }
+    const bool kept = MsiQueryProductStateA(older.productCode.c_str()) == INSTALLSTATE_DEFAULT;
+    std::printf("  the older version %s (%s) %s\n", older.productVersion.c_str(),
+                older.productCode.c_str(), kept ? "is still installed" : "was removed");
+}
+
+struct Step {
+    std::string name;
+    Msiexec what;
+    const Package* package;  // whose actions the run calls
+};
+
 // One run with its report section; true when it ended as an installation should.
-bool TryRun(const std::string& name, const Msiexec& what, const Package& package) {
-    DeleteFileA(wine::RecordFileOf(CertutilPath()).c_str());
-    std::printf("\n== %s: %s\n", name.c_str(), MsiexecCommandLine(name, what).c_str());
+bool TryRun(const Step& step, const Package* older, Given& given, Faults& faults) {
+    const Package& package = *step.package;
+    ForgetRecordedCommandLine(CertutilPath());
+    std::printf("\n== %s: %s\n", step.name.c_str(),
+                MsiexecCommandLine(step.name, step.what, UnderWine()).c_str());
     std::fflush(stdout);
     const Snapshot before = TakeSnapshot(package.stateKey);
-    const Run run = RunMsiexec(name, what, package.stateKey);
+    const Run run = RunMsiexec(step.name, step.what, package.stateKey, UnderWine());
     const Snapshot after = TakeSnapshot(package.stateKey);
     PrintExitCode(run);
+    if (!run.logProblem.empty()) {
+        faults.Add(step.name, run.logProblem);
+    }
     PrintActions(run, package);
     const auto reboot = LoggedProperty(run.log, "REBOOT");
     std::printf("  REBOOT = %s\n", reboot.empty() ? "(not set)" : reboot.c_str());
@@ -188,28 +293,40 @@ bool TryRun(const std::string& name, const Msiexec& what, const Package& package
     }
     PrintState(run, package);
     PrintChanges(before, after);
+    if (older != nullptr) {
+        PrintOlderVersion(*older, package);
+    }
     PrintWineErrors(run);
+    CheckOutcomes(run, faults);
+    const bool ended = EndedAsInstallation(run);
+    if (ended && step.what.command == Command::Install) {
+        Given installed;
+        NoteGiven(run, package, installed);
+        CheckInstalled(step.name, installed, faults);
+        given.infs.insert(installed.infs.begin(), installed.infs.end());
+        given.kernelServices.insert(installed.kernelServices.begin(),
+                                    installed.kernelServices.end());
+    } else if (ended && step.what.command == Command::Uninstall) {
+        NoteGiven(run, package, given);
+        CheckRemoved(step.name, given, faults);
+    }
     std::fflush(stdout);
-    return EndedAsInstallation(run);
+    return ended;
 }
 
-struct Step {
-    std::string name;
-    Msiexec what;
-};
-
-std::vector<Step> PlanRuns(const Options& options, const Package& package) {
+std::vector<Step> PlanRuns(const Options& options, const Package& package, const Package* older) {
     // Wine's msiexec ignores /norestart; the property has the same effect on both.
     const std::string properties = options.norestart ? "REBOOT=ReallySuppress" : "";
     std::vector<Step> steps;
-    if (!options.upgradeFrom.empty()) {
-        steps.push_back({"install-old", {Command::Install, options.upgradeFrom, properties}});
+    if (older != nullptr) {
+        steps.push_back(
+            {"install-old", {Command::Install, options.upgradeFrom, properties}, older});
     }
-    steps.push_back({"install", {Command::Install, options.package, properties}});
+    steps.push_back({"install", {Command::Install, options.package, properties}, &package});
     if (options.repair) {
-        steps.push_back({"repair", {Command::Repair, package.productCode, properties}});
+        steps.push_back({"repair", {Command::Repair, package.productCode, properties}, &package});
     }
-    steps.push_back({"uninstall", {Command::Uninstall, options.package, properties}});
+    steps.push_back({"uninstall", {Command::Uninstall, options.package, properties}, &package});
     return steps;
 }
 
@@ -233,8 +350,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
 }
 
 void PrintPackage(const Options& options, const Package& package) {
-    std::printf("package %s, product code %s\n", options.package.c_str(),
-                package.productCode.c_str());
+    std::printf("package %s, version %s, product code %s\n", options.package.c_str(),
+                package.productVersion.c_str(), package.productCode.c_str());
     std::printf("%zu custom action(s) call zelk_ca.dll; the install-state key: %s\n",
                 package.actions.size(),
                 package.stateKey.empty() ? "none named" : ("HKLM\\" + package.stateKey).c_str());
@@ -245,11 +362,19 @@ void PrintPackage(const Options& options, const Package& package) {
     }
 }
 
-int TryPackage(const Options& options) {
-    const auto package = ReadPackage(options.package);
+std::optional<Package> ReadOrSay(const std::string& path) {
+    auto package = ReadPackage(path);
     if (!package) {
-        std::printf("try_package: %s cannot be opened as an installer package\n",
-                    options.package.c_str());
+        std::printf("try_package: %s cannot be opened as an installer package\n", path.c_str());
+    }
+    return package;
+}
+
+int TryPackage(const Options& options) {
+    const auto package = ReadOrSay(options.package);
+    const auto older = options.upgradeFrom.empty() ? std::optional<Package>(Package{})
+                                                   : ReadOrSay(options.upgradeFrom);
+    if (!package || !older) {
         return kCannotRun;
     }
     PrintPackage(options, *package);
@@ -257,35 +382,43 @@ int TryPackage(const Options& options) {
         std::printf("try_package: the stand-ins could not be laid: error %lu\n", GetLastError());
         return kCannotRun;
     }
-    for (const auto& step : PlanRuns(options, *package)) {
-        if (!TryRun(step.name, step.what, *package)) {
-            std::printf(
-                "\n%s did not end as an installation should; the later runs are "
-                "skipped\n",
-                step.name.c_str());
+    Given given;
+    Faults faults;
+    const Package* olderOne = options.upgradeFrom.empty() ? nullptr : &*older;
+    for (const auto& step : PlanRuns(options, *package, olderOne)) {
+        const Package* upgraded = step.name == "install" ? olderOne : nullptr;
+        if (!TryRun(step, upgraded, given, faults)) {
+            std::printf("\n%s did not end as an installation should; the later runs are skipped\n",
+                        step.name.c_str());
+            faults.PrintAll();
             return kRunFailed;
         }
+    }
+    if (faults.Any()) {
+        std::printf("\nevery run ended as an installation should, but the machine shows faults:\n");
+        faults.PrintAll();
+        return kRunFailed;
     }
     std::printf("\nevery run ended as an installation should\n");
     return kAllSucceeded;
 }
 
 }  // namespace
-}  // namespace zelk::e2e
+}  // namespace zelk::trytool
 
 int main(int argc, char** argv) {
     try {
-        const auto options = zelk::e2e::ParseOptions(argc, argv);
+        const auto options = zelk::trytool::ParseOptions(argc, argv);
         if (!options) {
             std::printf(
                 "usage: try_package.exe PACKAGE [--upgrade-from OLD] [--repair] [--norestart]\n");
-            return zelk::e2e::kCannotRun;
+            return zelk::trytool::kCannotRun;
         }
-        return zelk::e2e::TryPackage(*options);
+        return zelk::trytool::TryPackage(*options);
     } catch (const std::exception& error) {
         std::printf("try_package: %s\n", error.what());
     } catch (...) {
         std::printf("try_package: an unexpected exception\n");
     }
-    return zelk::e2e::kCannotRun;
+    return zelk::trytool::kCannotRun;
 }
