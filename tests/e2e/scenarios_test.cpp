@@ -59,6 +59,9 @@ enum Needs : unsigned {
     // the run suppresses it (REBOOT=ReallySuppress) and must end with 3010: the restart
     // decided, the machine left alone.
     kForcesRestart = 2,
+    // The sample installed: a step that starts from it installs it first when no earlier step
+    // left it there, so that its scenario also runs on its own.
+    kInstalledSample = 4,
 };
 
 std::string OldFolder() {
@@ -141,9 +144,8 @@ bool ProductInstalled(const std::string& package) {
     return MsiQueryProductStateA(ProductCodeOf(package).c_str()) == INSTALLSTATE_DEFAULT;
 }
 
-// A scenario that starts from the installed sample installs it when no earlier scenario left
-// it there, so that the scenario also runs on its own. A machine that cannot install it is left
-// as it is: the step's own check of its precondition says why it is skipped.
+// A machine that cannot install the sample is left as it is: the step's own check of its
+// precondition says why it is skipped.
 void InstallIfAbsent() {
     if (ProductInstalled(kPackage) || !Missing(kSignedDrivers).empty()) {
         return;
@@ -151,13 +153,6 @@ void InstallIfAbsent() {
     const Run run = RunMsiexec("setup-install", {Command::Install, kPackage, ""});
     ASSERT_TRUE(run.exitCode == ERROR_SUCCESS || run.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED)
         << "installing the sample first exited with " << Exit(run) << "; see setup-install.log";
-}
-
-void NoteInstalled();
-
-void InstallIfAbsentAndNote() {
-    InstallIfAbsent();
-    NoteInstalled();
 }
 
 // --- checks -------------------------------------------------------------------------------------
@@ -571,14 +566,14 @@ const Scenario kScenarios[] = {
        kSignedDrivers | kForcesRestart}}},
     {"Repair",
      {{"repair",
-       InstallIfAbsentAndNote,
+       NoteInstalled,
        {Command::Repair, kPackage, ""},
        false,
        kSucceeds,
        CheckRepair,
-       kSignedDrivers}}},
+       kSignedDrivers | kInstalledSample}}},
     {"Uninstall",
-     {{"uninstall", InstallIfAbsent, kUninstall, false, kSucceeds, CheckUninstall, kNothing}}},
+     {{"uninstall", nullptr, kUninstall, false, kSucceeds, CheckUninstall, kInstalledSample}}},
     {"NoRestart",
      {{"norestart", AddPendingRestart, kInstall, true, ERROR_SUCCESS_REBOOT_REQUIRED,
        CheckNoRestart, kSignedDrivers}}},
@@ -594,12 +589,12 @@ const Scenario kScenarios[] = {
        kSignedDrivers}}},
     {"Upgrade",
      {{"upgrade",
-       InstallIfAbsent,
+       nullptr,
        {Command::Install, kPackageV2, ""},
        false,
        kSucceeds,
        CheckUpgrade,
-       kSignedDrivers}}},
+       kSignedDrivers | kInstalledSample}}},
     // A machine where another product's service carries the kernel driver's name.
     {"Rollback",
      {{"rollback", AddExistingService, kInstall, false, ERROR_INSTALL_FAILURE, CheckRollback,
@@ -734,15 +729,16 @@ void ExpectExit(const Step& step, const Run& run) {
         << "INSTALL's result in " << step.name << ".log";
 }
 
-// Why the machine cannot take the step as it is after `prepare`, or "": a removal or a repair
-// needs its product installed.
+// Why the machine cannot take the step as it is, or "": a removal or a repair needs its
+// product installed, and a step that starts from the sample needs the sample.
 std::string Unprepared(const Step& step) {
-    const auto command = step.msiexec.command;
-    if (command == Command::Install || ProductInstalled(step.msiexec.package)) {
+    const bool fromSample = (step.needs & kInstalledSample) != 0;
+    const std::string package = fromSample ? kPackage : step.msiexec.package;
+    if ((!fromSample && step.msiexec.command == Command::Install) || ProductInstalled(package)) {
         return "";
     }
     const std::string missing = Missing(kSignedDrivers);
-    return step.msiexec.package + " is not installed" +
+    return package + " is not installed" +
            (missing.empty() ? "" : ", and installing it needs what is missing: " + missing);
 }
 
@@ -762,13 +758,17 @@ TEST_P(Package, Scenario) {
             skip(step, missing);
             continue;
         }
-        if (step.prepare) {
-            step.prepare();
+        if ((step.needs & kInstalledSample) != 0) {
+            InstallIfAbsent();
             ASSERT_FALSE(HasFatalFailure());
         }
         if (const std::string why = Unprepared(step); !why.empty()) {
             skip(step, why);
             continue;
+        }
+        if (step.prepare) {
+            step.prepare();
+            ASSERT_FALSE(HasFatalFailure());
         }
         const auto& run = Runs()[step.name] = RunMsiexec(step.name, Resolved(step));
         ASSERT_EQ(run.logProblem, "") << step.name << " cannot be checked";
