@@ -9,9 +9,13 @@
 
 #include "msi_log.h"
 
+using zelk::trytool::ActionResult;
+using zelk::trytool::ActionStarted;
 using zelk::trytool::DecodeLog;
 using zelk::trytool::DeferredResult;
 using zelk::trytool::DescribeOutcome;
+using zelk::trytool::HasLine;
+using zelk::trytool::LoggedProperty;
 using zelk::trytool::ReadLog;
 using zelk::trytool::RolledBack;
 
@@ -96,6 +100,28 @@ TEST(MsiLog, AProblemNamesTheFile) {
         }
     }
     std::remove(path.c_str());
+}
+
+// A Windows log's lines after decoding: the searches read whole lines, so that a quoted line
+// inside another, or a longer name, is not taken for the one asked about.
+TEST(MsiLog, SearchesReadWholeLines) {
+    const auto log =
+        DecodeLog(Utf16(u"MSI (s) (A4:B0) [10:00:00:000]: Note: Property(S): REBOOT = Force\r\n"
+                        u"Action start 10:00:01: ZelkCheckRebootLater.\r\n"
+                        u"Action ended 10:00:01: ZelkCheckRebootLater. Return value 3.\r\n"
+                        u"Action ended 10:00:02: INSTALL. Return value 1.\r\n"
+                        u"Property(S): REBOOT = ReallySuppress\r\n"
+                        u"Property(S): REBOOTPROMPT = S\r\n"));
+    ASSERT_TRUE(log);
+    EXPECT_EQ(LoggedProperty(*log, "REBOOT"), "ReallySuppress");
+    EXPECT_EQ(LoggedProperty(*log, "ProductCode"), "");
+    EXPECT_FALSE(HasLine(*log, "Property(S): REBOOT = Force"));
+    EXPECT_TRUE(HasLine(*log, "Property(S): REBOOTPROMPT = S"));
+    EXPECT_EQ(ActionResult(*log, "ZelkCheckReboot"), "-");
+    EXPECT_EQ(ActionResult(*log, "ZelkCheckRebootLater"), "3");
+    EXPECT_EQ(ActionResult(*log, "INSTALL"), "1");
+    EXPECT_TRUE(ActionStarted(*log, "ZelkCheck"));
+    EXPECT_FALSE(ActionStarted(*log, "Zelk Check"));
 }
 
 constexpr const char* kScheduled =
