@@ -54,7 +54,7 @@ dist: mingw
 	cp package/certificate/* $(SAMPLE)/certificate/
 	cp build/mingw/tests/wine/zelk_testdrv.sys $(SAMPLE)/kernel/
 	@mkdir -p dist/try
-	cp build/mingw/tests/e2e/try_package.exe build/mingw/tests/wine/newdev.dll \
+	cp build/mingw/tools/try/try_package.exe build/mingw/tests/wine/newdev.dll \
 	    build/mingw/tests/wine/record_args.exe dist/try/
 	@scripts/sign.sh --status
 
