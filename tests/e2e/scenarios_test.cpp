@@ -258,11 +258,13 @@ void CheckInstall(const Run& run) {
             (wine::MachineKeyExists(kStateKey) ? "kept" : "deleted"));
 }
 
-// A repair reinstalls every file but runs none of the custom actions: the devices, the
-// services and the running driver stay as the installation left them.
+// A repair reinstalls every file and stages the driver packages again, but neither creates
+// nor removes anything: the devices, the services and the running driver stay as the
+// installation left them.
 void CheckRepair(const Run& run) {
-    EXPECT_FALSE(ActionStarted(run.log, "Zelk") || ActionStarted(run.log, "SetZelk"))
-        << "a custom action of the package ran";
+    for (const char* action : {"ZelkInstallKernelService", "ZelkUninstall", "ZelkRemoveOld"}) {
+        EXPECT_FALSE(ActionStarted(run.log, action)) << action << " ran on the repair";
+    }
     for (const auto& [what, installed] : Installed()) {
         const std::string now =
             what.rfind("ROOT\\", 0) == 0 ? DescribeDevice(what) : DescribeService(what);
