@@ -258,12 +258,11 @@ void CheckInstall(const Run& run) {
             (wine::MachineKeyExists(kStateKey) ? "kept" : "deleted"));
 }
 
-// A repair reinstalls every file and stages the driver packages again, but neither creates
-// nor removes anything: the devices, the services and the running driver stay as the
-// installation left them.
+// A repair reinstalls every file but runs none of the driver actions: the devices, the
+// services and the running driver stay as the installation left them.
 void CheckRepair(const Run& run) {
-    for (const char* action : {"ZelkInstallKernelService", "ZelkUninstall", "ZelkRemoveOld"}) {
-        EXPECT_FALSE(ActionStarted(run.log, action)) << action << " ran on the repair";
+    for (const char* action : {"Zelk", "SetZelkInstall", "SetZelkUninstall"}) {
+        EXPECT_FALSE(ActionStarted(run.log, action)) << action << "... ran on the repair";
     }
     for (const auto& [what, installed] : Installed()) {
         const std::string now =
