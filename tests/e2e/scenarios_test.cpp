@@ -310,11 +310,12 @@ void NoteInstalled() {
     Installed()[kKernelService] = DescribeService(kKernelService);
 }
 
-// A repair reinstalls every file but runs none of the custom actions: the devices, the
+// A repair reinstalls every file but runs none of the driver actions: the devices, the
 // services and the running driver stay as they were before it.
 void CheckRepair(const Run& run) {
-    EXPECT_FALSE(ActionStarted(run.log, "Zelk") || ActionStarted(run.log, "SetZelk"))
-        << "a custom action of the package ran";
+    for (const char* action : {"Zelk", "SetZelkInstall", "SetZelkUninstall"}) {
+        EXPECT_FALSE(ActionStarted(run.log, action)) << action << "... ran on the repair";
+    }
     for (const auto& [what, installed] : Installed()) {
         const std::string now =
             what.rfind("ROOT\\", 0) == 0 ? DescribeDevice(what) : DescribeService(what);
