@@ -62,6 +62,12 @@ using trytool::RolledBack;
 // What a deferred action did when the script ran it: "1", "failed (returned N)", "- (scheduled,
 // not run)" or "-".
 std::string DeferredResult(const Run& run, const std::string& action);
+// "1" when the action ran and succeeded: the "Return value" of the sample's one immediate
+// action, the script's record of a run for every other.
+std::string Outcome(const Run& run, const std::string& action);
+// Whether a launch condition refused the run: Wine answers LaunchConditions with 0, Windows
+// with another value than 1.
+bool RefusedAtLaunch(const Run& run);
 // The error code the action returned, when the log (Windows) or Wine's errors name it.
 std::string ReturnedCode(const Run& run, const std::string& action);
 

@@ -23,6 +23,18 @@ std::string DeferredResult(const Run& run, const std::string& action) {
     return trytool::DescribeOutcome(trytool::DeferredResult(run.log, run.wineErrors, action));
 }
 
+std::string Outcome(const Run& run, const std::string& action) {
+    // The one action of the sample's own that runs when the sequence reaches it; every other
+    // runs from the script, and its own "Return value" line is only its scheduling.
+    return action == "ZelkCheckReboot" ? ActionResult(run.log, action)
+                                       : DeferredResult(run, action);
+}
+
+bool RefusedAtLaunch(const Run& run) {
+    const std::string launch = ActionResult(run.log, "LaunchConditions");
+    return UnderWine() ? launch == "0" : launch != "1" && launch != "-";
+}
+
 std::string ReturnedCode(const Run& run, const std::string& action) {
     return trytool::DeferredResult(run.log, run.wineErrors, action).code;
 }
