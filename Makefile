@@ -12,10 +12,13 @@
 #               second, identical build; signing; the archive); builds first, then runs the
 #               layers two at a time and ends with the summary: per layer, seconds per step,
 #               and one closing line
-#   make sign   signs dist/: the DLL, the checker, and the sample package holding the signed DLL
-#               (certificate from the environment, see scripts/sign.sh)
+#   make sign   signs dist/: the DLL, the checker, the sample packages holding the signed DLL,
+#               and the cube's evaluator (certificate from the environment, see scripts/sign.sh)
 #   make release
-#               dist/zelk_ca-VERSION.zip with SHA256SUMS; signed when a certificate is set
+#               dist/zelk_ca-VERSION.zip with SHA256SUMS and its signature SHA256SUMS.p7s,
+#               signed when a certificate is set; dist/zelk_ca-VERSION-unsigned.zip when none
+#               is, and no archive when signing was asked for but dist/ is not signed
+#               (scripts/release.sh)
 #   make fuzz   fuzzes every libFuzzer target for FUZZ_SECONDS (default 180) each
 #   make bench  host benchmarks of the simulated platform (figures, not a test)
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
@@ -49,6 +52,7 @@ dist: mingw
 	cp build/mingw/zelk_ca.dll $(DLL)
 	cp build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
+	cp build/mingw/package/zelk_minimal.msi dist/
 	@rm -rf $(SAMPLE) && mkdir -p $(SAMPLE)/drivers $(SAMPLE)/certificate $(SAMPLE)/kernel
 	cp package/drivers/* $(SAMPLE)/drivers/
 	cp package/certificate/* $(SAMPLE)/certificate/
@@ -61,7 +65,9 @@ dist: mingw
 sign: dist
 	scripts/sign.sh
 
-# Signed when a certificate is configured (scripts/sign.sh), unsigned otherwise.
+# Signed when a certificate is configured (scripts/sign.sh). `dist` copies the unsigned build
+# outputs again, so a dist/ signed earlier without the certificate now set is refused by
+# release.sh, never packed unsigned.
 release: dist
 	@if [[ -n "$$ZELK_SIGN_CERT$$ZELK_SIGN_PKCS12" ]]; then scripts/sign.sh; fi
 	scripts/release.sh

@@ -5,7 +5,8 @@
 #
 # usage: check-package.sh PACKAGE.msi [checker options]
 #   The options go to the checker as they are; PACKAGE.msi is handed over as its Windows name.
-#   ZELK_CHECKER names another checker than dist/zelk_ca_check.exe.
+#   ZELK_CHECKER names another checker than dist/zelk_ca_check.exe (in a release archive, the
+#   zelk_ca_check.exe beside scripts/).
 #
 # Exit status: the checker's own (0 no error, 1 at least one error, 2 the package cannot be
 # read); 2 as well when the checker itself is missing or does not end in time. --help prints
@@ -14,6 +15,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 checker=${ZELK_CHECKER:-$repo/dist/zelk_ca_check.exe}
+[[ -n ${ZELK_CHECKER:-} || -f $checker ]] || checker=$repo/zelk_ca_check.exe
 readonly CHECK_SECONDS=${ZELK_CHECK_TIMEOUT:-300}
 
 (($#)) || { echo "usage: check-package.sh PACKAGE.msi [checker options]" >&2; exit 2; }

@@ -68,7 +68,7 @@ check TryActionFoundByEntry \
     "$(yes_if grep -qE '^  AuthorUsbDriver +CA_InstallDriver +deferred +1$' <<<"$install")" \
     "the install section does not show AuthorUsbDriver with Return value 1"
 check TryCertificateRecorded \
-    "$(yes_if grep -q 'certificate utility: certutil.exe -f .addstore "TrustedPublisher" ' \
+    "$(yes_if grep -q 'certificate utility: "[A-Za-z]:\\[^"]*\\certutil.exe" -f -addstore "TrustedPublisher" ' \
         <<<"$install")" "the install section shows no certutil command line"
 check TryChangesShown "$(yes_if grep -qE 'seen during the run .*: Driver1=0$' <<<"$install" &&
     grep -q '^    + inf zelk_usb.inf: staged' <<<"$install")" \

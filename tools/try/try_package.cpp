@@ -98,12 +98,13 @@ void PrintCertificateUtility() {
         std::printf("  certificate utility: not run\n");
         return;
     }
-    // The dash before addstore is 0x96, the en dash of code page 1252; shown as UTF-8.
+    // The whole command line, the program's own name first. A DLL of 1.0.0 put the byte 0x96,
+    // the en dash of code page 1252, before addstore; shown as UTF-8.
     for (auto dash = recorded->find('\x96'); dash != std::string::npos;
          dash = recorded->find('\x96', dash)) {
         recorded->replace(dash, 1, "\xE2\x80\x93");
     }
-    std::printf("  certificate utility: certutil.exe %s\n", recorded->c_str());
+    std::printf("  certificate utility: %s\n", recorded->c_str());
 }
 
 // Outcomes are signed: the actions record a failure as a negative number.
