@@ -77,7 +77,7 @@ class StateWatcher {
         while (WaitForSingleObject(stop_.get(), 0) == WAIT_TIMEOUT) {
             const auto key = OpenMachineKey(stateKey_, KEY_READ | KEY_NOTIFY);
             if (!key) {
-                Sleep(kWatchPollMs);
+                AwaitCreation(changed.get());
                 continue;
             }
             // Asked for before the values are read, so that no change in between goes unseen.
@@ -87,6 +87,28 @@ class StateWatcher {
             ReadValues(key.get());
             WaitForSingleObject(changed.get(), kWatchPollMs);
         }
+    }
+
+    // The values may live for a few milliseconds only: rather than polling for the key, wait
+    // for a change below its nearest existing parent, which its creation is.
+    void AwaitCreation(HANDLE changed) {
+        std::string parent = stateKey_;
+        RegKeyHandle ancestor;
+        while (!ancestor) {
+            const auto cut = parent.rfind('\\');
+            if (cut == std::string::npos) {
+                Sleep(kWatchPollMs);
+                return;
+            }
+            parent.resize(cut);
+            ancestor = OpenMachineKey(parent, KEY_NOTIFY);
+        }
+        RegNotifyChangeKeyValue(ancestor.get(), TRUE, REG_NOTIFY_CHANGE_NAME, changed, TRUE);
+        // Created between the first look and the request: seen on this look.
+        if (const auto key = OpenMachineKey(stateKey_, KEY_READ)) {
+            return;
+        }
+        WaitForSingleObject(changed, kWatchPollMs);
     }
 
     void ReadValues(HKEY key) {
