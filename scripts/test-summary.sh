@@ -51,10 +51,14 @@ read -r confirmed marked unconfirmed < <(cat "$reports"/conf-host.xml /dev/null 
     open && /property name="unconfirmed:/ { kind = "unconfirmed" }
     open && (/<testcase [^>]*\/>/ || /<\/testcase>/) { count[kind]++; open = 0 }
     END { print count["confirmed"] + 0, count["marked"] + 0, count["unconfirmed"] + 0 }')
+# Every unconfirmed answer counts, also where one case holds several.
+unconfirmed_answers=$(cat "$reports"/conf-host.xml /dev/null |
+    grep -o 'property name="unconfirmed:[^"]*"' | sort -u | wc -l)
 shopt -u nullglob
 printf '  %-9s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
 printf '  %-9s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
     conf "$confirmed" "$marked" "$unconfirmed"
+printf '  %-9s %d unconfirmed Windows answers in those cases\n' conf "$unconfirmed_answers"
 
 if ((status != 0 && total_failed == 0)); then
     echo "  a test layer exited with status $status outside its reports"
