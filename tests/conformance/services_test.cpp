@@ -154,6 +154,9 @@ TEST_F(Services, HandlesCarryOnlyTheRightsAskedFor) {
 
 // MSDN StartServiceA (already running) and ControlService (stop).
 TEST_F(Services, DriverStartsOnceAndStopsOnce) {
+    if (const std::string lack = MachineLacks(Need::LoadableDriver); !lack.empty()) {
+        GTEST_SKIP() << lack;
+    }
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_NE(manager.get(), nullptr);
     ServiceHandle service(Create(manager.get(), Name(""), LoadableDriver()));

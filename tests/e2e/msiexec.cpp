@@ -41,8 +41,13 @@ std::string MsiexecCommandLine(const std::string& name, const Msiexec& what) {
             break;
         case Command::Repair:
             // Wine's msiexec /f takes no product code: the same repair, spelled out.
-            line += UnderWine() ? "/i " + what.package + " REINSTALL=ALL REINSTALLMODE=amus"
-                                : "/famus " + what.package;
+            if (UnderWine() ||
+                wine::WineCannotServe("repair_famus", "Wine's msiexec /f takes no product code")) {
+                line += "/i " + what.package + " REINSTALL=ALL REINSTALLMODE=amus";
+            } else {
+                wine::WindowsBranch("repair_famus");
+                line += "/famus " + what.package;
+            }
             break;
     }
     if (!what.properties.empty()) {
@@ -187,6 +192,7 @@ Run RunMsiexec(const std::string& name, const Msiexec& what, const std::string& 
     StateWatcher watcher(stateKey);
     run.exitCode = StartAndWait(MsiexecCommandLine(name, what));
     watcher.Finish(run);
+    wine::LogAsWindowsWritesIt(logPath);
     run.log = WithoutCarriageReturns(wine::ReadFileBytes(logPath).value_or(""));
     run.wineErrors = WineErrorsSince(stderrBefore);
     return run;
@@ -233,8 +239,16 @@ std::string ReturnedCode(const Run& run, const std::string& action) {
     // Windows logs the code; Wine names it only among its installer's errors.
     const std::string windows = "CustomAction " + action + " returned actual error code ";
     const std::string wine = "invalid Return Code ";
-    const std::string& text = UnderWine() ? run.wineErrors : run.log;
-    const std::string& lead = UnderWine() ? wine : windows;
+    bool fromWine = UnderWine();
+    if (!fromWine) {
+        wine::WindowsBranch("returned_code_from_log");
+        fromWine = run.log.find(windows) == std::string::npos &&
+                   wine::WineCannotServe("returned_code_from_log",
+                                         "Wine's msiexec never writes \"returned actual error "
+                                         "code\"; read from its installer errors");
+    }
+    const std::string& text = fromWine ? run.wineErrors : run.log;
+    const std::string& lead = fromWine ? wine : windows;
     const auto at = text.find(lead);
     if (at == std::string::npos) {
         return "";
