@@ -26,7 +26,7 @@ PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
 	test-wine test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
-	bench fuzz-build fuzz test-fuzz kit clean
+	bench fuzz-build fuzz test-fuzz kit test-windows-mode clean
 
 all: sample
 
@@ -79,7 +79,8 @@ KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
 	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub \
 	build/mingw/tests/checker/zelk_validate.exe build/mingw/package/*.msi \
 	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
-	build/mingw/tests/wine/zelk_testdrv.sys
+	build/mingw/tests/wine/zelk_testdrv.sys tests/e2e/kit/prepare.cmd tests/e2e/kit/run.cmd \
+	tests/e2e/kit/collect.cmd
 
 kit: mingw
 	@rm -rf $(KIT) && mkdir -p $(KIT)
@@ -94,7 +95,7 @@ test: setup
 	@rm -rf $(REPORTS)
 	@status=0; $(MAKE) -k --no-print-directory test-host test-asan test-fuzz audit test-wine \
 	    test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
-	    test-release \
+	    test-release test-windows-mode \
 	    || status=$$?; \
 	    scripts/test-summary.sh $(REPORTS) $$status
 
@@ -150,6 +151,11 @@ test-conformance: host dist
 # The sample package end to end, one fresh Wine prefix per machine (tests/e2e/groups.txt).
 test-e2e: dist
 	scripts/run-wine-tests.sh --suite e2e --keep build/e2e --reports $(REPORTS) -- $(GTEST_FLAGS)
+
+# The kit's programs under Wine with Wine's detection off: their Windows branches, where Wine
+# can serve them (scripts/windows-mode-tests.sh).
+test-windows-mode: dist
+	scripts/windows-mode-tests.sh --reports $(REPORTS) -- $(GTEST_FLAGS)
 
 # zelk_ca_check.exe on the sample package and on broken variants of it, then the validation
 # cube zelk_ca.cub on the same packages: it must report the checker's findings.

@@ -7,7 +7,8 @@ set -uo pipefail
 
 reports=${1:?usage: test-summary.sh REPORTS_DIR [STATUS]}
 status=${2:-0}
-readonly LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release)
+readonly LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release
+    windows-mode)
 
 # attribute NAME TEXT: the sum of NAME="n" over the elements in TEXT.
 attribute_sum() {
@@ -59,6 +60,15 @@ printf '  %-9s %d marked Wine differences, each with the Windows answer beside i
 printf '  %-9s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
     conf "$confirmed" "$marked" "$unconfirmed"
 printf '  %-9s %d unconfirmed Windows answers in those cases\n' conf "$unconfirmed_answers"
+
+# The windows-mode layer's cases note each Windows branch they took under Wine, and each one
+# Wine cannot serve.
+shopt -s nullglob
+windows_files=("$reports"/windows-mode-*.xml /dev/null)
+shopt -u nullglob
+printf '  %-9s %d Windows branches ran under Wine, %d that Wine cannot serve said why\n' \
+    windows "$(cat "${windows_files[@]}" | grep -c 'property name="windows_branch:')" \
+    "$(cat "${windows_files[@]}" | grep -c 'property name="wine_cannot:')"
 
 if ((status != 0 && total_failed == 0)); then
     echo "  a test layer exited with status $status outside its reports"
