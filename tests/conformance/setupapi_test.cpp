@@ -320,6 +320,8 @@ TEST_F(SetupApi, DriverStoreKeepsOneCopyOfAPackage) {
         {"empty.inf", "", kWrongInfStyle, kFileInvalid},
         {"stray.inf", "stray text\r\n" + header, kExpectedSectionName, kExpectedSectionName},
         {"nomodels.inf", VersionSection("Class=ZelkConformance\r\n"), kWrongInfType, ERROR_SUCCESS},
+        {"commented.inf", VersionSection("Class=ZelkConformance\r\n") + ";[Manufacturer]\r\n",
+         kWrongInfType, ERROR_SUCCESS},
     };
     for (const Row& row : rows) {
         PutFile(f + row.name, row.text);

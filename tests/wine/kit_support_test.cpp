@@ -14,6 +14,11 @@
 namespace zelk::wine {
 namespace {
 
+TEST(MachineFacts, WindowsModeIsAskedForOnly) {
+    EXPECT_TRUE(UnderWine());
+    EXPECT_FALSE(WineCannotServe("a_branch", "a reason")) << "outside windows mode";
+}
+
 TEST(MachineFacts, DriverCasesSkipForWhatTheMachineLacks) {
     struct Row {
         const char* facts;   // machine-facts.txt as prepare.cmd writes it
@@ -40,7 +45,10 @@ TEST(MachineFacts, DriverCasesSkipForWhatTheMachineLacks) {
         }
     }
     EXPECT_TRUE(detail::ReadFacts(BesideProgram("no-such-facts.txt")).empty());
-    EXPECT_EQ(MachineLacks(Need::LoadableDriver), "") << "Wine's facts are known";
+    for (Need need :
+         {Need::CodePage932, Need::CodePage1252, Need::LoadableDriver, Need::EnumTree}) {
+        EXPECT_EQ(MachineLacks(need), "") << "Wine's facts are known";
+    }
 }
 
 class WindowsModeLog : public ::testing::Test {
@@ -52,6 +60,7 @@ class WindowsModeLog : public ::testing::Test {
 TEST_F(WindowsModeLog, IsRewrittenOnceInUtf16) {
     EXPECT_FALSE(UnderWine()) << "windows mode hides Wine";
     EXPECT_TRUE(WineBeneath());
+    EXPECT_TRUE(WineCannotServe("a_branch", "a reason")) << "Wine beneath takes Wine's branch";
     const std::string path = BesideProgram("windows-mode.log");
     FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
