@@ -14,8 +14,6 @@ namespace zelk::e2e {
 
 // Under Wine the runs take Wine's workarounds; on Windows never.
 bool UnderWine();
-// Windows loads test-signed drivers (never true under Wine, which checks no signature).
-bool TestSigningOn();
 
 // The machine.
 
