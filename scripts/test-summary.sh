@@ -53,7 +53,7 @@ read -r confirmed marked unconfirmed < <(cat "$reports"/conf-host.xml /dev/null 
     open && (/<testcase [^>]*\/>/ || /<\/testcase>/) { count[kind]++; open = 0 }
     END { print count["confirmed"] + 0, count["marked"] + 0, count["unconfirmed"] + 0 }')
 # Every unconfirmed answer counts, also where one case holds several.
-unconfirmed_answers=$(cat "$reports"/conf-host.xml /dev/null |
+unconfirmed_answers=$(cat "$reports"/conf-host.xml /dev/null 2>/dev/null |
     grep -o 'property name="unconfirmed:[^"]*"' | sort -u | wc -l)
 shopt -u nullglob
 printf '  %-9s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
