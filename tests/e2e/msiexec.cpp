@@ -241,11 +241,13 @@ std::string ReturnedCode(const Run& run, const std::string& action) {
     const std::string wine = "invalid Return Code ";
     bool fromWine = UnderWine();
     if (!fromWine) {
-        wine::WindowsBranch("returned_code_from_log");
         fromWine = run.log.find(windows) == std::string::npos &&
                    wine::WineCannotServe("returned_code_from_log",
                                          "Wine's msiexec never writes \"returned actual error "
                                          "code\"; read from its installer errors");
+    }
+    if (!fromWine) {
+        wine::WindowsBranch("returned_code_from_log");
     }
     const std::string& text = fromWine ? run.wineErrors : run.log;
     const std::string& lead = fromWine ? wine : windows;
