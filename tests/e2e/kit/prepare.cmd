@@ -57,26 +57,30 @@ echo prepare: recorded in machine-facts.txt:
 type machine-facts.txt
 
 set ready=yes
-if "%secure_boot%"=="on" (
-    set ready=no
-    echo.
-    echo Secure Boot is on, and Windows ignores test signing while it is. Shut the VM down, turn
-    echo Secure Boot off in its firmware settings (Hyper-V: the VM's Settings, Security, clear
-    echo "Enable Secure Boot"; VMware: VM Options, Advanced, clear "Enable secure boot"^), start it
-    echo again and run prepare.cmd again.
-)
-if "%test_signing%"=="off" (
-    set ready=no
-    echo.
-    echo Test signing is off. Turn it on with
-    echo     bcdedit /set testsigning on
-    echo then restart the VM (shutdown /r /t 0^) and run prepare.cmd again.
-)
+if "%secure_boot%"=="on" call :secure_boot_help
+if "%test_signing%"=="off" call :test_signing_help
 if "%test_root%"=="missing" set ready=no
 echo.
-if "%ready%"=="yes" (
-    echo prepare: ready. Take the VM's snapshot now and restore it before each machine.
-    exit /b 0
-)
+if "%ready%"=="yes" goto ready
 echo prepare: not ready; the cases that need a driver that loads will skip with that reason.
 exit /b 2
+:ready
+echo prepare: ready. Take the VM's snapshot now and restore it before each machine.
+exit /b 0
+
+:secure_boot_help
+set ready=no
+echo.
+echo Secure Boot is on, and Windows ignores test signing while it is. Shut the VM down, turn
+echo Secure Boot off in its firmware settings (Hyper-V: the VM's Settings, Security, clear
+echo "Enable Secure Boot"; VMware: VM Options, Advanced, clear "Enable secure boot"), start it
+echo again and run prepare.cmd again.
+exit /b 0
+
+:test_signing_help
+set ready=no
+echo.
+echo Test signing is off. Turn it on with
+echo     bcdedit /set testsigning on
+echo then restart the VM (shutdown /r /t 0) and run prepare.cmd again.
+exit /b 0
