@@ -46,8 +46,8 @@ inline std::string CodePageLack(UINT wanted) {
         return "";
     }
     return "needs the ANSI code page " + std::to_string(wanted) + ", and this machine's is " +
-           std::to_string(GetACP()) + " (the system locale sets it: Settings, Time & language, " +
-           "Administrative language settings, Change system locale; a restart follows)";
+           std::to_string(GetACP()) + " (the system locale sets it: Control Panel, Region, " +
+           "Administrative, Change system locale; a restart follows)";
 }
 
 // Why the facts say no driver loads here, or "".
