@@ -86,12 +86,36 @@ TEST_F(SetupApi, ListsCheckTheirArguments) {
     SetLastError(kPoison);
     EXPECT_FALSE(SetupDiEnumDeviceInfo(all.get(), 0, nullptr));
     EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER);
+    // Every call on one element looks the element up the same way.
     char ids[64] = {};
-    SetLastError(kPoison);
-    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(all.get(), nullptr, SPDRP_HARDWAREID, nullptr,
-                                                   reinterpret_cast<BYTE*>(ids), sizeof(ids),
-                                                   nullptr));
-    EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER);
+    const HDEVINFO list = all.get();
+    struct ElementRow {
+        const char* call;
+        BOOL (*run)(HDEVINFO list, char* buffer, DWORD size);
+    };
+    const ElementRow elementRows[] = {
+        {"SetupDiGetDeviceRegistryPropertyA",
+         [](HDEVINFO l, char* b, DWORD n) {
+             return SetupDiGetDeviceRegistryPropertyA(l, nullptr, SPDRP_HARDWAREID, nullptr,
+                                                      reinterpret_cast<BYTE*>(b), n, nullptr);
+         }},
+        {"SetupDiSetDeviceRegistryPropertyA",
+         [](HDEVINFO l, char* b, DWORD n) {
+             return SetupDiSetDeviceRegistryPropertyA(l, nullptr, SPDRP_HARDWAREID,
+                                                      reinterpret_cast<BYTE*>(b), n);
+         }},
+        {"SetupDiGetDeviceInstanceIdA",
+         [](HDEVINFO l, char* b, DWORD n) {
+             return SetupDiGetDeviceInstanceIdA(l, nullptr, b, n, nullptr);
+         }},
+        {"SetupDiRemoveDevice",
+         [](HDEVINFO l, char*, DWORD) { return SetupDiRemoveDevice(l, nullptr); }},
+    };
+    for (const ElementRow& row : elementRows) {
+        SetLastError(kPoison);
+        EXPECT_FALSE(row.run(list, ids, sizeof(ids))) << row.call;
+        EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER) << row.call;
+    }
 }
 
 // setupapi/tests/devinst.c test_get_inf_class (class name, sizes, a buffer too small, a missing
