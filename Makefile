@@ -30,7 +30,7 @@ PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw mingw-clang dist sample smoke test check test-host test-asan audit \
 	test-wine test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
-	bench fuzz-build fuzz test-fuzz kit clean
+	bench fuzz-build fuzz test-fuzz kit test-windows-mode clean
 
 all: sample
 
@@ -86,7 +86,8 @@ KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
 	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub \
 	build/mingw/tests/checker/zelk_validate.exe build/mingw/package/*.msi \
 	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
-	build/mingw/tests/wine/zelk_testdrv.sys
+	build/mingw/tests/wine/zelk_testdrv.sys tests/e2e/kit/prepare.cmd tests/e2e/kit/run.cmd \
+	tests/e2e/kit/collect.cmd
 
 kit: mingw
 	@rm -rf $(KIT) && mkdir -p $(KIT)
@@ -98,15 +99,14 @@ smoke: dist
 
 # The layers of `make test`, each a target below. They run two at a time (LANES), longest first,
 # once everything they test is built; each one's output is printed whole when it ends.
-TEST_LAYERS := test-e2e test-release test-wine test-checker test-wine-clang test-conformance \
-	test-try test-asan test-host test-fuzz audit audit-clang lint
+TEST_LAYERS := test-e2e test-release test-windows-mode test-wine test-checker test-wine-clang \
+	test-conformance test-try test-asan test-host test-fuzz audit audit-clang lint
 # `make check`: the layers that catch most faults in a minute and need no Wine prefix.
 CHECK_LAYERS := test-host test-asan test-fuzz
 LANES ?= 2
 # What the layers are built from. The build step makes all of it first; the layers then take it
 # as made (make -o), so two layers never build the same tree at once.
-TEST_BUILDS := setup host asan fuzz-build mingw mingw-clang dist
-TAKE_AS_MADE := $(TEST_BUILDS:%=-o %)
+TEST_BUILDS := setup host asan fuzz-build mingw mingw-clang dist kit
 
 # Every layer runs even when an earlier one fails; the summary decides.
 test: setup
@@ -169,6 +169,11 @@ test-conformance: host dist
 # The sample package end to end, one fresh Wine prefix per machine (tests/e2e/groups.txt).
 test-e2e: dist
 	scripts/run-wine-tests.sh --suite e2e --keep build/e2e --reports $(REPORTS) -- $(GTEST_FLAGS)
+
+# The kit's programs under Wine with Wine's detection off: their Windows branches, where Wine
+# can serve them (scripts/windows-mode-tests.sh).
+test-windows-mode: dist
+	scripts/windows-mode-tests.sh --reports $(REPORTS) -- $(GTEST_FLAGS)
 
 # zelk_ca_check.exe on the sample package and on broken variants of it, then the validation
 # cube zelk_ca.cub on the same packages: it must report the checker's findings.

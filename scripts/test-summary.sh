@@ -8,7 +8,8 @@
 #   STATUS    the exit status of the layer runs
 set -uo pipefail
 
-LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release)
+LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release
+    windows-mode)
 if [[ ${1:-} == --layers ]]; then
     read -ra LAYERS <<<"${2:?--layers needs a list}"
     shift 2
@@ -20,7 +21,7 @@ status=${2:-0}
 declare -rA STEP_LAYERS=([test-host]="host, winsim" [test-asan]="asan, winsim" [test-fuzz]=fuzz
     [audit]=audit [test-wine]=wine [test-conformance]="conf-host, conf-wine" [test-e2e]=e2e
     [test-checker]="checker, cube" [test-try]=try [audit-clang]=clang [test-wine-clang]=clang
-    [lint]=lint [test-release]=release [build]="every tree the layers test" [wall]="the whole run")
+    [lint]=lint [test-release]=release [test-windows-mode]=windows-mode [build]="every tree the layers test" [wall]="the whole run")
 
 # attribute NAME TEXT: the sum of NAME="n" over the elements in TEXT.
 attribute_sum() {
@@ -65,10 +66,25 @@ if [[ " ${LAYERS[*]} " == *" conf-host "* ]]; then
         open && /property name="unconfirmed:/ { kind = "unconfirmed" }
         open && (/<testcase [^>]*\/>/ || /<\/testcase>/) { count[kind]++; open = 0 }
         END { print count["confirmed"] + 0, count["marked"] + 0, count["unconfirmed"] + 0 }')
+    # Every unconfirmed answer counts, also where one case holds several.
+    unconfirmed_answers=$(cat "$reports"/conf-host.xml /dev/null 2>/dev/null |
+        grep -o 'property name="unconfirmed:[^"]*"' | sort -u | wc -l)
     shopt -u nullglob
     printf '  %-9s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
     printf '  %-9s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
         conf "$confirmed" "$marked" "$unconfirmed"
+    printf '  %-9s %d unconfirmed Windows answers in those cases\n' conf "$unconfirmed_answers"
+fi
+
+# The windows-mode layer's cases note each Windows branch they took under Wine, and each one
+# Wine cannot serve.
+if [[ " ${LAYERS[*]} " == *" windows-mode "* ]]; then
+    shopt -s nullglob
+    windows_files=("$reports"/windows-mode-*.xml /dev/null)
+    shopt -u nullglob
+    printf '  %-9s %d Windows branches ran under Wine, %d that Wine cannot serve said why\n' \
+        windows "$(cat "${windows_files[@]}" | grep -c 'property name="windows_branch:')" \
+        "$(cat "${windows_files[@]}" | grep -c 'property name="wine_cannot:')"
 fi
 
 # Slowest first, so that the step worth speeding up heads the table; the whole run last (with

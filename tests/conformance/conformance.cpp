@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "support/machine_facts.h"
+#include "support/wine_detection.h"
+#else
 #include <winsim/control.h>
 #endif
 
@@ -75,7 +78,25 @@ WineGetVersion FindWineGetVersion() {
 }
 
 bool UnderWine() {
-    return FindWineGetVersion() != nullptr;
+    return zelk::wine::UnderWine();
+}
+
+void WindowsBranch(const std::string& name) {
+    zelk::wine::WindowsBranch(name);
+}
+
+std::string MachineLacks(Need need) {
+    switch (need) {
+        case Need::CodePage932:
+            return zelk::wine::MachineLacks(zelk::wine::Need::CodePage932);
+        case Need::CodePage1252:
+            return zelk::wine::MachineLacks(zelk::wine::Need::CodePage1252);
+        case Need::LoadableDriver:
+            return zelk::wine::MachineLacks(zelk::wine::Need::LoadableDriver);
+        case Need::EnumTree:
+            return zelk::wine::MachineLacks(zelk::wine::Need::EnumTree);
+    }
+    return "";
 }
 
 std::string WineVersion() {
@@ -192,6 +213,9 @@ bool FilteredTokenAvailable() {
 void UseFilteredToken() {}
 
 void Case::SetUp() {
+    zelk::wine::WindowsBranchSink() = [](const std::string& name, const std::string& value) {
+        ::testing::Test::RecordProperty(name, value);
+    };
     RegKeyHandle key;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, TestKey().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                     key.put(), nullptr);
@@ -201,6 +225,14 @@ void Case::SetUp() {
 
 bool UnderWine() {
     return false;
+}
+
+// winsim gives the Windows answers on every path: none is a branch of its own here.
+void WindowsBranch(const std::string&) {}
+
+// The host sets up whatever a case needs.
+std::string MachineLacks(Need) {
+    return "";
 }
 
 std::string WineVersion() {

@@ -174,6 +174,9 @@ class CodePage932Files : public Case {
   protected:
     void SetUp() override {
         Case::SetUp();
+        if (const std::string lack = MachineLacks(Need::CodePage932); !lack.empty()) {
+            GTEST_SKIP() << lack;
+        }
         ASSERT_TRUE(UseCodePage(932)) << "run with LC_ALL=ja_JP.UTF-8";
     }
 };
@@ -184,7 +187,9 @@ TEST_F(CodePage932Files, DoubleByteNamesAreWholeCharacters) {
     PutFile(f + so);
     PutFolder(f + "\x83\x5C" + "dir");
     PutRecordingProgram(f + so + ".exe");
-    // Wine's runtime looks for a trailing separator byte by byte and takes the trail byte for one.
+    // Wine 8's runtime looks for a trailing separator byte by byte and takes the trail byte for
+    // one; a later runtime that reads whole characters agrees with Windows, which the mark then
+    // only reports.
     Unconfirmed("stat_trail_byte_5c",
                 "no test; the runtime reads names as whole characters of "
                 "the ANSI code page (MSDN _mbsrchr)");

@@ -284,6 +284,9 @@ class CodePage932Registry : public Case {
   protected:
     void SetUp() override {
         Case::SetUp();
+        if (const std::string lack = MachineLacks(Need::CodePage932); !lack.empty()) {
+            GTEST_SKIP() << lack;
+        }
         ASSERT_TRUE(UseCodePage(932)) << "run with LC_ALL=ja_JP.UTF-8";
     }
 };

@@ -34,6 +34,9 @@ class Text : public Case {
   protected:
     void SetUp() override {
         Case::SetUp();
+        if (const std::string lack = MachineLacks(Need::CodePage1252); !lack.empty()) {
+            GTEST_SKIP() << lack;
+        }
         ASSERT_TRUE(UseCodePage(1252)) << "run with LC_ALL=en_US.UTF-8";
     }
 };
@@ -99,6 +102,9 @@ class CodePage932Text : public Case {
   protected:
     void SetUp() override {
         Case::SetUp();
+        if (const std::string lack = MachineLacks(Need::CodePage932); !lack.empty()) {
+            GTEST_SKIP() << lack;
+        }
         ASSERT_TRUE(UseCodePage(932)) << "run with LC_ALL=ja_JP.UTF-8";
     }
 };

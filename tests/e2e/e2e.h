@@ -17,8 +17,6 @@ namespace zelk::e2e {
 // Under Wine the runs take Wine's workarounds; on Windows never. The one place the end-to-end
 // program tells the two apart.
 bool UnderWine();
-// Windows loads test-signed drivers (never true under Wine, which checks no signature).
-bool TestSigningOn();
 
 // The machine, read as the authors' try tool reads it.
 

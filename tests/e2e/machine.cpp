@@ -17,22 +17,6 @@ using wine::detail::Service;
 
 }  // namespace
 
-bool TestSigningOn() {
-    // SystemCodeIntegrityInformation and its CODEINTEGRITY_OPTION_TESTSIGN flag.
-    struct CodeIntegrity {
-        ULONG length;
-        ULONG options;
-    };
-    constexpr ULONG kCodeIntegrityClass = 103;
-    constexpr ULONG kTestSign = 0x02;
-    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    CodeIntegrity info = {sizeof(info), 0};
-    return query != nullptr && query(kCodeIntegrityClass, &info, sizeof(info), nullptr) == 0 &&
-           (info.options & kTestSign) != 0;
-}
-
 std::string ProgramFiles() {
     char folder[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableA("ProgramW6432", folder, MAX_PATH);

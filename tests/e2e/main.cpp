@@ -1,6 +1,6 @@
-// The end-to-end program's entry. Under Wine it lays the stand-ins where the installer's
-// processes load them (tests/e2e/groups.txt tells Wine to load them); with --report it ends
-// with the report of what each custom action did.
+// The end-to-end program's entry. Under Wine (windows mode too) it lays the stand-ins where the
+// installer's processes load them (tests/e2e/groups.txt tells Wine to load them); with --report
+// it ends with the report of what each custom action did.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "support/wine_detection.h"
 
 namespace zelk::e2e {
 
@@ -22,7 +23,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         report = report || std::strcmp(argv[i], "--report") == 0;
     }
-    if (zelk::e2e::UnderWine() && !zelk::e2e::LayStandIns()) {
+    zelk::wine::WindowsBranchSink() = [](const std::string& name, const std::string& value) {
+        testing::Test::RecordProperty(name, value);
+    };
+    if (zelk::wine::WineBeneath() && !zelk::e2e::LayStandIns()) {
         std::fprintf(stderr, "e2e: the stand-ins could not be laid: error %lu\n", GetLastError());
         return 2;
     }

@@ -32,6 +32,9 @@ inline std::string InfText(const std::string& className = "CAN-HARDWARE") {
            "ClassGuid={6a3c94f2-2b0c-4e5d-9f51-3d1e0b7a8c11}\r\n"
            "Provider=%Maker%\r\n"
            "\r\n"
+           "[Manufacturer]\r\n"
+           "%Maker%=Models,NTamd64\r\n"
+           "\r\n"
            "[Strings]\r\n"
            "Maker=\"Maker\"\r\n";
 }

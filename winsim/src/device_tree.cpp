@@ -82,7 +82,10 @@ DWORD ResolveElement(HDEVINFO handle, PSP_DEVINFO_DATA data, Node*& node) {
     if (list == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+    if (data == nullptr) {
+        return ERROR_INVALID_PARAMETER;  // no record is a bad argument, a short one a bad buffer
+    }
+    if (data->cbSize != sizeof(SP_DEVINFO_DATA)) {
         return ERROR_INVALID_USER_BUFFER;
     }
     if (list->members.count(data->DevInst) == 0) {
@@ -406,22 +409,25 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
                                   PSP_DEVINFO_DATA deviceInfoData) {
-    return OnList(
-        "SetupDiEnumDeviceInfo", {Handle(deviceInfoSet), Num(memberIndex), Ptr(deviceInfoData)},
-        deviceInfoSet, [&](DeviceInfoList& list) -> DWORD {
-            if (deviceInfoData == nullptr || deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-                return ERROR_INVALID_USER_BUFFER;
-            }
-            if (memberIndex >= list.elements.size()) {
-                return ERROR_NO_MORE_ITEMS;
-            }
-            const DEVINST devInst = list.elements[memberIndex];
-            // A removed device keeps its place in the list.
-            static const Node removed;
-            const Node* node = NodeAt(devInst);
-            FillElement(node ? *node : removed, devInst, deviceInfoData);
-            return ERROR_SUCCESS;
-        });
+    return OnList("SetupDiEnumDeviceInfo",
+                  {Handle(deviceInfoSet), Num(memberIndex), Ptr(deviceInfoData)}, deviceInfoSet,
+                  [&](DeviceInfoList& list) -> DWORD {
+                      if (deviceInfoData == nullptr) {
+                          return ERROR_INVALID_PARAMETER;
+                      }
+                      if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+                          return ERROR_INVALID_USER_BUFFER;
+                      }
+                      if (memberIndex >= list.elements.size()) {
+                          return ERROR_NO_MORE_ITEMS;
+                      }
+                      const DEVINST devInst = list.elements[memberIndex];
+                      // A removed device keeps its place in the list.
+                      static const Node removed;
+                      const Node* node = NodeAt(devInst);
+                      FillElement(node ? *node : removed, devInst, deviceInfoData);
+                      return ERROR_SUCCESS;
+                  });
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceInfoSet,

@@ -32,6 +32,10 @@ std::string GuidText(const GUID& guid);
 // How the INF parser answers a text that is no INF; 0 for a text it reads.
 DWORD InfSyntaxError(const std::string& text);
 
+// Whether the INF describes a driver package, which the driver store takes only with a
+// [Manufacturer] section.
+bool DescribesDriverPackage(const std::string& text);
+
 // Device installation needs an administrator's full token.
 inline bool InstallDenied() {
     return !Elevated();

@@ -8,6 +8,7 @@ namespace winsim {
 namespace {
 
 constexpr const char* kInfFolder = "C:\\Windows\\INF\\";
+constexpr DWORD kWrongInfType = 0xE000024A;  // ERROR_WRONG_INF_TYPE
 
 struct DriverStore {
     std::vector<StagedPackage> staged;
@@ -56,6 +57,9 @@ DWORD CheckStageable(const std::string& infPath, const std::optional<std::string
     }
     if (DWORD error = detail::InfSyntaxError(*text); error != 0) {
         return error;
+    }
+    if (!detail::DescribesDriverPackage(*text)) {
+        return kWrongInfType;
     }
     const DWORD* refused = detail::FindIn(State().refused, detail::Upper(infPath));
     return refused ? *refused : DWORD{ERROR_SUCCESS};

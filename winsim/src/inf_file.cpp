@@ -120,6 +120,15 @@ DWORD InfSyntaxError(const std::string& text) {
     return kWrongInfStyle;
 }
 
+bool DescribesDriverPackage(const std::string& text) {
+    for (const std::string& line : Lines(text)) {
+        if (EqualNoCase(Trim(line.substr(0, line.find(';'))), "[Manufacturer]")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace winsim::detail
 
 using namespace winsim;

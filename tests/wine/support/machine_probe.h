@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "runtime/handles.h"
+#include "support/wine_detection.h"
 
 #include <optional>
 #include <cstdio>
@@ -164,12 +165,6 @@ struct ProcessOutcome {
     DWORD exitCode = 0;
 };
 
-// True under Wine, whose ntdll exports wine_get_version; never on Windows.
-inline bool UnderWine() {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 // CreateProcessA; 0 when the program started, else the error of the last start. Wine answers
 // ERROR_INTERNAL_ERROR when the new process died in its own start-up, before the program ran a
 // line (seen on a loaded machine): nothing under test was involved, so under Wine that one
@@ -183,7 +178,7 @@ inline DWORD StartProcess(std::string commandLine, BOOL inheritHandles, DWORD fl
                    : GetLastError();
     };
     const DWORD error = start();
-    if (error != ERROR_INTERNAL_ERROR || !UnderWine()) {
+    if (error != ERROR_INTERNAL_ERROR || !WineBeneath()) {
         return error;
     }
     std::printf("Wine could not start %s (error %lu); starting it once more\n", commandLine.c_str(),
