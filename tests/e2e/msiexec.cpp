@@ -39,7 +39,7 @@ Run RunMsiexec(const std::string& name, const Msiexec& what, const std::string& 
     const bool wineWorkarounds =
         what.command == Command::Repair ? WineForm(what) : wine::WineBeneath();
     Run run = trytool::RunMsiexec(name, what, stateKey, wineWorkarounds);
-    const std::string logPath = wine::BesideProgram(name + ".log");
+    const std::string logPath = trytool::BesideProgram(name + ".log");
     if (!run.logProblem.empty() || !wine::WineBeneath() || !wine::WindowsModeAsked()) {
         return run;
     }
