@@ -38,9 +38,9 @@ host asan mingw mingw-clang: setup
 	cmake --preset $@
 	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset $@ -j $(JOBS)
 
-# dist/sample/: driver images for authors who want to try a package without their own, laid
-# out as the sample package's PackageDir (drivers/, certificate/) with the kernel driver in
-# kernel/ (docs/Your-own-package.md).
+# dist/sample/: signed driver packages for authors who want to try a package without their own,
+# laid out as the sample package's PackageDir (drivers/ with the catalogs, certificate/) with the
+# kernel driver in kernel/ and the test root that issued the signer (docs/Your-own-package.md).
 SAMPLE := dist/sample
 
 dist: mingw
@@ -48,10 +48,8 @@ dist: mingw
 	cp build/mingw/zelk_ca.dll $(DLL)
 	cp build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
-	@rm -rf $(SAMPLE) && mkdir -p $(SAMPLE)/drivers $(SAMPLE)/certificate $(SAMPLE)/kernel
-	cp package/drivers/* $(SAMPLE)/drivers/
-	cp package/certificate/* $(SAMPLE)/certificate/
-	cp build/mingw/tests/wine/zelk_testdrv.sys $(SAMPLE)/kernel/
+	@rm -rf $(SAMPLE) && mkdir -p $(SAMPLE)
+	cp -R build/mingw/sample/. $(SAMPLE)/
 	@mkdir -p dist/try
 	cp build/mingw/tests/e2e/try_package.exe build/mingw/tests/wine/newdev.dll \
 	    build/mingw/tests/wine/record_args.exe dist/try/
@@ -79,11 +77,12 @@ KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
 	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub \
 	build/mingw/tests/checker/zelk_validate.exe build/mingw/package/*.msi \
 	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
-	build/mingw/tests/wine/zelk_testdrv.sys
+	build/mingw/sample/kernel/zelk_testdrv.sys build/mingw/sample/test-root.cer
 
 kit: mingw
 	@rm -rf $(KIT) && mkdir -p $(KIT)
 	cp $(KIT_FILES) $(KIT)/
+	cp -R build/mingw/sample $(KIT)/sample
 	cp tests/e2e/windows-check.md $(KIT)/README.md
 
 smoke: dist
