@@ -34,6 +34,8 @@ std::string DescribeDeviceElement(HDEVINFO set, SP_DEVINFO_DATA& device);
 std::string DescribeService(const std::string& name);
 bool CreateKernelService(const std::string& name, const std::string& binary);
 bool StopService(const std::string& name);
+// True when the service is there but its deletion waits for its driver to stop.
+bool MarkedForDeletion(const std::string& name);
 // Whether the certificate in the file is in the machine's TrustedPublisher store.
 bool TrustedPublisher(const std::string& certificateFile);
 // The file of C:\windows\inf with the same bytes as `inf`, or "".

@@ -154,6 +154,18 @@ bool StopService(const std::string& name) {
     return status.dwCurrentState == SERVICE_STOPPED;
 }
 
+bool MarkedForDeletion(const std::string& name) {
+    const Service manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const Service service(
+        manager ? OpenServiceA(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG) : nullptr);
+    // A change that changes nothing is refused only to a service marked for deletion.
+    return service &&
+           !ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                 SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr) &&
+           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
 bool TrustedPublisher(const std::string& certificateFile) {
     const auto bytes = wine::ReadFileBytes(certificateFile);
     const std::unique_ptr<const CERT_CONTEXT, decltype(&CertFreeCertificateContext)> wanted(

@@ -165,9 +165,18 @@ void ExpectRootDevice(const Run& run, const std::string& service, const std::str
     }
 }
 
+// Windows unloads a plug-and-play driver with its last device, and a service deleted while the
+// driver ran goes with it. Wine keeps the driver loaded; stopping it does what Windows does.
+void UnloadDriverOfRemovedDevice(const std::string& service) {
+    if (UnderWine() && MarkedForDeletion(service)) {
+        StopService(service);
+    }
+}
+
 void ExpectRootDevicesGone(const std::string& when) {
     for (const auto& service : kRootServices) {
         EXPECT_EQ(DescribeDevice("ROOT\\" + service), "none") << when;
+        UnloadDriverOfRemovedDevice(service);
         EXPECT_EQ(DescribeService(service), "none") << when;
     }
 }
