@@ -156,8 +156,8 @@ bool StopService(const std::string& name) {
 
 bool MarkedForDeletion(const std::string& name) {
     const Service manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const Service service(
-        manager ? OpenServiceA(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG) : nullptr);
+    const Service service(manager ? OpenServiceA(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG)
+                                  : nullptr);
     // A change that changes nothing is refused only to a service marked for deletion.
     return service &&
            !ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
