@@ -12,7 +12,7 @@
 # usage: sample-drivers.sh --out OUT --ca CA_DIR --infs INF_DIR --kernel SYS IMAGE.sys...
 set -euo pipefail
 
-out= ca= infs= kernel=
+out='' ca='' infs='' kernel=''
 while (($#)); do
     case $1 in
         --out) out=${2:?}; shift ;;
@@ -40,8 +40,8 @@ readonly OID_INDIRECT_DATA=1.3.6.1.4.1.311.2.1.4
 readonly OID_PE_IMAGE_DATA=1.3.6.1.4.1.311.2.1.15
 readonly OID_FLAT_DATA=1.3.6.1.4.1.311.2.1.25
 # The subject interface packages that hash a member: PE images, and any other file whole.
-readonly SIP_PE={C689AAB8-8E78-11D0-8C47-00C04FC295EE}
-readonly SIP_FLAT={DE351A42-8E59-11D0-8C47-00C04FC295EE}
+readonly SIP_PE='{C689AAB8-8E78-11D0-8C47-00C04FC295EE}'
+readonly SIP_FLAT='{DE351A42-8E59-11D0-8C47-00C04FC295EE}'
 # A name-value attribute readable by everyone, its value a text (CRYPTCAT_ATTR_* flags).
 readonly NAME_VALUE_FLAGS=0x10010001
 # The systems the packages are for: Windows 7 to Windows 11, as catalog version 2:major.minor.
