@@ -61,21 +61,21 @@ static NTSTATUS RemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
 
 static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
     switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
-    case IRP_MN_START_DEVICE:
-        return StartDevice(device, irp);
-    case IRP_MN_REMOVE_DEVICE:
-        return RemoveDevice(device, irp);
-    /* Nothing holds the device: stopping and removing it are always agreed to. */
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
-        irp->IoStatus.Status = STATUS_SUCCESS;
-        return PassDown(device, irp);
-    default:
-        return PassDown(device, irp);
+        case IRP_MN_START_DEVICE:
+            return StartDevice(device, irp);
+        case IRP_MN_REMOVE_DEVICE:
+            return RemoveDevice(device, irp);
+        /* Nothing holds the device: stopping and removing it are always agreed to. */
+        case IRP_MN_QUERY_STOP_DEVICE:
+        case IRP_MN_CANCEL_STOP_DEVICE:
+        case IRP_MN_STOP_DEVICE:
+        case IRP_MN_QUERY_REMOVE_DEVICE:
+        case IRP_MN_CANCEL_REMOVE_DEVICE:
+        case IRP_MN_SURPRISE_REMOVAL:
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            return PassDown(device, irp);
+        default:
+            return PassDown(device, irp);
     }
 }
 
