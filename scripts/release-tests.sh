@@ -181,6 +181,23 @@ for file in "$SAMPLE"/drivers/*.sys "$SAMPLE"/drivers/*.cat "$SAMPLE"/kernel/*.s
     check "SampleSigned_${file##*/}" "$(passes osslsigncode verify -CAfile "$WORK/test-root.pem" \
         -in "$file")" "$file does not verify against the test root"
 done
+# A kernel image that links anything beside the kernel, or is no native image, does not load.
+# (The kernel-service image calls nothing at all.)
+for file in "$SAMPLE"/drivers/*.sys "$SAMPLE"/kernel/*.sys; do
+    headers=$(x86_64-w64-mingw32-objdump -p "$file")
+    imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr '\n' ' ')
+    native=$(grep -c '^Subsystem.*(NT native)' <<<"$headers" || true)
+    check "SampleKernelImage_${file##*/}" "$([[ $imports =~ ^(ntoskrnl\.exe )?$ && $native == 1 ]] &&
+        echo yes || echo no)" "${file##*/} imports ${imports:-nothing} (native: $native)"
+done
+# Catalogs as Windows writes them: PKCS#7 version 1, the trust list itself as the content.
+for file in "$SAMPLE"/drivers/*.cat; do
+    layout=$(openssl asn1parse -inform DER -in "$file" | sed -n '5p;10,12p' | tr -s ' ' |
+        sed 's/^ *[0-9]*:d=[0-9]* hl=[0-9]* l= *[0-9]* //' | tr '\n' '|')
+    check "SampleCatalogLayout_${file##*/}" \
+        "$([[ $layout == "prim: INTEGER :01|cons: SEQUENCE |prim: OBJECT :1.3.6.1.4.1.311.10.1|cons: cont [ 0 ] |" ]] &&
+            echo yes || echo no)" "${file##*/} starts \"$layout\", not a version 1 trust list"
+done
 check SamplePublisherIsTheSigner "$(passes openssl verify -CAfile "$WORK/test-root.pem" \
     -purpose any <(openssl x509 -inform DER -in "$SAMPLE/certificate/zelk_publisher.cer"))" \
     "zelk_publisher.cer is not issued by the test root"
