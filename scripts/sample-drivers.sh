@@ -12,23 +12,14 @@
 # usage: sample-drivers.sh --out OUT --ca CA_DIR --infs INF_DIR --kernel SYS IMAGE.sys...
 set -euo pipefail
 
-out='' ca='' infs='' kernel=''
-while (($#)); do
-    case $1 in
-        --out) out=${2:?}; shift ;;
-        --ca) ca=${2:?}; shift ;;
-        --infs) infs=${2:?}; shift ;;
-        --kernel) kernel=${2:?}; shift ;;
-        --*) echo "usage: sample-drivers.sh --out OUT --ca CA_DIR --infs INF_DIR --kernel SYS IMAGE..." >&2; exit 2 ;;
-        *) break ;;
-    esac
-    shift
-done
-[[ -n $out && -n $ca && -n $infs && -n $kernel && $# -gt 0 ]] || {
+# Set by main: the test certificates' folder, and a scratch folder removed on exit.
+ca=''
+work=''
+
+usage() {
     echo "usage: sample-drivers.sh --out OUT --ca CA_DIR --infs INF_DIR --kernel SYS IMAGE..." >&2
     exit 2
 }
-images=("$@")
 
 # Object identifiers of the catalog format (wincrypt.h, mssip.h, wintrust.h).
 readonly OID_CTL=1.3.6.1.4.1.311.10.1
@@ -52,8 +43,13 @@ fail() {
     exit 1
 }
 
+# make_test_ca: the test root and its code-signing certificate in CA_DIR, made again when they
+# are missing or the signer expires within a day (a build tree can outlive its year).
 make_test_ca() {
-    [[ -f $ca/signer.pem && -f $ca/root.pem ]] && return 0
+    if [[ -f $ca/root.pem && -f $ca/signer.pem ]] &&
+        openssl x509 -checkend 86400 -noout -in "$ca/signer.pem" >/dev/null; then
+        return 0
+    fi
     mkdir -p "$ca"
     openssl req -x509 -newkey rsa:2048 -nodes -days 365 -subj "/CN=Zelk sample test root" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
@@ -220,27 +216,45 @@ verify() {
         fail "$* does not verify: $(tail -3 "$work/verify.log")"
 }
 
-make_test_ca
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-rm -rf "$out"
-mkdir -p "$out/drivers" "$out/kernel" "$out/certificate"
-openssl x509 -in "$ca/signer.pem" -outform DER -out "$out/certificate/zelk_publisher.cer"
-openssl x509 -in "$ca/root.pem" -outform DER -out "$out/test-root.cer"
+main() {
+    local out='' infs='' kernel='' image name inf catalog
+    while (($#)); do
+        case $1 in
+            --out) out=${2:?}; shift ;;
+            --ca) ca=${2:?}; shift ;;
+            --infs) infs=${2:?}; shift ;;
+            --kernel) kernel=${2:?}; shift ;;
+            --*) usage ;;
+            *) break ;;
+        esac
+        shift
+    done
+    [[ -n $out && -n $ca && -n $infs && -n $kernel && $# -gt 0 ]] || usage
 
-sign_image "$kernel" "$out/kernel/$(basename "$kernel")"
-verify -in "$out/kernel/$(basename "$kernel")"
-for image in "${images[@]}"; do
-    name=$(basename "$image" .sys)
-    inf=$infs/$name.inf
-    [[ -f $inf ]] || fail "$image has no INF $inf"
-    catalog=$(sed -n 's/^CatalogFile *= *\([^ ;]*\).*/\1/p' "$inf" | tr -d '\r')
-    [[ -n $catalog ]] || fail "$inf names no CatalogFile"
-    cp "$inf" "$out/drivers/"
-    sign_image "$image" "$out/drivers/$name.sys"
-    make_catalog "$out/drivers/$catalog" "$out/drivers/$name.inf" "$out/drivers/$name.sys"
-    verify -in "$out/drivers/$name.sys"
-    verify -in "$out/drivers/$catalog"
-    verify -catalog "$out/drivers/$catalog" -in "$out/drivers/$name.sys"
-done
-echo "sample-drivers: ${#images[@]} driver packages and the kernel image signed in $out"
+    make_test_ca
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    rm -rf "$out"
+    mkdir -p "$out/drivers" "$out/kernel" "$out/certificate"
+    openssl x509 -in "$ca/signer.pem" -outform DER -out "$out/certificate/zelk_publisher.cer"
+    openssl x509 -in "$ca/root.pem" -outform DER -out "$out/test-root.cer"
+
+    sign_image "$kernel" "$out/kernel/$(basename "$kernel")"
+    verify -in "$out/kernel/$(basename "$kernel")"
+    for image in "$@"; do
+        name=$(basename "$image" .sys)
+        inf=$infs/$name.inf
+        [[ -f $inf ]] || fail "$image has no INF $inf"
+        catalog=$(sed -n 's/^CatalogFile *= *\([^ ;]*\).*/\1/p' "$inf" | tr -d '\r')
+        [[ -n $catalog ]] || fail "$inf names no CatalogFile"
+        cp "$inf" "$out/drivers/"
+        sign_image "$image" "$out/drivers/$name.sys"
+        make_catalog "$out/drivers/$catalog" "$out/drivers/$name.inf" "$out/drivers/$name.sys"
+        verify -in "$out/drivers/$name.sys"
+        verify -in "$out/drivers/$catalog"
+        verify -catalog "$out/drivers/$catalog" -in "$out/drivers/$name.sys"
+    done
+    echo "sample-drivers: $# driver packages and the kernel image signed in $out"
+}
+
+main "$@"
