@@ -212,13 +212,19 @@ for row in "zelk_virtual.cat|drivers/zelk_virtual.sys|yes" "zelk_lan.cat|drivers
     check "SampleCatalog_${catalog%.cat}_${image##*/}" "$([[ $found == "$expected" ]] && echo yes || echo no)" \
         "$catalog lists ${image##*/}: $found, expected $expected"
 done
-for inf in "$SAMPLE"/drivers/*.inf; do
+# Each INF names its package's catalog, which lists the INF's hash; an INF changed by a byte
+# (a line end) is no longer listed.
+sed 's/$/\r/' "$SAMPLE/drivers/zelk_usb.inf" >"$WORK/tampered.inf"
+for row in "drivers/zelk_virtual.inf|yes" "drivers/zelk_lan.inf|yes" "drivers/zelk_usb.inf|yes" \
+    "$WORK/tampered.inf|no"; do
+    IFS='|' read -r inf expected <<<"$row"
+    [[ $inf == /* ]] || inf=$SAMPLE/$inf
     catalog=$(sed -n 's/^CatalogFile *= *\([^ ;]*\).*/\1/p' "$inf" | tr -d '\r')
     digest=$(sha1sum "$inf" | cut -d' ' -f1)
-    listed=$([[ -f $SAMPLE/drivers/$catalog ]] && lists_tag "$SAMPLE/drivers/$catalog" "$digest" &&
-        echo yes || echo no)
-    check "SampleCatalogListsInf_${inf##*/}" "$listed" \
-        "${inf##*/} names catalog \"$catalog\", which is missing or lacks the INF's hash $digest"
+    listed=$([[ -n $catalog && -f $SAMPLE/drivers/$catalog ]] &&
+        lists_tag "$SAMPLE/drivers/$catalog" "$digest" && echo yes || echo no)
+    check "SampleCatalogListsInf_${inf##*/}" "$([[ $listed == "$expected" ]] && echo yes || echo no)" \
+        "${inf##*/}: catalog \"$catalog\" lists its hash $digest: $listed, expected $expected"
 done
 
 # --- the audit by name, and the archive -------------------------------------------------------
