@@ -3,18 +3,22 @@
 #               package and the sample driver images (dist/sample/) into dist/ and the Windows
 #               test kit into dist/windows-check/, runs the package end to end under Wine and
 #               reports what each custom action did
-#   make test   host unit tests and winsim's own cases, the same under AddressSanitizer, the
-#               fuzz corpus replayed, the
-#               DLL audit, the Wine suite, the platform conformance suite on both sides, the
-#               sample package end to end, the package checker, the authors' try and check
-#               wrappers on the smaller sample package, the audit and Wine suite of
-#               clang's build of the DLL, clang-tidy, and the release (a second, identical
-#               build; signing; the archive); runs them all and ends with one
-#               summary line
-#   make sign   signs dist/: the DLL, the checker, and the sample package holding the signed DLL
-#               (certificate from the environment, see scripts/sign.sh)
+#   make check  the quick layers, no Wine: host unit tests and winsim's own cases, the same
+#               under AddressSanitizer, the fuzz corpus replayed; ends with the summary
+#   make test   every layer: those of make check, the DLL audit, the Wine suite, the platform
+#               conformance suite on both sides, the sample package end to end, the package
+#               checker, the authors' try and check wrappers on the smaller sample package, the
+#               audit and Wine suite of clang's build of the DLL, clang-tidy, and the release (a
+#               second, identical build; signing; the archive); builds first, then runs the
+#               layers two at a time and ends with the summary: per layer, seconds per step,
+#               and one closing line
+#   make sign   signs dist/: the DLL, the checker, the sample packages holding the signed DLL,
+#               and the cube's evaluator (certificate from the environment, see scripts/sign.sh)
 #   make release
-#               dist/zelk_ca-VERSION.zip with SHA256SUMS; signed when a certificate is set
+#               dist/zelk_ca-VERSION.zip with SHA256SUMS and its signature SHA256SUMS.p7s,
+#               signed when a certificate is set; dist/zelk_ca-VERSION-unsigned.zip when none
+#               is, and no archive when signing was asked for but dist/ is not signed
+#               (scripts/release.sh)
 #   make fuzz   fuzzes every libFuzzer target for FUZZ_SECONDS (default 180) each
 #   make bench  host benchmarks of the simulated platform (figures, not a test)
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
@@ -24,7 +28,7 @@ REPORTS := build/reports
 DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
-.PHONY: all setup host asan mingw mingw-clang dist sample smoke test test-host test-asan audit \
+.PHONY: all setup host asan mingw mingw-clang dist sample smoke test check test-host test-asan audit \
 	test-wine test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
 	bench fuzz-build fuzz test-fuzz kit clean
 
@@ -48,17 +52,20 @@ dist: mingw
 	cp build/mingw/zelk_ca.dll $(DLL)
 	cp build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
+	cp build/mingw/package/zelk_minimal.msi dist/
 	@rm -rf $(SAMPLE) && mkdir -p $(SAMPLE)
 	cp -R build/mingw/sample/. $(SAMPLE)/
 	@mkdir -p dist/try
-	cp build/mingw/tests/e2e/try_package.exe build/mingw/tests/wine/newdev.dll \
+	cp build/mingw/tools/try/try_package.exe build/mingw/tests/wine/newdev.dll \
 	    build/mingw/tests/wine/record_args.exe dist/try/
 	@scripts/sign.sh --status
 
 sign: dist
 	scripts/sign.sh
 
-# Signed when a certificate is configured (scripts/sign.sh), unsigned otherwise.
+# Signed when a certificate is configured (scripts/sign.sh). `dist` copies the unsigned build
+# outputs again, so a dist/ signed earlier without the certificate now set is refused by
+# release.sh, never packed unsigned.
 release: dist
 	@if [[ -n "$$ZELK_SIGN_CERT$$ZELK_SIGN_PKCS12" ]]; then scripts/sign.sh; fi
 	scripts/release.sh
@@ -88,14 +95,26 @@ kit: mingw
 smoke: dist
 	scripts/run-wine-tests.sh --smoke --dll $(DLL)
 
+# The layers of `make test`, each a target below. They run two at a time (LANES), longest first,
+# once everything they test is built; each one's output is printed whole when it ends.
+TEST_LAYERS := test-e2e test-release test-wine test-checker test-wine-clang test-conformance \
+	test-try test-asan test-host test-fuzz audit audit-clang lint
+# `make check`: the layers that catch most faults in a minute and need no Wine prefix.
+CHECK_LAYERS := test-host test-asan test-fuzz
+LANES ?= 2
+# What the layers are built from. The build step makes all of it first; the layers then take it
+# as made (make -o), so two layers never build the same tree at once.
+TEST_BUILDS := setup host asan fuzz-build mingw mingw-clang dist
+TAKE_AS_MADE := $(TEST_BUILDS:%=-o %)
+
 # Every layer runs even when an earlier one fails; the summary decides.
 test: setup
-	@rm -rf $(REPORTS)
-	@status=0; $(MAKE) -k --no-print-directory test-host test-asan test-fuzz audit test-wine \
-	    test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
-	    test-release \
-	    || status=$$?; \
-	    scripts/test-summary.sh $(REPORTS) $$status
+	@scripts/run-layers.sh --reports $(REPORTS) --lanes $(LANES) --builds "$(TEST_BUILDS)" \
+	    -- $(TEST_LAYERS)
+
+check: setup
+	@scripts/run-layers.sh --reports $(REPORTS) --lanes 1 --builds "setup host asan fuzz-build" \
+	    --layers "host asan winsim fuzz" -- $(CHECK_LAYERS)
 
 # Brief output: failures in full, passing tests only in the count.
 GTEST_FLAGS := --gtest_brief=1

@@ -102,6 +102,12 @@ for function in "${FORBIDDEN_IMPORTS[@]}"; do
         "$function is imported"
 done
 
+# The certificate utility's verb follows a hyphen-minus: any byte above 0x7F there is a lead byte
+# in the East Asian code pages and swallows the verb's first letter.
+verbs=$(LC_ALL=C grep -aoE '.addstore' "$dll" | LC_ALL=C sort -u | tr -d '\n' || true)
+check CertutilVerbAfterHyphenMinus "$([[ $verbs == "-addstore" ]] && echo yes || echo no)" \
+    "the DLL spells the verb as \"$(printf '%s' "$verbs" | LC_ALL=C tr -c '[:print:]' '?')\""
+
 # The link map names every archive member the link took.
 if [[ -n $map ]]; then
     for piece in "${LEAN_LINK_PIECES[@]}"; do

@@ -5,7 +5,10 @@
 #   out as immediate actions (no in-script, rollback or commit bits);
 # - every action gets the no-impersonation bit, which belongs only on an in-script action
 #   whose source says Impersonate="no";
-# - HideTarget and TerminalServerAware are dropped.
+# - HideTarget and TerminalServerAware are dropped;
+# - an error action (Error) is not written at all: the include gives wixl a property-setting
+#   action with the Error attribute beside it, which becomes an error action (Type 19) here;
+# - IncludeMaximum="yes" of an UpgradeVersion is dropped: its row gets the bit here.
 # The type is worked out from the action's base type in the built table and the Execute,
 # Impersonate, Return, HideTarget and TerminalServerAware of its CustomAction element, so any
 # package is built right, whatever its actions are called. An action the sources declare
@@ -21,7 +24,8 @@
 #                  current folder, the only form wixl finds files by
 #   -I DIR         a folder to look for <?include?> files in; the folder that holds
 #                  zelk_ca.wxi beside this script (package/) is always searched last
-#   -a ARCH        the package's architecture (default x64)
+#   -a ARCH        the package's architecture: x64, the default and the only one the include
+#                  builds (x86 is refused)
 #   -q             quiet: only errors, no line per changed action
 #   -o FILE        the package to write (required)
 # ZelkCaDll defaults to dist/zelk_ca.dll of the checkout (or zelk_ca.dll of the release archive)
@@ -61,6 +65,11 @@ done
 if ((${#sources[@]} == 0)) || [[ -z $output ]]; then
     usage
 fi
+case $arch in
+    x64) ;;
+    x86) fail "-a x86: zelk_ca.wxi builds 64-bit packages only, since zelk_ca.dll and the drivers it installs are 64-bit; build with -a x64" ;;
+    *) fail "-a $arch: not an architecture this script builds; use -a x64" ;;
+esac
 
 for tool in wixl msiinfo msibuild; do
     command -v "$tool" >/dev/null ||
@@ -79,7 +88,8 @@ relative_define() {
     echo "$name=$value"
 }
 
-wixl_args=(-a "$arch")
+# The include reads the architecture, and knows from it that this script builds the package.
+wixl_args=(-a "$arch" -D "ZelkPackageArch=$arch")
 has_dll=0
 for define in "${defines[@]}"; do
     [[ $define == ZelkCaDll=* ]] && has_dll=1
@@ -106,6 +116,7 @@ for source in "${sources[@]}"; do
         fail "wixl cannot preprocess $source: $(grep -v '^$' "$work/wixl.err" | tail -3)"
 done
 grep -o '<CustomAction [^>]*>' "$work/source.xml" >"$work/actions" || true
+grep -o '<UpgradeVersion [^>]*>' "$work/source.xml" >"$work/upgrades" || true
 
 if ! wixl "${wixl_args[@]}" -o "$work/package.msi" "${sources[@]}" 2>"$work/wixl.err"; then
     grep -v -e '^$' -e 'GLib-GObject-WARNING' "$work/wixl.err" >&2 || true
@@ -121,7 +132,7 @@ attribute() {
 # The type bits the source decides, from the Windows Installer's custom action type options.
 readonly CONTINUE=64 ASYNC=128 FIRST_SEQUENCE=256 ONCE_PER_PROCESS=512 CLIENT_REPEAT=768
 readonly IN_SCRIPT=1024 ROLLBACK=256 COMMIT=512 NO_IMPERSONATE=2048 HIDE_TARGET=8192
-readonly TS_AWARE=16384
+readonly TS_AWARE=16384 ERROR_ACTION=19
 readonly DECLARED_BITS=$((CONTINUE | ASYNC | CLIENT_REPEAT | IN_SCRIPT | NO_IMPERSONATE | HIDE_TARGET | TS_AWARE))
 
 # declared_bits ELEMENT: the type bits its attributes ask for, then the same in words.
@@ -172,12 +183,43 @@ while IFS= read -r element; do
     fi
     declared=$(declared_bits "$element")
     bits=${declared%% *} meaning=${declared#* }
+    message=$(attribute "$element" Error)
+    if [[ -n $message ]]; then
+        [[ $message != *"'"* && $message != *"&"* ]] ||
+            fail "$id: an error text with a quote or an entity cannot be written"
+        statements+=(-q "UPDATE \`CustomAction\` SET \`Type\` = $((ERROR_ACTION | (bits & CONTINUE))), \`Source\` = '', \`Target\` = '$message' WHERE \`Action\` = '$id'")
+        changes+=("build-package: $id: type $built -> $ERROR_ACTION (an error action)")
+        continue
+    fi
     wanted=$(((built & ~DECLARED_BITS) | bits))
     if ((wanted != built)); then
         statements+=(-q "UPDATE \`CustomAction\` SET \`Type\` = $wanted WHERE \`Action\` = '$id'")
         changes+=("build-package: $id: type $built -> $wanted (${meaning//;/, })")
     fi
 done <"$work/actions"
+
+# An inclusive maximum, by the row's property (unique among a package's Upgrade rows). The
+# attributes are part of the row's key, so the row is written anew.
+readonly VERSION_MAX_INCLUSIVE=512
+msiinfo export "$work/package.msi" Upgrade 2>/dev/null | tail -n +4 | tr -d '\r' >"$work/upgrade_table" || true
+while IFS= read -r element; do
+    [[ $(attribute "$element" IncludeMaximum) == yes ]] || continue
+    property=$(attribute "$element" Property)
+    IFS='|' read -r code minimum maximum language built remove _ < <(
+        awk -F'\t' -v OFS='|' -v p="$property" '$7 == p { $1 = $1; print }' "$work/upgrade_table")
+    [[ -n ${built:-} ]] || fail "wixl wrote no Upgrade row for $property"
+    ((built & VERSION_MAX_INCLUSIVE)) && continue
+    # msibuild takes no NULL: an empty column is left out.
+    columns="\`UpgradeCode\`, \`Attributes\`, \`ActionProperty\`"
+    values="'$code', $((built | VERSION_MAX_INCLUSIVE)), '$property'"
+    for pair in "VersionMin=$minimum" "VersionMax=$maximum" "Language=$language" "Remove=$remove"; do
+        [[ -n ${pair#*=} ]] || continue
+        columns+=", \`${pair%%=*}\`" values+=", '${pair#*=}'"
+    done
+    statements+=(-q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = '$property'"
+        -q "INSERT INTO \`Upgrade\` ($columns) VALUES ($values)")
+    changes+=("build-package: Upgrade row $property: maximum inclusive")
+done <"$work/upgrades"
 
 if ((${#statements[@]})); then
     msibuild "$work/package.msi" "${statements[@]}" || fail "msibuild could not set the action types"

@@ -5,17 +5,24 @@
 #
 # usage: check-package.sh PACKAGE.msi [checker options]
 #   The options go to the checker as they are; PACKAGE.msi is handed over as its Windows name.
-#   ZELK_CHECKER names another checker than dist/zelk_ca_check.exe.
+#   ZELK_CHECKER names another checker than dist/zelk_ca_check.exe (in a release archive, the
+#   zelk_ca_check.exe beside scripts/).
 #
 # Exit status: the checker's own (0 no error, 1 at least one error, 2 the package cannot be
-# read); 2 as well when the checker itself is missing or does not end in time.
+# read); 2 as well when the checker itself is missing or does not end in time. --help prints
+# this text.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 checker=${ZELK_CHECKER:-$repo/dist/zelk_ca_check.exe}
+[[ -n ${ZELK_CHECKER:-} || -f $checker ]] || checker=$repo/zelk_ca_check.exe
 readonly CHECK_SECONDS=${ZELK_CHECK_TIMEOUT:-300}
 
 (($#)) || { echo "usage: check-package.sh PACKAGE.msi [checker options]" >&2; exit 2; }
+if [[ $1 == -h || $1 == --help ]]; then
+    sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+    exit 0
+fi
 [[ -f $checker ]] || { echo "check-package: $checker is missing; run make" >&2; exit 2; }
 
 # The first argument that is no option is the package; Wine's drive Z: is the root.

@@ -5,13 +5,17 @@
 #  - reproducibility: the DLL and the checker built a second time, from a copy of the sources
 #    in another folder, are byte-identical to dist/;
 #  - signing with a throwaway code-signing certificate made here (PEM, and PKCS#12): every
-#    signature verifies, the package holds the signed DLL, the signed DLL passes the audit and
-#    the Wine smoke session, the signed package installs under Wine, and a DLL with one byte
-#    changed fails verification;
+#    signature verifies, the packages hold the signed DLL, the cube holds its evaluator signed,
+#    the signed DLL passes the audit and the Wine smoke session, the signed package installs
+#    under Wine, and a DLL with one byte changed fails verification; no password reaches a
+#    command line, from the environment or from a file; a warning names the missing time-stamp
+#    server;
 #  - the sample's drivers: every image and catalog verifies against the build's test root, each
 #    image is in its own package's catalog and a changed one is not, each catalog lists its INF;
 #  - the audit names a runtime piece the lean link keeps out when a link map shows it;
-#  - the release archive and its checksums.
+#  - the release archive: what it must hold, its checksums and their signature, the check
+#    command run from it; an unsigned archive says so in its name, and nothing is packed when
+#    signing was asked for but dist/ is not signed.
 # Everything stays in build/release/.
 #
 # usage: release-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
@@ -98,26 +102,60 @@ done
 
 readonly CERT=$WORK/certificate
 mkdir -p "$CERT"
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test signer" \
-    -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
-    -keyout "$CERT/key.pem" -out "$CERT/cert.pem" >>"$WORK/commands.log" 2>&1
-openssl pkcs12 -export -in "$CERT/cert.pem" -inkey "$CERT/key.pem" -passout pass:throwaway \
-    -out "$CERT/cert.p12" >>"$WORK/commands.log" 2>&1
+{
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test signer" \
+        -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+        -keyout "$CERT/key.pem" -out "$CERT/cert.pem"
+    openssl pkcs12 -export -in "$CERT/cert.pem" -inkey "$CERT/key.pem" -passout pass:throwaway \
+        -out "$CERT/cert.p12"
+    openssl pkey -in "$CERT/key.pem" -aes256 -passout pass:throwaway -out "$CERT/key-encrypted.pem"
+} >>"$WORK/commands.log" 2>&1
+printf 'throwaway\n' >"$CERT/password"
 export ZELK_SIGN_CA=$CERT/cert.pem
 
+# The signing tools behind wrappers that log every command line, to look for the password.
+readonly SPY=$WORK/spy
+mkdir -p "$SPY"
+for tool in osslsigncode openssl; do
+    printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s"\nexec %s "$@"\n' "$SPY/command-lines.log" \
+        "$(command -v "$tool")" >"$SPY/$tool"
+    chmod +x "$SPY/$tool"
+done
+spied() {
+    env PATH="$SPY:$PATH" "$@"
+}
+
+readonly BINARIES=(zelk_ca.dll zelk_ca_check.exe zelk_ca.cub zelk_drivers.msi zelk_minimal.msi)
 readonly SIGNED=$WORK/signed
-mkdir -p "$SIGNED" "$WORK/signed-p12"
-cp "$DIST"/{zelk_ca.dll,zelk_ca_check.exe,zelk_drivers.msi} "$SIGNED/"
+mkdir -p "$SIGNED" "$WORK/signed-p12" "$WORK/signed-pem-password"
+for file in "${BINARIES[@]}"; do
+    cp "$DIST/$file" "$SIGNED/"
+done
 cp "$DIST"/{zelk_ca.dll,zelk_ca_check.exe} "$WORK/signed-p12/"
+cp "$DIST"/{zelk_ca.dll,zelk_ca_check.exe} "$WORK/signed-pem-password/"
 check SignsWithPemCertificate "$(passes env ZELK_SIGN_CERT="$CERT/cert.pem" \
     ZELK_SIGN_KEY="$CERT/key.pem" "$repo/scripts/sign.sh" --dist "$SIGNED")" \
     "sign.sh with a PEM certificate failed or did not verify; see $WORK/commands.log"
-check SignsWithPkcs12Certificate "$(passes env ZELK_SIGN_PKCS12="$CERT/cert.p12" \
+check WarnsWithoutTimestampServer "$(grep -q 'warning: no time-stamp server' "$WORK/commands.log" &&
+    echo yes || echo no)" "sign.sh without ZELK_SIGN_TIMESTAMP printed no warning"
+check SignsWithPkcs12Certificate "$(passes spied env ZELK_SIGN_PKCS12="$CERT/cert.p12" \
     ZELK_SIGN_PASSWORD=throwaway "$repo/scripts/sign.sh" --dist "$WORK/signed-p12")" \
     "sign.sh with a PKCS#12 file failed or did not verify; see $WORK/commands.log"
-packaged=$(msiinfo extract "$SIGNED/zelk_drivers.msi" Binary.ZelkCa | sha256sum | cut -d' ' -f1)
-check PackageHoldsSignedDll "$([[ $packaged == "$(sha "$SIGNED/zelk_ca.dll")" ]] && echo yes || echo no)" \
-    "the signed package's Binary table does not hold the signed DLL"
+check SignsWithPasswordFile "$(passes spied env ZELK_SIGN_CERT="$CERT/cert.pem" \
+    ZELK_SIGN_KEY="$CERT/key-encrypted.pem" ZELK_SIGN_PASSWORD_FILE="$CERT/password" \
+    "$repo/scripts/sign.sh" --dist "$WORK/signed-pem-password")" \
+    "sign.sh with an encrypted key and a password file failed; see $WORK/commands.log"
+check PasswordNeverOnCommandLine "$([[ -s $SPY/command-lines.log ]] &&
+    ! grep -q throwaway "$SPY/command-lines.log" && echo yes || echo no)" \
+    "a signing tool's command line held the password (or none was logged): $SPY/command-lines.log"
+for package in zelk_drivers.msi zelk_minimal.msi; do
+    packaged=$(msiinfo extract "$SIGNED/$package" Binary.ZelkCa | sha256sum | cut -d' ' -f1)
+    check "PackageHoldsSignedDll_$package" "$([[ $packaged == "$(sha "$SIGNED/zelk_ca.dll")" ]] &&
+        echo yes || echo no)" "the signed $package's Binary table does not hold the signed DLL"
+done
+msiinfo extract "$SIGNED/zelk_ca.cub" Binary.ZelkCaIce >"$WORK/cube-evaluator.dll"
+check CubeEvaluatorSigned "$(passes osslsigncode verify -CAfile "$CERT/cert.pem" \
+    -in "$WORK/cube-evaluator.dll")" "the cube's zelk_ca_ice.dll does not verify after signing"
 echo "release: signed zelk_ca.dll $(stat -c %s "$SIGNED/zelk_ca.dll") bytes," \
     "unsigned $(stat -c %s "$DIST/zelk_ca.dll")"
 
@@ -234,17 +272,31 @@ audit=$("$repo/scripts/audit-dll.sh" "$DIST/zelk_ca.dll" --map "$WORK/demangler.
 check AuditNamesTheDemangler "$(grep -q 'FAIL  LeanLinkKeepsOut_Demangler' <<<"$audit" && echo yes || echo no)" \
     "the audit does not fail by name on a link map that holds the demangler"
 
-mkdir -p "$WORK/dist"
-cp "$SIGNED"/{zelk_ca.dll,zelk_ca_check.exe,zelk_drivers.msi} "$WORK/dist/"
+# release_in DIR [VAR=value...]: release.sh on a copy of DIR in $WORK/NAME, with the
+# certificate variables cleared and the given ones set; yes when it packed.
+release_in() {
+    local from=$1 name=$2
+    shift 2
+    rm -rf "${WORK:?}/$name" && cp -r "$from" "$WORK/$name"
+    passes env -u ZELK_SIGN_CERT -u ZELK_SIGN_KEY -u ZELK_SIGN_PKCS12 -u ZELK_SIGN_PASSWORD \
+        -u ZELK_RELEASE_REQUIRE_SIGNED "$@" "$repo/scripts/release.sh" --dist "$WORK/$name"
+}
+zips_in() {
+    find "$WORK/$1" -maxdepth 1 -name '*.zip' -printf '%f\n'
+}
+
+# Signed: the archive with the release's plain name, its checksums signed with the certificate.
+archive_ok=$(release_in "$SIGNED" dist ZELK_SIGN_CERT="$CERT/cert.pem" ZELK_SIGN_KEY="$CERT/key.pem")
 archive=$WORK/dist/zelk_ca-$VERSION.zip
 unpacked=$WORK/unpacked
 mkdir -p "$unpacked"
-archive_ok=$(passes "$repo/scripts/release.sh" --dist "$WORK/dist")
 if [[ $archive_ok == yes ]]; then
     archive_ok=$(passes unzip -q "$archive" -d "$unpacked")
 fi
-for file in zelk_ca.dll zelk_ca_check.exe zelk_drivers.msi CHANGELOG.md docs/README.md \
-    package/zelk_drivers.wxs scripts/build-package.sh sample/drivers/zelk_usb.inf \
+# What CHANGELOG.md and the reference promise the archive holds.
+for file in "${BINARIES[@]}" CHANGELOG.md docs/README.md docs/What-runs-as-LocalSystem.md \
+    package/zelk_drivers.wxs package/zelk_minimal.wxs scripts/build-package.sh \
+    scripts/check-package.sh scripts/wine-env.sh sample/drivers/zelk_usb.inf \
     sample/certificate/zelk_publisher.cer sample/kernel/zelk_testdrv.sys SHA256SUMS; do
     [[ -f $unpacked/zelk_ca-$VERSION/$file ]] || archive_ok=no
 done
@@ -254,6 +306,45 @@ fi
 [[ $archive_ok == yes ]] && archive_ok=$(cd "$WORK/dist" && passes sha256sum --quiet -c SHA256SUMS)
 check ReleaseArchive "$archive_ok" \
     "zelk_ca-$VERSION.zip is missing, lacks a file, or its checksums do not match"
+# The command README.md gives for the signature of SHA256SUMS.
+verify_sums() {
+    openssl cms -verify -binary -inform DER -in "$WORK/dist/SHA256SUMS.p7s" \
+        -content "$1" -purpose any -CAfile "$CERT/cert.pem" -out /dev/null
+}
+check ChecksumsSignatureVerifies "$(passes verify_sums "$WORK/dist/SHA256SUMS")" \
+    "dist/SHA256SUMS.p7s is missing or does not verify"
+tampered_fails=no
+if [[ -f $WORK/dist/SHA256SUMS ]]; then
+    { cat "$WORK/dist/SHA256SUMS" && echo "0000  extra.zip"; } >"$WORK/tampered-sums"
+    [[ $(passes verify_sums "$WORK/tampered-sums") == no ]] && tampered_fails=yes
+fi
+check TamperedChecksumsFailVerification "$tampered_fails" \
+    "SHA256SUMS.p7s verifies a changed SHA256SUMS (or there was none)"
+check ArchivedCheckCommandRuns "$(passes "$unpacked/zelk_ca-$VERSION/scripts/check-package.sh" \
+    "$unpacked/zelk_ca-$VERSION/zelk_drivers.msi")" \
+    "scripts/check-package.sh from the archive did not pass the sample package"
+
+# Unsigned, nothing asked: the archive's name says so, and no signature lies beside it.
+unsigned_dist=$WORK/unsigned-source
+mkdir -p "$unsigned_dist"
+for file in "${BINARIES[@]}"; do
+    cp "$DIST/$file" "$unsigned_dist/"
+done
+packed=$(release_in "$unsigned_dist" unsigned)
+check UnsignedArchiveSaysSo "$([[ $packed == yes && $(zips_in unsigned) == "zelk_ca-$VERSION-unsigned.zip" &&
+    ! -e $WORK/unsigned/SHA256SUMS.p7s ]] && echo yes || echo no)" \
+    "an unsigned release packed $(zips_in unsigned | tr '\n' ' ')instead of zelk_ca-$VERSION-unsigned.zip alone"
+
+# Signing asked for, dist/ not signed: nothing is packed. After `make sign`, `make dist` copies
+# the unsigned DLL over the signed one; SIGNED stays.
+cp -r "$SIGNED" "$WORK/resigned-source"
+cp "$DIST/zelk_ca.dll" "$WORK/resigned-source/"
+packed=$(release_in "$WORK/resigned-source" after-sign)
+check NoUnsignedArchiveAfterSign "$([[ $packed == no && -z $(zips_in after-sign) ]] && echo yes || echo no)" \
+    "release.sh packed an unsigned DLL in a dist/ signed before"
+packed=$(release_in "$unsigned_dist" required ZELK_RELEASE_REQUIRE_SIGNED=1)
+check NoUnsignedArchiveWhenRequired "$([[ $packed == no && -z $(zips_in required) ]] && echo yes || echo no)" \
+    "release.sh packed an unsigned dist/ with ZELK_RELEASE_REQUIRE_SIGNED=1"
 
 [[ -n $report ]] && write_test_report "$report" Release "${results[@]}"
 echo "release: ${#results[@]} checks, $failed failed"

@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# Packs a release: DIST/zelk_ca-VERSION.zip with the DLL, the package checker, the sample
-# package, the authors' reference (docs/), what an author takes from package/ (the WiX
-# sources), the build command scripts/build-package.sh, the sample driver images (sample/), the
-# change log and SHA256SUMS of all of them; DIST/SHA256SUMS covers the archive.
+# Packs a release: DIST/zelk_ca-VERSION.zip with the DLL, the package checker, the validation
+# cube, the two sample packages, the authors' reference (docs/), what an author takes from
+# package/ (the WiX sources), the build and check commands scripts/build-package.sh and
+# scripts/check-package.sh, the sample driver images (sample/), the change log and SHA256SUMS of
+# all of them; DIST/SHA256SUMS covers the archive.
 # The version is the project version of the build; the change log and the reference must
-# name it, so that no release goes out with an old one. Signs nothing: run sign.sh first.
+# name it, so that no release goes out with an old one.
+#
+# Signed or not, never by surprise. Signing is asked for when a certificate is set
+# (ZELK_SIGN_CERT or ZELK_SIGN_PKCS12), when ZELK_RELEASE_REQUIRE_SIGNED=1, or when sign.sh has
+# signed DIST (DIST/SIGNED). Then every binary packed must be the signed form sign.sh recorded,
+# or nothing is packed, and DIST/SHA256SUMS.p7s is its detached signature (sign.sh
+# --checksums). Otherwise the archive is DIST/zelk_ca-VERSION-unsigned.zip. Signs no binary
+# itself: run sign.sh first.
 #
 # usage: release.sh [--dist DIR] [--build DIR]   (defaults: dist/ and build/mingw/)
 set -euo pipefail
@@ -33,20 +41,56 @@ first_entry=$(sed -n 's/^## \[\{0,1\}\([0-9][0-9.]*\).*/\1/p' "$repo/CHANGELOG.m
     fail "CHANGELOG.md starts with ${first_entry:-no version}, not $version"
 grep -qF "release $version" "$repo/docs/README.md" || fail "docs/README.md does not name release $version"
 
-name=zelk_ca-$version
+# The binaries of dist/ in the archive; signed ones are exactly these.
+readonly BINARIES=(zelk_ca.dll zelk_ca_check.exe zelk_ca.cub zelk_drivers.msi zelk_minimal.msi)
+# The author's commands; check-package.sh needs the Wine prefix helper beside it.
+readonly SCRIPTS=(build-package.sh check-package.sh wine-env.sh)
+
+for file in "${BINARIES[@]}"; do
+    [[ -f $dist/$file ]] || fail "$dist/$file is missing; run make dist first"
+done
+
+# Why signing is asked for; empty when it is not.
+signing_reason=
+if [[ ${ZELK_RELEASE_REQUIRE_SIGNED:-} == 1 ]]; then
+    signing_reason="ZELK_RELEASE_REQUIRE_SIGNED=1"
+elif [[ -n ${ZELK_SIGN_CERT:-}${ZELK_SIGN_PKCS12:-} ]]; then
+    signing_reason="a certificate is set"
+elif [[ -f $dist/SIGNED ]]; then
+    signing_reason="sign.sh signed $dist before ($dist/SIGNED; remove it for an unsigned release)"
+fi
+
+# is_signed FILE: FILE is still the signed form sign.sh recorded.
+is_signed() {
+    [[ -f $dist/SIGNED ]] && grep -qxF "$(sha256sum "$dist/$1" | cut -d' ' -f1)  $1" "$dist/SIGNED"
+}
+
+if [[ -n $signing_reason ]]; then
+    for file in "${BINARIES[@]}"; do
+        is_signed "$file" || fail "signing is asked for ($signing_reason), but $dist/$file is" \
+            "not signed: run make release with the certificate set (scripts/sign.sh)"
+    done
+    name=zelk_ca-$version
+else
+    name=zelk_ca-$version-unsigned
+    echo "release: warning: no certificate set, the release is unsigned:" \
+        "set ZELK_SIGN_CERT and ZELK_SIGN_KEY, or ZELK_SIGN_PKCS12 (scripts/sign.sh)" >&2
+fi
+
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 root=$stage/$name
 mkdir -p "$root/docs" "$root/package"
-for file in zelk_ca.dll zelk_ca_check.exe zelk_drivers.msi; do
-    [[ -f $dist/$file ]] || fail "$dist/$file is missing; run make dist first"
+for file in "${BINARIES[@]}"; do
     cp "$dist/$file" "$root/"
 done
 cp "$repo"/docs/*.md "$root/docs/"
 cp "$repo"/package/*.wx[si] "$root/package/"
-# The author's build command, and the sample driver images laid out as in dist/sample/.
+# The author's commands, and the sample driver images laid out as in dist/sample/.
 mkdir -p "$root/scripts" "$root/sample"
-cp "$repo/scripts/build-package.sh" "$root/scripts/"
+for file in "${SCRIPTS[@]}"; do
+    cp "$repo/scripts/$file" "$root/scripts/"
+done
 [[ -f $build/sample/kernel/zelk_testdrv.sys ]] || fail "$build/sample is missing; build the mingw preset"
 cp -R "$build/sample/." "$root/sample/"
 cp "$repo/CHANGELOG.md" "$root/"
@@ -56,8 +100,16 @@ cp "$repo/CHANGELOG.md" "$root/"
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$repo" log -1 --format=%ct)}
 find "$root" -exec touch -h -d "@$epoch" {} +
 archive=$dist/$name.zip
-rm -f "$archive"
+# No archive, checksum or signature of an earlier run stays beside this one.
+rm -f "$dist/zelk_ca-$version.zip" "$dist/zelk_ca-$version-unsigned.zip" "$dist/SHA256SUMS" \
+    "$dist/SHA256SUMS.p7s"
 (cd "$stage" && find "$name" | sort | TZ=UTC zip -q -X -D "$archive" -@)
 (cd "$dist" && sha256sum "$name.zip" >SHA256SUMS)
+if [[ -n $signing_reason ]]; then
+    if ! "$repo/scripts/sign.sh" --checksums "$dist/SHA256SUMS"; then
+        rm -f "$archive" "$dist/SHA256SUMS"
+        fail "SHA256SUMS could not be signed; the certificate must be set to sign a release"
+    fi
+fi
 echo "release: $archive"
 cat "$dist/SHA256SUMS"

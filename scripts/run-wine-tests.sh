@@ -54,7 +54,10 @@ standins=("$programs/zelk_testdrv.sys" "$programs/record_args.exe" "$programs/ne
 # Each suite has its own program, groups, reports and prefixes, and files laid beside it.
 extras=()
 case $suite in
-    wine) program=$programs/wine_tests.exe report_prefix=${report_prefix:-wine} run_prefix= ;;
+    # A second DLL's run (--report-prefix) gets prefixes of its own, so that it can run beside
+    # the first.
+    wine) program=$programs/wine_tests.exe run_prefix=${report_prefix:+$report_prefix-}
+        report_prefix=${report_prefix:-wine} ;;
     conformance) program=$build/tests/conformance/conformance_tests.exe
         extras=("$build/tests/conformance/conformance_session.msi")
         report_prefix=${report_prefix:-conf-wine} run_prefix=conf- ;;

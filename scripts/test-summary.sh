@@ -1,13 +1,26 @@
 #!/usr/bin/env bash
-# Adds up the GoogleTest-style XML reports of `make test`, one line per layer and a closing
+# Adds up the GoogleTest-style XML reports of `make test`, one line per layer, the seconds of
+# each step (REPORTS_DIR/seconds.txt, from run-layers.sh) and a closing
 # "test: N passed, N failed" line. A layer without a report did not build or stopped early.
 #
-# usage: test-summary.sh REPORTS_DIR [STATUS]   (STATUS: the exit status of the layer runs)
+# usage: test-summary.sh [--layers "NAME..."] REPORTS_DIR [STATUS]
+#   --layers  the layers expected (default: every layer of `make test`)
+#   STATUS    the exit status of the layer runs
 set -uo pipefail
 
-reports=${1:?usage: test-summary.sh REPORTS_DIR [STATUS]}
+LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release)
+if [[ ${1:-} == --layers ]]; then
+    read -ra LAYERS <<<"${2:?--layers needs a list}"
+    shift 2
+fi
+readonly LAYERS
+reports=${1:?usage: test-summary.sh [--layers "NAME..."] REPORTS_DIR [STATUS]}
 status=${2:-0}
-readonly LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release)
+# The layers each step of run-layers.sh reports, for the time table.
+declare -rA STEP_LAYERS=([test-host]="host, winsim" [test-asan]="asan, winsim" [test-fuzz]=fuzz
+    [audit]=audit [test-wine]=wine [test-conformance]="conf-host, conf-wine" [test-e2e]=e2e
+    [test-checker]="checker, cube" [test-try]=try [audit-clang]=clang [test-wine-clang]=clang
+    [lint]=lint [test-release]=release [build]="every tree the layers test" [wall]="the whole run")
 
 # attribute NAME TEXT: the sum of NAME="n" over the elements in TEXT.
 attribute_sum() {
@@ -42,19 +55,32 @@ done
 # The conformance suite marks each known Wine difference, and each Windows answer no evidence
 # settles, with a property of its case. A case is unconfirmed if any of its Windows answers is,
 # marked if Wine differs somewhere in it, confirmed otherwise; counted on the host, where all run.
-shopt -s nullglob
-marks=$(cat "$reports"/conf-wine-*.xml /dev/null | grep -o 'property name="wine_difference:[^"]*"' |
-    sort -u | wc -l)
-read -r confirmed marked unconfirmed < <(cat "$reports"/conf-host.xml /dev/null | awk '
-    /<testcase / { open = 1; kind = "confirmed" }
-    open && /property name="wine_difference:/ && kind == "confirmed" { kind = "marked" }
-    open && /property name="unconfirmed:/ { kind = "unconfirmed" }
-    open && (/<testcase [^>]*\/>/ || /<\/testcase>/) { count[kind]++; open = 0 }
-    END { print count["confirmed"] + 0, count["marked"] + 0, count["unconfirmed"] + 0 }')
-shopt -u nullglob
-printf '  %-9s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
-printf '  %-9s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
-    conf "$confirmed" "$marked" "$unconfirmed"
+if [[ " ${LAYERS[*]} " == *" conf-host "* ]]; then
+    shopt -s nullglob
+    marks=$(cat "$reports"/conf-wine-*.xml /dev/null | grep -o 'property name="wine_difference:[^"]*"' |
+        sort -u | wc -l)
+    read -r confirmed marked unconfirmed < <(cat "$reports"/conf-host.xml /dev/null | awk '
+        /<testcase / { open = 1; kind = "confirmed" }
+        open && /property name="wine_difference:/ && kind == "confirmed" { kind = "marked" }
+        open && /property name="unconfirmed:/ { kind = "unconfirmed" }
+        open && (/<testcase [^>]*\/>/ || /<\/testcase>/) { count[kind]++; open = 0 }
+        END { print count["confirmed"] + 0, count["marked"] + 0, count["unconfirmed"] + 0 }')
+    shopt -u nullglob
+    printf '  %-9s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
+    printf '  %-9s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
+        conf "$confirmed" "$marked" "$unconfirmed"
+fi
+
+# Slowest first, so that the step worth speeding up heads the table; the whole run last (with
+# two lanes it is less than the sum).
+if [[ -f $reports/seconds.txt ]]; then
+    echo "== seconds by step =="
+    { grep -v '^wall ' "$reports/seconds.txt" | sort -k2,2nr; grep '^wall ' "$reports/seconds.txt"; } |
+        while read -r step seconds code; do
+        printf '  %-17s %5d s  %s%s\n' "$step" "$seconds" "${STEP_LAYERS[$step]:-}" \
+            "$( ((code)) && echo " (exit $code)")"
+    done
+fi
 
 if ((status != 0 && total_failed == 0)); then
     echo "  a test layer exited with status $status outside its reports"

@@ -14,16 +14,24 @@
 # The runs: [OLD.msi installed], PACKAGE.msi installed, [repaired], then removed, each in its own
 # section: the command line, msiexec's full exit code (a shell would see only its low byte, so
 # a Windows program runs msiexec and prints it), each custom action of the package that calls
-# one of the DLL's nine entries with its "Return value" from the verbose log (1 is success, "-"
-# did not run), REBOOT as the log's property dump ends, the certificate utility's command line,
-# the install-state values seen during the run, and what changed on the machine: devices,
-# kernel driver services, install-state values and the driver packages staged in the INF folder.
-# A run that fails ends the tries. msiexec runs from the system folder, so that the certificate
+# one of the DLL's nine entries with its result (1 ran and succeeded, "failed (returned N)",
+# "-" did not run; a deferred action's result is that of its run from the script, never the
+# "Return value" the log writes when it is scheduled), REBOOT as the log's property dump ends,
+# the certificate utility's command line, the install-state values seen during the run (signed,
+# with their texts), what changed on the machine (devices, kernel driver services, install-state
+# values and the driver packages staged in the INF folder) and, after an upgrade, whether the
+# older version was removed. A run that fails ends the tries.
+#
+# A "fault:" line names what a run left wrong although msiexec may have reported success: a
+# driver action that recorded a negative outcome, a driver package the package gives that is not
+# staged in the INF folder, a kernel service it installs that is not running after the
+# installation, or one that remains after the removal. msiexec runs from the system folder, so that the certificate
 # action finds certutil.exe; newdev.dll and certutil.exe there are the test stand-ins (Wine's
 # newdev cannot update a driver, and the certificate utility is recorded, not run).
 #
 # Exit status: 0 when every run ended as an installation should (0, or 3010 and 1641, which
-# ask for a restart), 1 when one did not, 2 when nothing could be tried.
+# ask for a restart) and no fault was found, 1 when one did not or a fault was found, 2 when
+# nothing could be tried. --help prints this text.
 # Needs `make` first: the Windows side is dist/try/ (ZELK_TRY_DIR names another folder).
 set -euo pipefail
 
@@ -43,6 +51,7 @@ while (($#)); do
         --upgrade-from) (($# > 1)) || usage; old=$2; shift ;;
         --repair | --norestart) options+=("$1") ;;
         --keep) (($# > 1)) || usage; keep=$2; shift ;;
+        -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
         -*) usage ;;
         *) [[ -z $package ]] || usage; package=$1 ;;
     esac

@@ -2,11 +2,14 @@
 # The layer of the package authors' wrappers, on what `make dist` built: try-package.sh on a
 # copy of the smaller sample package whose driver action has another name (installed, repaired
 # and removed under --norestart) must exit 0 and report that its actions ran with Return value
-# 1 and what they changed; an upgrade must install the older package first; on a package whose
-# installation fails it must exit 1 and show msiexec's full exit code; it must refuse to make a
+# 1 and what they changed; an upgrade must install the older package first and say that it was
+# removed; on a package whose installation fails it must exit 1 and show msiexec's full exit
+# code; on a package whose driver action records a failure while msiexec reports success, or
+# whose kernel service outlives its removal, it must exit 1 with a fault line; it must refuse to make a
 # prefix over an existing folder and leave none behind; check-package.sh must return the
-# checker's exit code (0 on the smaller package, 2 on a missing file); and neither may create
-# ~/.wine (both run with a throwaway HOME). The outputs stay in build/try/.
+# checker's exit code (0 on the smaller package, 2 on a missing file); --help of the three
+# authors' scripts must print their usage without starting Wine; and none may create ~/.wine
+# (all run with a throwaway HOME). The outputs stay in build/try/.
 #
 # usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -uo pipefail
@@ -65,7 +68,7 @@ check TryActionFoundByEntry \
     "$(yes_if grep -qE '^  AuthorUsbDriver +CA_InstallDriver +deferred +1$' <<<"$install")" \
     "the install section does not show AuthorUsbDriver with Return value 1"
 check TryCertificateRecorded \
-    "$(yes_if grep -q 'certificate utility: certutil.exe -f .addstore "TrustedPublisher" ' \
+    "$(yes_if grep -q 'certificate utility: "[A-Za-z]:\\[^"]*\\certutil.exe" -f -addstore "TrustedPublisher" ' \
         <<<"$install")" "the install section shows no certutil command line"
 check TryChangesShown "$(yes_if grep -qE 'seen during the run .*: Driver1=0$' <<<"$install" &&
     grep -q '^    + inf zelk_usb.inf: staged' <<<"$install")" \
@@ -84,6 +87,40 @@ try_status=0
 check TryUpgradeRunsOlderFirst "$(yes_if test "$try_status" -eq 0 -a \
     "$(grep -c '^== install-old: msiexec /i .*zelk_drivers\.msi' "$WORK/try-upgrade.txt")" -eq 1)" \
     "try-package.sh --upgrade-from exited with $try_status or showed no run of the older package"
+check TryUpgradeNamesOlderVersion \
+    "$(yes_if grep -qE '^  the older version 1\.0\.0 \(\{[0-9A-F-]+\}\) was removed$' \
+        "$WORK/try-upgrade.txt")" "the upgrade's section does not say that version 1.0.0 was removed"
+
+# Faults that msiexec does not report. The driver file beside the INF left out: the driver
+# action records -1 with its text and stages nothing, and the installation still succeeds.
+no_driver=$WORK/no_driver_file.msi
+cp "$PACKAGE" "$no_driver"
+msibuild "$no_driver" -q "DELETE FROM File WHERE File = 'zelk_usb.sys'"
+try_status=0
+"$repo/scripts/try-package.sh" "$no_driver" --norestart >"$WORK/try-no-driver.txt" 2>&1 ||
+    try_status=$?
+check TryDriverFailureIsOne "$(yes_if test "$try_status" -eq 1)" \
+    "try-package.sh on a package whose driver action records -1 exited with $try_status"
+check TryDriverFailureFaultLine \
+    "$(yes_if grep -qE '^fault: install: a driver action recorded Driver1 = -1: .*zelk_usb\.sys' \
+        "$WORK/try-no-driver.txt")" "no fault line shows Driver1 = -1 with its text"
+check TryUnstagedFaultLine \
+    "$(yes_if grep -qE '^fault: install: the driver package .*zelk_usb\.inf is not staged' \
+        "$WORK/try-no-driver.txt")" "no fault line says that zelk_usb.inf is not staged"
+# The kernel service's removal left out (the action and the component's ServiceControl row):
+# the service outlives the removal.
+service_left=$WORK/service_left.msi
+cp "$packages/zelk_drivers.msi" "$service_left"
+msibuild "$service_left" \
+    -q "DELETE FROM InstallExecuteSequence WHERE Action = 'ZelkUninstallKernelService'" \
+    -q "DELETE FROM ServiceControl WHERE ServiceControl = 'ZelkBusServiceRemoval'"
+try_status=0
+"$repo/scripts/try-package.sh" "$service_left" >"$WORK/try-service-left.txt" 2>&1 ||
+    try_status=$?
+check TryServiceLeftIsOne "$(yes_if test "$try_status" -eq 1 -a \
+    "$(grep -c '^fault: uninstall: the kernel service zelk_bus remains: state=' \
+        "$WORK/try-service-left.txt")" -eq 1)" \
+    "try-package.sh on a leftover service exited with $try_status or showed no fault line"
 
 # A package that fails and rolls back: the full code, which a shell would read as 67.
 failing=$repo/build/mingw/package/zelk_drivers_bad_driver.msi
@@ -108,6 +145,21 @@ check CheckPasses "$(yes_if test "$check_status" -eq 0)" \
 check_status=$?
 check CheckMissingFileIsTwo "$(yes_if test "$check_status" -eq 2)" \
     "check-package.sh on a missing file exited with $check_status"
+# --help prints the usage and starts no Wine: a "wine" first on the PATH would say so.
+mkdir -p "$WORK/fake-bin"
+for program in wine wine64 wineserver wineboot; do
+    printf '#!/bin/sh\ntouch "%s/wine-started"\nexit 1\n' "$WORK" >"$WORK/fake-bin/$program"
+    chmod +x "$WORK/fake-bin/$program"
+done
+for script in build-package check-package try-package; do
+    help_status=0
+    PATH="$WORK/fake-bin:$PATH" "$repo/scripts/$script.sh" --help >"$WORK/help-$script.txt" 2>&1 ||
+        help_status=$?
+    check "HelpWithoutWine_$script" "$(yes_if test "$help_status" -eq 0 -a ! -e "$WORK/wine-started" \
+        -a "$(grep -c "^usage: $script.sh" "$WORK/help-$script.txt")" -ge 1)" \
+        "$script.sh --help exited with $help_status, started Wine or printed no usage line"
+done
+
 leftover=$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 \( -name 'try-*' -o -name 'check-*' \) 2>/dev/null)
 check PrivatePrefixesRemoved "$(yes_if test -z "$leftover")" "prefixes stayed: $leftover"
 check NoHomeWinePrefix "$(yes_if test ! -e "$HOME/.wine")" "$HOME/.wine was created"

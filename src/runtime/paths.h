@@ -1,6 +1,7 @@
-// Paths cut at their last backslash, and a file-status test.
+// Paths cut at their last backslash, a file-status test and the system directory.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace zelk {
@@ -17,5 +18,9 @@ std::string FileNameOfPath(const std::string& path);
 
 // True when a file or a directory exists at the path exactly as given.
 bool PathExists(const std::string& path);
+
+// The system directory without a trailing backslash; nothing when it cannot be read whole into
+// a buffer of MAX_PATH characters.
+std::optional<std::string> SystemDirectory();
 
 }  // namespace zelk

@@ -1,13 +1,13 @@
 #include "services/kernel_service.h"
 
 #include "runtime/action_frame.h"
+#include "runtime/paths.h"
 #include "services/kernel_service_config.h"
 #include "services/service_control.h"
 
 namespace zelk {
 namespace {
 
-constexpr UINT kSystemDirectoryBufferSize = MAX_PATH;
 constexpr char kDriversFolder[] = "\\drivers\\";
 constexpr char kDriverExtension[] = ".sys";
 constexpr char kLoadOrderGroup[] = "Extended Base";
@@ -16,11 +16,11 @@ constexpr char kLoadOrderGroup[] = "Extended Base";
 
 UINT InstallNonePnPDriver(MSIHANDLE session) {
     KernelServiceConfig config;
-    char systemDirectory[kSystemDirectoryBufferSize] = {};
-    if (GetSystemDirectoryA(systemDirectory, kSystemDirectoryBufferSize) == 0) {
+    const std::optional<std::string> systemDirectory = SystemDirectory();
+    if (!systemDirectory) {
         return ERROR_INVALID_DATA;
     }
-    config.binaryPath = std::string(systemDirectory) + kDriversFolder;
+    config.binaryPath = *systemDirectory + kDriversFolder;
 
     std::string driverName;
     if (!ReadActionData(session, driverName)) {

@@ -1,35 +1,41 @@
 #include "trust/certificate.h"
 
 #include "platform/win32.h"
+#include "runtime/paths.h"
 #include "runtime/process.h"
 
 namespace zelk {
 namespace {
 
-constexpr char kCertutil[] = "certutil.exe";
-
-// The byte before "addstore" is 0x96 (an en dash in code page 1252), not a hyphen: the
-// command line must stay byte for byte what the package has always run. The literal is split
-// so that the "a" is not read as part of the hex escape.
-constexpr char kAddStoreTemplate[] =
-    "-f \x96"
-    "addstore \"TrustedPublisher\" \"%s\"";
-constexpr char kPathPlaceholder[] = "%s";
-
-static_assert(sizeof(kAddStoreTemplate) - 1 == 36, "the template is 36 bytes");
+constexpr char kCertutilFile[] = "\\certutil.exe";
+// certutil reads its arguments through the C runtime: the first token is its own name, so the
+// command line starts with the program's path. Plain hyphen-minus signs: a dash outside ASCII
+// is a lead byte in the East Asian code pages and would swallow the verb's first letter.
+constexpr char kAddStoreArguments[] = " -f -addstore \"TrustedPublisher\" \"";
 
 }  // namespace
 
-std::string CertutilCommandLine(const std::string& certificatePath) {
-    std::string commandLine = kAddStoreTemplate;
-    // Inserted, not formatted: a path holding "%" must not be read as a conversion.
-    commandLine.replace(commandLine.find(kPathPlaceholder), sizeof(kPathPlaceholder) - 1,
-                        certificatePath);
-    return commandLine;
+std::optional<std::string> SystemCertutilPath() {
+    const std::optional<std::string> directory = SystemDirectory();
+    if (!directory) {
+        return std::nullopt;
+    }
+    return *directory + kCertutilFile;
+}
+
+std::string CertutilCommandLine(const std::string& programPath,
+                                const std::string& certificatePath) {
+    return "\"" + programPath + "\"" + kAddStoreArguments + certificatePath + "\"";
 }
 
 void InstallCertificate(const std::string& certificatePath) {
-    RunProcessAndWait(kCertutil, CertutilCommandLine(certificatePath), INFINITE, true);
+    // Without the system directory nothing is started: a bare "certutil.exe" would be taken from
+    // the current directory, and this runs as LocalSystem.
+    const std::optional<std::string> certutil = SystemCertutilPath();
+    if (!certutil) {
+        return;
+    }
+    RunProcessAndWait(*certutil, CertutilCommandLine(*certutil, certificatePath), INFINITE, true);
 }
 
 }  // namespace zelk

@@ -1,16 +1,22 @@
 // Adding the publisher certificate to the TrustedPublisher store.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace zelk {
 
-// The complete command line handed to certutil.exe for `certificatePath`; the path is put in
-// as it is, between the template's quotation marks.
-std::string CertutilCommandLine(const std::string& certificatePath);
+// The certificate utility of the system directory; nothing when that directory cannot be read
+// whole.
+std::optional<std::string> SystemCertutilPath();
 
-// Runs certutil.exe on the certificate and waits for it; the outcome is not reported, since a
-// missing certificate must not fail the installation.
+// The complete command line handed to the certificate utility at `programPath`: that path
+// quoted, then the addstore arguments with `certificatePath` put in as it is, between quotation
+// marks.
+std::string CertutilCommandLine(const std::string& programPath, const std::string& certificatePath);
+
+// Runs the system's certutil.exe on the certificate and waits for it; the outcome is not
+// reported, since a missing certificate must not fail the installation.
 void InstallCertificate(const std::string& certificatePath);
 
 }  // namespace zelk

@@ -1,52 +1,19 @@
-// What the machine shows after a run: devices through SetupAPI, services through the service
-// control manager, files; and the few changes a scenario makes to it by hand.
+// What only the end-to-end program reads of the machine (signing, the certificate stores), and
+// the few changes a scenario makes to it by hand; the rest is read as the try tool reads it.
 #include <windows.h>
-#include <setupapi.h>
-#include <cfgmgr32.h>
+#include <msiquery.h>
 #include <wincrypt.h>
 
 #include <memory>
-#include <vector>
 
 #include "e2e.h"
-#include "support/device_tree.h"
 #include "support/machine_probe.h"
-#include "support/recorded_command.h"
 #include "support/test_files.h"
 
 namespace zelk::e2e {
 namespace {
 
 using wine::detail::Service;
-
-const char* StateName(DWORD state) {
-    switch (state) {
-        case SERVICE_STOPPED:
-            return "stopped";
-        case SERVICE_START_PENDING:
-            return "start-pending";
-        case SERVICE_STOP_PENDING:
-            return "stop-pending";
-        case SERVICE_RUNNING:
-            return "running";
-        default:
-            return "other";
-    }
-}
-
-std::string Configuration(SC_HANDLE service) {
-    DWORD needed = 0;
-    QueryServiceConfigA(service, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed > 0 ? needed : 1);
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-    if (needed == 0 || !QueryServiceConfigA(service, config, needed, &needed)) {
-        return "";
-    }
-    return " type=" + std::to_string(config->dwServiceType) +
-           " start=" + std::to_string(config->dwStartType) +
-           " group=" + (config->lpLoadOrderGroup ? config->lpLoadOrderGroup : "") +
-           " binary=" + (config->lpBinaryPathName ? config->lpBinaryPathName : "");
-}
 
 }  // namespace
 
@@ -70,60 +37,6 @@ std::string ProgramFiles() {
     char folder[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableA("ProgramW6432", folder, MAX_PATH);
     return length > 0 && length < MAX_PATH ? folder : "C:\\Program Files";
-}
-
-std::string SystemFolder() {
-    char folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    return std::string(folder, length < MAX_PATH ? length : 0);
-}
-
-// Wine's own newdev.dll cannot update a driver, and the certificate utility is recorded, not
-// run: the installer's processes load the stand-ins from the system folder instead.
-bool LayStandIns() {
-    return CopyFileA(wine::BesideProgram("newdev.dll").c_str(),
-                     (SystemFolder() + "\\newdev.dll").c_str(), FALSE) &&
-           wine::PlaceRecorder(SystemFolder() + "\\certutil.exe");
-}
-
-std::string DescribeDevice(const std::string& hardwareId) {
-    const wine::detail::DeviceSet set;
-    SP_DEVINFO_DATA device;
-    for (DWORD index = 0; set.Next(index, device); ++index) {
-        if (!wine::detail::ListHolds(
-                wine::detail::ReadDeviceText(set.get(), device, SPDRP_HARDWAREID), hardwareId)) {
-            continue;
-        }
-        return DescribeDeviceElement(set.get(), device);
-    }
-    return "none";
-}
-
-std::string DescribeDeviceElement(HDEVINFO set, SP_DEVINFO_DATA& device) {
-    char instance[MAX_DEVICE_ID_LEN] = {};
-    SetupDiGetDeviceInstanceIdA(set, &device, instance, MAX_DEVICE_ID_LEN, nullptr);
-    ULONG status = 0;
-    ULONG problem = 0;
-    const bool present =
-        CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) != CR_NO_SUCH_DEVINST;
-    return std::string("instance=") + instance +
-           " service=" + wine::detail::ReadDeviceText(set, device, SPDRP_SERVICE).c_str() +
-           " present=" + (present ? "yes" : "no");
-}
-
-std::string DescribeService(const std::string& name) {
-    const Service manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const Service service(manager ? OpenServiceA(manager.get(), name.c_str(),
-                                                 SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG)
-                                  : nullptr);
-    if (!service) {
-        const DWORD error = GetLastError();
-        return error == ERROR_SERVICE_DOES_NOT_EXIST ? "none" : "error=" + std::to_string(error);
-    }
-    SERVICE_STATUS status = {};
-    const char* state =
-        QueryServiceStatus(service.get(), &status) ? StateName(status.dwCurrentState) : "unknown";
-    return std::string("state=") + state + Configuration(service.get());
 }
 
 bool CreateKernelService(const std::string& name, const std::string& binary) {
@@ -166,6 +79,24 @@ bool MarkedForDeletion(const std::string& name) {
            GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
+std::string ProductCodeOf(const std::string& package) {
+    zelk::MsiRecord database;
+    zelk::MsiRecord view;
+    zelk::MsiRecord record;
+    if (MsiOpenDatabaseA(wine::BesideProgram(package).c_str(), MSIDBOPEN_READONLY,
+                         database.put()) != ERROR_SUCCESS ||
+        MsiDatabaseOpenViewA(database.get(),
+                             "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'",
+                             view.put()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS ||
+        MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) {
+        return "";
+    }
+    char code[64] = {};
+    DWORD size = sizeof(code);
+    return MsiRecordGetStringA(record.get(), 1, code, &size) == ERROR_SUCCESS ? code : "";
+}
+
 bool TrustedPublisher(const std::string& certificateFile) {
     const auto bytes = wine::ReadFileBytes(certificateFile);
     const std::unique_ptr<const CERT_CONTEXT, decltype(&CertFreeCertificateContext)> wanted(
@@ -189,25 +120,6 @@ bool TrustedPublisher(const std::string& certificateFile) {
     }
     CertCloseStore(store, 0);
     return found != nullptr;
-}
-
-std::string StagedCopyOf(const std::string& inf) {
-    const auto wanted = wine::ReadFileBytes(inf);
-    char windows[MAX_PATH] = {};
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    const std::string folder = std::string(windows) + "\\inf\\";
-    WIN32_FIND_DATAA found = {};
-    const HANDLE search = FindFirstFileA((folder + "*.inf").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return "";
-    }
-    const std::unique_ptr<void, decltype(&FindClose)> owner(search, &FindClose);
-    do {
-        if (wanted && wine::ReadFileBytes(folder + found.cFileName) == wanted) {
-            return folder + found.cFileName;
-        }
-    } while (FindNextFileA(search, &found));
-    return "";
 }
 
 }  // namespace zelk::e2e

@@ -67,6 +67,10 @@ TEST_F(KernelServiceTest, NoDataOrNoSystemDirectoryReturns13WithoutTheManager) {
     SetActionData(kDriver);
     winsim::FailCall("GetSystemDirectoryA", {ERROR_ACCESS_DENIED});
     EXPECT_EQ(CA_InstallNonePnPDriver(session_), 13u);
+    winsim::ClearFailures();
+    // 260 characters and the NUL do not fit the 260-byte buffer: the answer is a size, not a path.
+    winsim::SetSystemDirectory("C:\\" + std::string(257, 's'));
+    EXPECT_EQ(CA_InstallNonePnPDriver(session_), 13u);
     EXPECT_EQ(winsim::CountCalls("OpenSCManagerA"), 0u);
     EXPECT_EQ(winsim::CountCalls("MsiGetPropertyA"), 6u);  // not read after the directory failed
     EXPECT_TRUE(winsim::ServiceNames().empty());

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace zelk::e2e {
+namespace zelk::trytool {
 
 // Custom action type flags of an action that runs from the script.
 constexpr int kRollback = 0x100;
@@ -22,6 +22,7 @@ struct DllAction {
 
 struct Package {
     std::string productCode;
+    std::string productVersion;
     std::vector<DllAction> actions;
     std::string stateKey;  // below HKEY_LOCAL_MACHINE; "" when the package names none
 };
@@ -29,4 +30,4 @@ struct Package {
 // None when the file cannot be opened as an installer database.
 std::optional<Package> ReadPackage(const std::string& path);
 
-}  // namespace zelk::e2e
+}  // namespace zelk::trytool

@@ -1,23 +1,14 @@
 // A snapshot of what an installation of a driver package can change, taken before and after a
 // run so that the difference says what the run did: devices, kernel driver services, the
 // install-state values and the driver packages staged in the INF folder.
-#include <windows.h>
-#include <setupapi.h>
-#include <cfgmgr32.h>
-
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "e2e.h"
-#include "support/device_tree.h"
-#include "support/machine_probe.h"
+#include "machine.h"
 
-namespace zelk::e2e {
+namespace zelk::trytool {
 namespace {
-
-using wine::detail::DeviceSet;
-using wine::detail::ReadDeviceText;
 
 // "ID1,ID2" from a multi-string.
 std::string JoinList(const std::string& multiString) {
@@ -43,7 +34,7 @@ void AddDevices(Snapshot& snapshot) {
 
 // The names of every kernel and file system driver service, in any state.
 std::vector<std::string> DriverServiceNames() {
-    const wine::detail::Service manager(
+    const ServiceHandle manager(
         OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE));
     std::vector<std::string> names;
     if (!manager) {
@@ -93,7 +84,7 @@ void AddStateValues(Snapshot& snapshot, const std::string& stateKey) {
     if (stateKey.empty()) {
         return;
     }
-    const auto key = wine::detail::OpenMachineKey(stateKey, KEY_READ);
+    const auto key = OpenMachineKey(stateKey, KEY_READ);
     if (!key) {
         return;
     }
@@ -138,4 +129,4 @@ Snapshot TakeSnapshot(const std::string& stateKey) {
     return snapshot;
 }
 
-}  // namespace zelk::e2e
+}  // namespace zelk::trytool

@@ -3,7 +3,7 @@
 #include "package_tables.h"
 #include "zelk_exports.h"
 
-namespace zelk::e2e {
+namespace zelk::trytool {
 namespace {
 
 // Custom action types: the low six bits give the kind and the source.
@@ -69,6 +69,8 @@ std::optional<Package> ReadPackage(const std::string& path) {
     Package package;
     const auto code = tables->properties.find("ProductCode");
     package.productCode = code == tables->properties.end() ? "" : code->second;
+    const auto version = tables->properties.find("ProductVersion");
+    package.productVersion = version == tables->properties.end() ? "" : version->second;
     for (const auto& row : tables->customActions) {
         if (CallsTheDll(row.type, row.target)) {
             package.actions.push_back({row.action, row.type, row.target});
@@ -78,4 +80,4 @@ std::optional<Package> ReadPackage(const std::string& path) {
     return package;
 }
 
-}  // namespace zelk::e2e
+}  // namespace zelk::trytool
