@@ -197,18 +197,10 @@ void ExpectRootDevice(const Run& run, const std::string& service, const std::str
     }
 }
 
-// Windows unloads a plug-and-play driver with its last device, and a service deleted while the
-// driver ran goes with it. Wine keeps the driver loaded; stopping it does what Windows does.
-void UnloadDriverOfRemovedDevice(const std::string& service) {
-    if (UnderWine() && MarkedForDeletion(service)) {
-        EXPECT_TRUE(StopService(service)) << "the driver of " << service << " did not unload";
-    }
-}
-
 void ExpectRootDevicesGone(const std::string& when) {
     for (const auto& service : kRootServices) {
         EXPECT_EQ(DescribeDevice("ROOT\\" + service), "none") << when;
-        UnloadDriverOfRemovedDevice(service);
+        EXPECT_TRUE(UnloadDriverOfRemovedDevice(service)) << service << " did not unload";
         EXPECT_EQ(DescribeService(service), "none") << when;
     }
 }
