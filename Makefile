@@ -42,9 +42,9 @@ host asan mingw mingw-clang: setup
 	cmake --preset $@
 	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset $@ -j $(JOBS)
 
-# dist/sample/: driver images for authors who want to try a package without their own, laid
-# out as the sample package's PackageDir (drivers/, certificate/) with the kernel driver in
-# kernel/ (docs/Your-own-package.md).
+# dist/sample/: signed driver packages for authors who want to try a package without their own,
+# laid out as the sample package's PackageDir (drivers/ with the catalogs, certificate/) with the
+# kernel driver in kernel/ and the test root that issued the signer (docs/Your-own-package.md).
 SAMPLE := dist/sample
 
 dist: mingw
@@ -53,10 +53,8 @@ dist: mingw
 	cp build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub dist/
 	cp build/mingw/package/zelk_drivers.msi $(PACKAGE)
 	cp build/mingw/package/zelk_minimal.msi dist/
-	@rm -rf $(SAMPLE) && mkdir -p $(SAMPLE)/drivers $(SAMPLE)/certificate $(SAMPLE)/kernel
-	cp package/drivers/* $(SAMPLE)/drivers/
-	cp package/certificate/* $(SAMPLE)/certificate/
-	cp build/mingw/tests/wine/zelk_testdrv.sys $(SAMPLE)/kernel/
+	@rm -rf $(SAMPLE) && mkdir -p $(SAMPLE)
+	cp -R build/mingw/sample/. $(SAMPLE)/
 	@mkdir -p dist/try
 	cp build/mingw/tools/try/try_package.exe build/mingw/tests/wine/newdev.dll \
 	    build/mingw/tests/wine/record_args.exe dist/try/
@@ -86,12 +84,13 @@ KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
 	build/mingw/tools/checker/zelk_ca_check.exe build/mingw/tools/checker/zelk_ca.cub \
 	build/mingw/tests/checker/zelk_validate.exe build/mingw/package/*.msi \
 	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
-	build/mingw/tests/wine/zelk_testdrv.sys tests/e2e/kit/prepare.cmd tests/e2e/kit/run.cmd \
-	tests/e2e/kit/collect.cmd
+	build/mingw/sample/kernel/zelk_testdrv.sys build/mingw/sample/test-root.cer \
+	tests/e2e/kit/prepare.cmd tests/e2e/kit/run.cmd tests/e2e/kit/collect.cmd
 
 kit: mingw
 	@rm -rf $(KIT) && mkdir -p $(KIT)
 	cp $(KIT_FILES) $(KIT)/
+	cp -R build/mingw/sample $(KIT)/sample
 	cp tests/e2e/windows-check.md $(KIT)/README.md
 
 smoke: dist

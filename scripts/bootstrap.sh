@@ -11,7 +11,7 @@ readonly PACKAGES=(
     wine wine64                  # running the real DLL
     wixl msitools                # the test installer package
     locales                      # the Japanese locale of the code page 932 groups
-    osslsigncode openssl         # signing a release, and the throwaway certificate of its tests
+    osslsigncode openssl         # signing a release; the sample's test-signed drivers and catalogs
     zip unzip git                # the release archive; the commit time of reproducible builds
 )
 

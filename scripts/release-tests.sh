@@ -10,6 +10,8 @@
 #    under Wine, and a DLL with one byte changed fails verification; no password reaches a
 #    command line, from the environment or from a file; a warning names the missing time-stamp
 #    server;
+#  - the sample's drivers: every image and catalog verifies against the build's test root, each
+#    image is in its own package's catalog and a changed one is not, each catalog lists its INF;
 #  - the audit names a runtime piece the lean link keeps out when a link map shows it;
 #  - the release archive: what it must hold, its checksums and their signature, the check
 #    command run from it; an unsigned archive says so in its name, and nothing is packed when
@@ -195,6 +197,73 @@ install_signed_package() {
 }
 check SignedPackageInstalls "$(install_signed_package && echo yes || echo no)" \
     "msiexec did not install the signed package; see $WORK/signed-install.log"
+
+# --- the sample's signed drivers -------------------------------------------------------------
+
+# Every image and catalog of dist/sample/ verifies against the test root the build made; each
+# driver image is a member of its package's catalog and of no other; an image or an INF with one
+# byte changed is no longer covered.
+readonly SAMPLE=$DIST/sample
+openssl x509 -inform DER -in "$SAMPLE/test-root.cer" -out "$WORK/test-root.pem"
+in_catalog() {
+    osslsigncode verify -CAfile "$WORK/test-root.pem" -catalog "$1" -in "$2" >>"$WORK/commands.log" 2>&1
+}
+# lists_tag CAT DIGEST: CAT has a member whose tag is DIGEST (hex, as UTF-16LE text with its NUL).
+lists_tag() {
+    local tag
+    tag=$(printf '%s\0' "${2^^}" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | tr -d ' \n')
+    tag=${tag^^}
+    openssl asn1parse -inform DER -in "$1" | grep "OCTET STRING *\[HEX DUMP\]:$tag\$" >/dev/null
+}
+for file in "$SAMPLE"/drivers/*.sys "$SAMPLE"/drivers/*.cat "$SAMPLE"/kernel/*.sys; do
+    check "SampleSigned_${file##*/}" "$(passes osslsigncode verify -CAfile "$WORK/test-root.pem" \
+        -in "$file")" "$file does not verify against the test root"
+done
+# A kernel image that links anything beside the kernel, or is no native image, does not load.
+# (The kernel-service image calls nothing at all.)
+for file in "$SAMPLE"/drivers/*.sys "$SAMPLE"/kernel/*.sys; do
+    headers=$(x86_64-w64-mingw32-objdump -p "$file")
+    imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr '\n' ' ')
+    native=$(grep -c '^Subsystem.*(NT native)' <<<"$headers" || true)
+    check "SampleKernelImage_${file##*/}" "$([[ $imports =~ ^(ntoskrnl\.exe )?$ && $native == 1 ]] &&
+        echo yes || echo no)" "${file##*/} imports ${imports:-nothing} (native: $native)"
+done
+# Catalogs as Windows writes them: PKCS#7 version 1, the trust list itself as the content.
+for file in "$SAMPLE"/drivers/*.cat; do
+    layout=$(openssl asn1parse -inform DER -in "$file" | sed -n '5p;10,12p' | tr -s ' ' |
+        sed 's/^ *[0-9]*:d=[0-9]* hl=[0-9]* l= *[0-9]* //' | tr '\n' '|')
+    check "SampleCatalogLayout_${file##*/}" \
+        "$([[ $layout == "prim: INTEGER :01|cons: SEQUENCE |prim: OBJECT :1.3.6.1.4.1.311.10.1|cons: cont [ 0 ] |" ]] &&
+            echo yes || echo no)" "${file##*/} starts \"$layout\", not a version 1 trust list"
+done
+check SamplePublisherIsTheSigner "$(passes openssl verify -CAfile "$WORK/test-root.pem" \
+    -purpose any <(openssl x509 -inform DER -in "$SAMPLE/certificate/zelk_publisher.cer"))" \
+    "zelk_publisher.cer is not issued by the test root"
+cp "$SAMPLE/drivers/zelk_usb.sys" "$WORK/tampered.sys"
+printf '\x5a' | dd of="$WORK/tampered.sys" bs=1 seek=1000 conv=notrunc status=none
+for row in "zelk_virtual.cat|drivers/zelk_virtual.sys|yes" "zelk_lan.cat|drivers/zelk_lan.sys|yes" \
+    "zelk_usb.cat|drivers/zelk_usb.sys|yes" "zelk_usb.cat|kernel/zelk_testdrv.sys|no" \
+    "zelk_usb.cat|$WORK/tampered.sys|no"; do
+    IFS='|' read -r catalog image expected <<<"$row"
+    [[ $image == /* ]] || image=$SAMPLE/$image
+    found=$(in_catalog "$SAMPLE/drivers/$catalog" "$image" && echo yes || echo no)
+    check "SampleCatalog_${catalog%.cat}_${image##*/}" "$([[ $found == "$expected" ]] && echo yes || echo no)" \
+        "$catalog lists ${image##*/}: $found, expected $expected"
+done
+# Each INF names its package's catalog, which lists the INF's hash; an INF changed by a byte
+# (a line end) is no longer listed.
+sed 's/$/\r/' "$SAMPLE/drivers/zelk_usb.inf" >"$WORK/tampered.inf"
+for row in "drivers/zelk_virtual.inf|yes" "drivers/zelk_lan.inf|yes" "drivers/zelk_usb.inf|yes" \
+    "$WORK/tampered.inf|no"; do
+    IFS='|' read -r inf expected <<<"$row"
+    [[ $inf == /* ]] || inf=$SAMPLE/$inf
+    catalog=$(sed -n 's/^CatalogFile *= *\([^ ;]*\).*/\1/p' "$inf" | tr -d '\r')
+    digest=$(sha1sum "$inf" | cut -d' ' -f1)
+    listed=$([[ -n $catalog && -f $SAMPLE/drivers/$catalog ]] &&
+        lists_tag "$SAMPLE/drivers/$catalog" "$digest" && echo yes || echo no)
+    check "SampleCatalogListsInf_${inf##*/}" "$([[ $listed == "$expected" ]] && echo yes || echo no)" \
+        "${inf##*/}: catalog \"$catalog\" lists its hash $digest: $listed, expected $expected"
+done
 
 # --- the audit by name, and the archive -------------------------------------------------------
 

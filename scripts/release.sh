@@ -87,14 +87,12 @@ done
 cp "$repo"/docs/*.md "$root/docs/"
 cp "$repo"/package/*.wx[si] "$root/package/"
 # The author's commands, and the sample driver images laid out as in dist/sample/.
-mkdir -p "$root/scripts" "$root/sample/drivers" "$root/sample/certificate" "$root/sample/kernel"
+mkdir -p "$root/scripts" "$root/sample"
 for file in "${SCRIPTS[@]}"; do
     cp "$repo/scripts/$file" "$root/scripts/"
 done
-cp "$repo"/package/drivers/* "$root/sample/drivers/"
-cp "$repo"/package/certificate/* "$root/sample/certificate/"
-[[ -f $build/tests/wine/zelk_testdrv.sys ]] || fail "$build/tests/wine/zelk_testdrv.sys is missing; build the mingw preset"
-cp "$build/tests/wine/zelk_testdrv.sys" "$root/sample/kernel/"
+[[ -f $build/sample/kernel/zelk_testdrv.sys ]] || fail "$build/sample is missing; build the mingw preset"
+cp -R "$build/sample/." "$root/sample/"
 cp "$repo/CHANGELOG.md" "$root/"
 (cd "$root" && find . -type f ! -name SHA256SUMS | sort | sed 's|^\./||' | xargs sha256sum >SHA256SUMS)
 

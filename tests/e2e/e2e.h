@@ -32,6 +32,10 @@ using trytool::TakeSnapshot;
 std::string ProgramFiles();
 bool CreateKernelService(const std::string& name, const std::string& binary);
 bool StopService(const std::string& name);
+// Windows unloads a plug-and-play driver with its last device, and a service deleted while the
+// driver ran goes with it. Wine keeps the driver loaded: under Wine this stops the driver of a
+// service marked for deletion, as Windows would have. False when that driver did not stop.
+bool UnloadDriverOfRemovedDevice(const std::string& service);
 // The product code of a package beside the program, or "".
 std::string ProductCodeOf(const std::string& package);
 // Whether the certificate in the file is in the machine's TrustedPublisher store.

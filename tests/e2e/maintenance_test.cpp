@@ -50,6 +50,7 @@ void ExpectDevice(const std::string& service) {
 
 void ExpectNoDevice(const std::string& service) {
     EXPECT_EQ(DescribeDevice("ROOT\\" + service), "none") << service;
+    EXPECT_TRUE(UnloadDriverOfRemovedDevice(service)) << service << " did not unload";
     EXPECT_EQ(DescribeService(service), "none") << service;
 }
 

@@ -190,7 +190,8 @@ void ExpectRootDevice(const Run& run, const std::string& service, const std::str
         Matches(DescribeDevice("ROOT\\" + service),
                 "^instance=ROOT\\\\CAN-HARDWARE\\\\[0-9]+ service=" + service + " present=yes$"))
         << DescribeDevice("ROOT\\" + service);
-    EXPECT_TRUE(Matches(DescribeService(service), "^state=[a-z-]+ type=1 "))
+    // The device's function driver loaded: its service runs while the device is there.
+    EXPECT_TRUE(Matches(DescribeService(service), "^state=running type=1 "))
         << DescribeService(service);
     if (!state.empty()) {
         EXPECT_EQ(run.stateSeen.count(state) ? run.stateSeen.at(state) : DWORD{99}, 0u) << state;
@@ -200,6 +201,7 @@ void ExpectRootDevice(const Run& run, const std::string& service, const std::str
 void ExpectRootDevicesGone(const std::string& when) {
     for (const auto& service : kRootServices) {
         EXPECT_EQ(DescribeDevice("ROOT\\" + service), "none") << when;
+        EXPECT_TRUE(UnloadDriverOfRemovedDevice(service)) << service << " did not unload";
         EXPECT_EQ(DescribeService(service), "none") << when;
     }
 }
