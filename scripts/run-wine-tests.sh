@@ -53,11 +53,11 @@ programs=$build/tests/wine
 standins=("$programs/zelk_testdrv.sys" "$programs/record_args.exe" "$programs/newdev.dll")
 # Each suite has its own program, groups, reports and prefixes, and files laid beside it.
 extras=()
+# A run with reports of its own names (a second DLL's, windows mode's) gets prefixes of its own
+# too, so that it can run beside the suite's plain run.
+own_prefix=${report_prefix:+$report_prefix-}
 case $suite in
-    # A second DLL's run (--report-prefix) gets prefixes of its own, so that it can run beside
-    # the first.
-    wine) program=$programs/wine_tests.exe run_prefix=${report_prefix:+$report_prefix-}
-        report_prefix=${report_prefix:-wine} ;;
+    wine) program=$programs/wine_tests.exe report_prefix=${report_prefix:-wine} run_prefix= ;;
     conformance) program=$build/tests/conformance/conformance_tests.exe
         extras=("$build/tests/conformance/conformance_session.msi")
         report_prefix=${report_prefix:-conf-wine} run_prefix=conf- ;;
@@ -70,6 +70,7 @@ case $suite in
             "$build/tests/checker/zelk_validate.exe") ;;
     *) echo "run-wine-tests: unknown suite $suite" >&2; exit 2 ;;
 esac
+run_prefix=${own_prefix:-$run_prefix}
 groups_file=$repo/tests/$suite/groups.txt
 for file in "$dll" "$program" "$programs/smoke.exe" "$programs/session.msi" \
     "${standins[@]}" "${extras[@]}"; do

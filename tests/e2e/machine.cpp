@@ -64,7 +64,13 @@ bool StopService(const std::string& name) {
 }
 
 bool UnloadDriverOfRemovedDevice(const std::string& service) {
-    return !UnderWine() || !MarkedForDeletion(service) || StopService(service);
+    // What Wine keeps loaded, whichever branches the program takes; Windows unloads it itself.
+    if (!wine::WineBeneath() || !MarkedForDeletion(service)) {
+        return true;
+    }
+    wine::WineCannotServe("driver_unloaded_with_device",
+                          "Wine keeps a removed device's driver loaded; it is stopped here");
+    return StopService(service);
 }
 
 std::string ProductCodeOf(const std::string& package) {
