@@ -36,7 +36,7 @@ for layer in "${LAYERS[@]}"; do
     files=("$reports/$layer"[.]xml "$reports/$layer"-*.xml)
     shopt -u nullglob
     if ((${#files[@]} == 0)); then
-        printf '  %-9s no report: it did not build, or stopped before its end (see above)\n' "$layer"
+        printf '  %-12s no report: it did not build, or stopped before its end (see above)\n' "$layer"
         total_failed=$((total_failed + 1))
         continue
     fi
@@ -46,7 +46,7 @@ for layer in "${LAYERS[@]}"; do
     failed=$(($(attribute_sum failures "$tops") + $(attribute_sum errors "$tops")))
     skipped=$(($(attribute_sum disabled "$tops") + $(attribute_sum skipped "$suites")))
     passed=$((tests - failed - skipped))
-    printf '  %-9s %d passed, %d failed%s\n' "$layer" "$passed" "$failed" \
+    printf '  %-12s %d passed, %d failed%s\n' "$layer" "$passed" "$failed" \
         "$( ((skipped)) && echo ", $skipped skipped")"
     total_passed=$((total_passed + passed))
     total_failed=$((total_failed + failed))
@@ -70,10 +70,10 @@ if [[ " ${LAYERS[*]} " == *" conf-host "* ]]; then
     unconfirmed_answers=$(cat "$reports"/conf-host.xml /dev/null 2>/dev/null |
         grep -o 'property name="unconfirmed:[^"]*"' | sort -u | wc -l)
     shopt -u nullglob
-    printf '  %-9s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
-    printf '  %-9s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
+    printf '  %-12s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
+    printf '  %-12s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
         conf "$confirmed" "$marked" "$unconfirmed"
-    printf '  %-9s %d unconfirmed Windows answers in those cases\n' conf "$unconfirmed_answers"
+    printf '  %-12s %d unconfirmed Windows answers in those cases\n' conf "$unconfirmed_answers"
 fi
 
 # The windows-mode layer's cases note each Windows branch they took under Wine, and each one
@@ -82,7 +82,7 @@ if [[ " ${LAYERS[*]} " == *" windows-mode "* ]]; then
     shopt -s nullglob
     windows_files=("$reports"/windows-mode-*.xml /dev/null)
     shopt -u nullglob
-    printf '  %-9s %d Windows branches ran under Wine, %d that Wine cannot serve said why\n' \
+    printf '  %-12s %d Windows branches ran under Wine, %d that Wine cannot serve said why\n' \
         windows "$(cat "${windows_files[@]}" | grep -c 'property name="windows_branch:')" \
         "$(cat "${windows_files[@]}" | grep -c 'property name="wine_cannot:')"
 fi
