@@ -111,6 +111,15 @@ const Variant kVariants[] = {
      kFromFindings,
      nullptr,
      Made::Empty},
+    // Hostile nesting: a finding, never a crash.
+    {"condition nested 100000 deep",
+     {"UPDATE InstallExecuteSequence SET Condition = '" + std::string(100000, '(') +
+      "NOT Installed" + std::string(100000, ')') + "' WHERE Action = '{first:CA_InstallDriver}'"},
+     {"error: {first:CA_InstallDriver}: its condition nests parentheses or NOTs more than 64"}},
+    {"data nested 100000 deep",
+     {"UPDATE CustomAction SET Target = '" + std::string(100000, '[') +
+      "' WHERE Action = '{set:{first:CA_InstallDriver}}'"},
+     {"error: {set:{first:CA_InstallDriver}}: its formatted value nests brackets more than 32"}},
     {"no action of the DLL",
      // Script actions from the same Binary row: none calls a DLL.
      {"UPDATE CustomAction SET Type = 6 WHERE Source = 'ZelkCa'"},

@@ -62,7 +62,11 @@ int main(int argc, char** argv) {
     try {
         return CheckPackageFile(argv[1]);
     } catch (const std::exception& failure) {
-        std::fprintf(stderr, "zelk_ca_check: %s\n", failure.what());
+        std::fprintf(stderr, "zelk_ca_check: the checker failed on this package: %s\n",
+                     failure.what());
+        return kUnreadable;
+    } catch (...) {
+        std::fprintf(stderr, "zelk_ca_check: the checker failed on this package.\n");
         return kUnreadable;
     }
 }

@@ -247,11 +247,16 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
+// Names are cut to this length before they are compared: a package's entry of any length
+// against thousands of exports costs at most exports x this squared.
+constexpr std::size_t kMaxComparedName = 64;
+
 std::string NearestExport(const DllImage& image, const std::string& entry) {
     std::string nearest;
     std::size_t best = SIZE_MAX;
+    const std::string wanted = Lower(entry.substr(0, kMaxComparedName));
     for (const std::string& name : image.exports) {
-        const std::size_t distance = EditDistance(Lower(entry), Lower(name));
+        const std::size_t distance = EditDistance(wanted, Lower(name.substr(0, kMaxComparedName)));
         if (distance < best) {
             best = distance;
             nearest = name;
@@ -350,6 +355,7 @@ class PackageChecker {
     }
 
     std::vector<Finding> Run() {
+        CheckNesting();
         if (actions_.empty()) {
             findings_.push_back(
                 {Severity::Error, "InstallExecuteSequence",
@@ -377,6 +383,30 @@ class PackageChecker {
     }
 
   private:
+    // Nesting past the evaluators' limits is reported for every row, whatever it calls: the
+    // checker judges no such row, and no installer needs one.
+    void CheckNesting() {
+        for (const SequenceRow& row : tables_.installExecuteSequence) {
+            if (NestsTooDeep(row.condition)) {
+                findings_.push_back({Severity::Error, row.action,
+                                     "its condition nests parentheses or NOTs more than " +
+                                         std::to_string(kMaxConditionNesting) +
+                                         " deep: the checker does not judge it; write it flat.",
+                                     "InstallExecuteSequence", "Condition"});
+            }
+        }
+        for (const CustomActionRow& row : tables_.customActions) {
+            if ((row.type & kTypeMask) == kSetProperty &&
+                ResolveFormatted(tables_, row.target).tooDeep) {
+                findings_.push_back({Severity::Error, row.action,
+                                     "its formatted value nests brackets more than " +
+                                         std::to_string(kMaxFormattedNesting) +
+                                         " deep: the checker does not resolve it; write it flat.",
+                                     "CustomAction", "Target"});
+            }
+        }
+    }
+
     void Error(const DllAction& action, const std::string& message) {
         findings_.push_back({Severity::Error, action.name, message, "CustomAction", "Action"});
     }
@@ -623,6 +653,9 @@ class PackageChecker {
     }
 
     void CheckCondition(const DllAction& action) {
+        if (!action.conditionValid && NestsTooDeep(action.condition)) {
+            return;  // reported with the nesting
+        }
         if (!action.conditionValid) {
             Error(action, ConditionOf(action) +
                               " is no valid installer condition: the installer cannot evaluate "

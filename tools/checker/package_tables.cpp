@@ -241,10 +241,14 @@ void ReadInstalledDlls(PackageTables& tables, const std::string& folder) {
         if (tables.files.count(key) == 0) {
             continue;
         }
+        // The package names both paths: only a plain name beside the package and a local path
+        // below a standard folder are read, never a share, a device or a "\\?\\" path.
         const ResolvedText installed = ResolveFormatted(tables, "[#" + key + "]");
         const std::string name = FileNameOfPath(installed.text);
+        const bool beside = !folder.empty() && IsPlainFileName(name);
+        const bool there = installed.exact && MayReadInstalledFile(installed.text);
         for (const std::string& path :
-             {folder.empty() ? "" : folder + "\\" + name, installed.exact ? installed.text : ""}) {
+             {beside ? folder + "\\" + name : "", there ? installed.text : ""}) {
             if (auto bytes = FileBytes(path)) {
                 tables.installedDlls[key] = std::move(*bytes);
                 break;

@@ -79,7 +79,10 @@ extern "C" __declspec(dllexport) UINT __stdcall ZELKCA01(MSIHANDLE install) {
     try {
         Validate(install);
     } catch (const std::exception& failure) {
-        Post(install, IceMessage(kIceFailure, failure.what()));
+        Post(install,
+             IceMessage(kIceFailure, std::string("the evaluator failed: ") + failure.what()));
+    } catch (...) {
+        Post(install, IceMessage(kIceFailure, "the evaluator failed on this package."));
     }
     return ERROR_SUCCESS;
 }
