@@ -358,7 +358,7 @@ class PackageChecker {
         CheckNesting();
         if (actions_.empty()) {
             findings_.push_back(
-                {Severity::Error, "InstallExecuteSequence",
+                {"ZCA001", Severity::Error, "InstallExecuteSequence",
                  "no scheduled custom action calls one of the nine exports of zelk_ca.dll (a "
                  "DLL action, type 1 or 17, whose entry point is CA_InstallDriver, "
                  "CA_InstallNonePnPDriver or another of them): the package never runs the DLL, "
@@ -388,7 +388,7 @@ class PackageChecker {
     void CheckNesting() {
         for (const SequenceRow& row : tables_.installExecuteSequence) {
             if (NestsTooDeep(row.condition)) {
-                findings_.push_back({Severity::Error, row.action,
+                findings_.push_back({"ZCA002", Severity::Error, row.action,
                                      "its condition nests parentheses or NOTs more than " +
                                          std::to_string(kMaxConditionNesting) +
                                          " deep: the checker does not judge it; write it flat.",
@@ -398,7 +398,7 @@ class PackageChecker {
         for (const CustomActionRow& row : tables_.customActions) {
             if ((row.type & kTypeMask) == kSetProperty &&
                 ResolveFormatted(tables_, row.target).tooDeep) {
-                findings_.push_back({Severity::Error, row.action,
+                findings_.push_back({"ZCA003", Severity::Error, row.action,
                                      "its formatted value nests brackets more than " +
                                          std::to_string(kMaxFormattedNesting) +
                                          " deep: the checker does not resolve it; write it flat.",
@@ -407,11 +407,13 @@ class PackageChecker {
         }
     }
 
-    void Error(const DllAction& action, const std::string& message) {
-        findings_.push_back({Severity::Error, action.name, message, "CustomAction", "Action"});
+    void Error(const char* rule, const DllAction& action, const std::string& message) {
+        findings_.push_back(
+            {rule, Severity::Error, action.name, message, "CustomAction", "Action"});
     }
-    void Warning(const DllAction& action, const std::string& message) {
-        findings_.push_back({Severity::Warning, action.name, message, "CustomAction", "Action"});
+    void Warning(const char* rule, const DllAction& action, const std::string& message) {
+        findings_.push_back(
+            {rule, Severity::Warning, action.name, message, "CustomAction", "Action"});
     }
 
     // Where an action runs: an empty condition holds everywhere, an invalid one is reported
@@ -498,14 +500,14 @@ class PackageChecker {
     void ReportVersion(const CustomActionRow& row, const DllImage& image) {
         const std::string version = image.fileVersion.empty() ? "without a version resource"
                                                               : "version " + image.fileVersion;
-        findings_.push_back({Severity::Info, row.source,
+        findings_.push_back({"ZCA004", Severity::Info, row.source,
                              std::string("holds ") + kDllFileName + " " + version + ".",
                              InBinary(row) ? "Binary" : "File", InBinary(row) ? "Name" : "File"});
     }
 
     void ReportNoExport(const CustomActionRow& row, const DllImage& image) {
         findings_.push_back(
-            {Severity::Error, row.action,
+            {"ZCA005", Severity::Error, row.action,
              "its entry point " + Quoted(row.target) + " is not an export of " + kDllFileName +
                  " (" + (InBinary(row) ? "Binary row " : "file ") + Quoted(row.source) +
                  "): the installer finds nothing to call and the action never does its job "
@@ -521,14 +523,14 @@ class PackageChecker {
             return;
         }
         if (InBinary(row)) {
-            findings_.push_back({Severity::Error, row.action,
+            findings_.push_back({"ZCA006", Severity::Error, row.action,
                                  "its Binary row " + Quoted(row.source) +
                                      " holds no DLL that can be read: " + dll.why +
                                      "; the installer cannot load it, so the action never runs.",
                                  "CustomAction", "Source"});
             return;
         }
-        findings_.push_back({Severity::Warning, row.action,
+        findings_.push_back({"ZCA007", Severity::Warning, row.action,
                              "the DLL it calls (File row " + Quoted(row.source) +
                                  ") cannot be read: " + dll.why +
                                  "; the checker takes its entry point for the export of that "
@@ -566,6 +568,13 @@ class PackageChecker {
         return action.InScript() ? action.name : "CustomActionData";
     }
 
+    // Whether a setter with this condition runs where the action does; one that shares the
+    // action's condition does, even where that condition never holds.
+    bool RunsBefore(const DllAction& action, const std::string& setterCondition) const {
+        return setterCondition == action.condition ||
+               RunTogether(action.runs, RunsIn(setterCondition));
+    }
+
     // The value the nearest Type 51 action before it gives the action's property, or the
     // Property table's.
     ActionData DataOf(const DllAction& action) const {
@@ -575,9 +584,8 @@ class PackageChecker {
         for (const CustomActionRow& row : tables_.customActions) {
             const SequenceRow* setter = Scheduled(row.action);
             if ((row.type & kTypeMask) != kSetProperty || row.source != property ||
-                setter == nullptr || setter->sequence >= action.sequence ||
-                setter->sequence <= nearest ||
-                !RunTogether(action.runs, RunsIn(setter->condition))) {
+                setter == nullptr || setter->sequence <= 0 || setter->sequence >= action.sequence ||
+                setter->sequence <= nearest || !RunsBefore(action, setter->condition)) {
                 continue;
             }
             nearest = setter->sequence;
@@ -595,23 +603,24 @@ class PackageChecker {
     bool CheckExecution(const DllAction& action) {
         if (action.Id() == Export::RebootDecision) {
             if (action.InScript()) {
-                Error(action,
+                Error("ZCA010", action,
                       "the reboot decision is deferred: a deferred action cannot set REBOOT, so "
                       "a restart a driver asked for is silently lost; make it immediate "
                       "(Execute=\"immediate\") and schedule it once the driver actions have run.");
                 return false;
             }
             if ((action.type & kNoImpersonate) != 0) {
-                Warning(action, std::string("the immediate reboot decision carries the "
-                                            "no-impersonation flag (2048), which only a deferred "
-                                            "action uses and validation tools flag; drop the "
-                                            "flag.") +
-                                    kWixlAdvice);
+                Warning("ZCA011", action,
+                        std::string("the immediate reboot decision carries the "
+                                    "no-impersonation flag (2048), which only a deferred "
+                                    "action uses and validation tools flag; drop the "
+                                    "flag.") +
+                            kWixlAdvice);
             }
             return true;
         }
         if (action.RunMode() == Mode::Commit) {
-            Error(action,
+            Error("ZCA012", action,
                   "is a commit action (type flag 512): the installer runs it only after "
                   "InstallFinalize has succeeded, and not at all when rollback is disabled; make "
                   "it deferred (type flag 1024), or a rollback action (1280) if it is to undo a "
@@ -619,7 +628,7 @@ class PackageChecker {
         }
         if (!action.InScript()) {
             Error(
-                action,
+                "ZCA013", action,
                 std::string("runs as an immediate action: it then has only the rights of the "
                             "user who started the installation and is not part of its "
                             "rollback; ") +
@@ -632,7 +641,7 @@ class PackageChecker {
             return false;
         }
         if ((action.type & kNoImpersonate) == 0) {
-            Error(action,
+            Error("ZCA014", action,
                   "is deferred but impersonated: it runs with the user's rights and cannot "
                   "change drivers, services or HKEY_LOCAL_MACHINE; add Impersonate=\"no\" (type "
                   "flag 2048).");
@@ -640,7 +649,7 @@ class PackageChecker {
         const SequenceRow* initialize = Scheduled("InstallInitialize");
         if (std::get<0>(MomentOf(action)) == INT_MAX ||
             (initialize != nullptr && action.sequence < initialize->sequence)) {
-            Error(action,
+            Error("ZCA015", action,
                   "is deferred but not scheduled between InstallInitialize and InstallFinalize, "
                   "where the installer writes deferred actions into its script.");
         }
@@ -657,9 +666,10 @@ class PackageChecker {
             return;  // reported with the nesting
         }
         if (!action.conditionValid) {
-            Error(action, ConditionOf(action) +
-                              " is no valid installer condition: the installer cannot evaluate "
-                              "it (MSICONDITION_ERROR), so the action does not run as meant.");
+            Error("ZCA020", action,
+                  ConditionOf(action) +
+                      " is no valid installer condition: the installer cannot evaluate "
+                      "it (MSICONDITION_ERROR), so the action does not run as meant.");
             return;
         }
         // A rollback action is judged against the action it undoes; so is one meant as a
@@ -682,16 +692,18 @@ class PackageChecker {
 
     void CheckInstallCondition(const DllAction& action) {
         if ((action.runs & kInstalling) == 0) {
-            Error(action, ConditionOf(action) +
-                              " is false on a first installation: the action never runs where "
-                              "it is needed; NOT Installed runs it on the first installation.");
+            Error("ZCA021", action,
+                  ConditionOf(action) +
+                      " is false on a first installation: the action never runs where "
+                      "it is needed; NOT Installed runs it on the first installation.");
             return;
         }
         const Installations again = action.runs & kAlreadyInstalled;
         if (again != 0) {
-            Error(action, ConditionOf(action) + " also holds on " + Describe(again) +
-                              ", which then run it again: " + RerunEffect(action.Id()) +
-                              "; NOT Installed limits it to the first installation.");
+            Error("ZCA022", action,
+                  ConditionOf(action) + " also holds on " + Describe(again) +
+                      ", which then run it again: " + RerunEffect(action.Id()) +
+                      "; NOT Installed limits it to the first installation.");
             return;
         }
         if (action.Id() == Export::RebootDecision) {
@@ -701,15 +713,16 @@ class PackageChecker {
 
     void CheckRemovalCondition(const DllAction& action) {
         if ((action.runs & kRemoving) == 0) {
-            Error(action, ConditionOf(action) +
-                              " is false on the uninstall: the action never runs, and what it "
-                              "removes stays on the machine; REMOVE=\"ALL\" runs it on the "
-                              "uninstall.");
+            Error("ZCA023", action,
+                  ConditionOf(action) +
+                      " is false on the uninstall: the action never runs, and what it "
+                      "removes stays on the machine; REMOVE=\"ALL\" runs it on the "
+                      "uninstall.");
         } else if ((action.runs & kKeeping) != 0) {
-            Error(action, ConditionOf(action) + " also holds on " +
-                              Describe(action.runs & kKeeping) +
-                              ", where it removes what that installation keeps; "
-                              "REMOVE=\"ALL\" limits it to the uninstall.");
+            Error("ZCA024", action,
+                  ConditionOf(action) + " also holds on " + Describe(action.runs & kKeeping) +
+                      ", where it removes what that installation keeps; "
+                      "REMOVE=\"ALL\" limits it to the uninstall.");
         }
     }
 
@@ -720,17 +733,18 @@ class PackageChecker {
             ConditionSymbols symbols = SymbolsFor(Installation::First, tables_);
             symbols.properties["REBOOT"] = reboot;
             if (EvaluateCondition(decision.condition, symbols) != ConditionValue::True) {
-                Error(decision, ConditionOf(decision) +
-                                    " is false when restarts are suppressed (REBOOT=" + reboot +
-                                    ", as /norestart sets it): a restart a driver needs then "
-                                    "ends in neither a restart nor exit code 3010, and nobody "
-                                    "learns of it; let the decision run and keep the "
-                                    "suppression after it.");
+                Error("ZCA030", decision,
+                      ConditionOf(decision) +
+                          " is false when restarts are suppressed (REBOOT=" + reboot +
+                          ", as /norestart sets it): a restart a driver needs then "
+                          "ends in neither a restart nor exit code 3010, and nobody "
+                          "learns of it; let the decision run and keep the "
+                          "suppression after it.");
                 return;
             }
         }
         if (!SetsRebootAfter(decision)) {
-            Error(decision,
+            Error("ZCA031", decision,
                   "sets REBOOT to Force even when the administrator suppressed restarts "
                   "(/norestart, REBOOT=ReallySuppress, R or S), and no Type 51 action sets "
                   "REBOOT back after it: the machine restarts against that choice; keep REBOOT "
@@ -739,7 +753,7 @@ class PackageChecker {
         }
         const SequenceRow* schedule = Scheduled("ScheduleReboot");
         if (schedule == nullptr || schedule->sequence <= decision.sequence) {
-            Error(decision,
+            Error("ZCA032", decision,
                   "gives a suppressed REBOOT back after deciding, but no ScheduleReboot follows "
                   "it: a restart a driver needs then ends the installation with 0, not 3010, "
                   "and nobody learns that it is due; schedule ScheduleReboot after the decision "
@@ -765,26 +779,29 @@ class PackageChecker {
         const ActionData data = DataOf(action);
         const std::string property = DataProperty(action);
         if (!data.found) {
-            Error(action, "no Type 51 action sets the property " + Quoted(property) +
-                              " before it, so it receives no data and " + withoutData +
-                              "; set that property with a Type 51 action scheduled before it.");
+            Error("ZCA040", action,
+                  "no Type 51 action sets the property " + Quoted(property) +
+                      " before it, so it receives no data and " + withoutData +
+                      "; set that property with a Type 51 action scheduled before it.");
             return;
         }
         const std::string& text = data.value.text;
         const std::string set = "its data (set by " + data.origin + ")";
         if (text.size() > kMaxDataLength) {
-            Error(action, set + " is " + (data.value.exact ? "" : "at least ") +
-                              std::to_string(text.size()) +
-                              " characters long with the folders at their default locations; "
-                              "the action reads a value of more than 259 characters as empty "
-                              "and then " +
-                              withoutData + ".");
+            Error("ZCA041", action,
+                  set + " is " + (data.value.exact ? "" : "at least ") +
+                      std::to_string(text.size()) +
+                      " characters long with the folders at their default locations; "
+                      "the action reads a value of more than 259 characters as empty "
+                      "and then " +
+                      withoutData + ".");
             return;
         }
         if (data.value.exact && action.Id() != Export::InstallDriver &&
             (text.empty() || text == "0")) {
-            Error(action, set + " is " + (text.empty() ? "empty" : "\"0\"") +
-                              ", which the action reads as no data: it " + withoutData + ".");
+            Error("ZCA042", action,
+                  set + " is " + (text.empty() ? "empty" : "\"0\"") +
+                      ", which the action reads as no data: it " + withoutData + ".");
             return;
         }
         CheckGrammar(action, data.value);
@@ -817,9 +834,10 @@ class PackageChecker {
     // False, after an error, for a registry path that names the root key itself.
     bool CheckRelativeToMachine(const DllAction& action, const std::string& path) {
         if (StartsWithNoCase(path, "hklm\\") || StartsWithNoCase(path, "hkey_local_machine\\")) {
-            Error(action, "its registry path " + Quoted(path) +
-                              " starts with the root key: the action's paths lie below "
-                              "HKEY_LOCAL_MACHINE already, so give it starting at SOFTWARE.");
+            Error("ZCA043", action,
+                  "its registry path " + Quoted(path) +
+                      " starts with the root key: the action's paths lie below "
+                      "HKEY_LOCAL_MACHINE already, so give it starting at SOFTWARE.");
             return false;
         }
         return true;
@@ -828,19 +846,21 @@ class PackageChecker {
     void CheckDriverData(const DllAction& action, const ResolvedText& value) {
         const std::vector<std::string> tokens = DriverTokens(value.text);
         if (tokens.size() > 2 || (value.exact && tokens.empty())) {
-            Error(action, "its data holds " + std::to_string(tokens.size()) +
-                              " \"@\"-separated tokens other than \"0\" where the action takes "
-                              "one (the INF path) or two (INF@key path\\value name): it fails "
-                              "with ERROR_INVALID_DATA (13).");
+            Error("ZCA044", action,
+                  "its data holds " + std::to_string(tokens.size()) +
+                      " \"@\"-separated tokens other than \"0\" where the action takes "
+                      "one (the INF path) or two (INF@key path\\value name): it fails "
+                      "with ERROR_INVALID_DATA (13).");
             return;
         }
         if (tokens.empty()) {
             return;
         }
         if (value.exact && !EndsWithNoCase(tokens[0], ".inf")) {
-            Error(action, "its first token " + Quoted(tokens[0]) +
-                              " is not the path of an INF file: no driver package is installed "
-                              "and nothing tells the user.");
+            Error("ZCA045", action,
+                  "its first token " + Quoted(tokens[0]) +
+                      " is not the path of an INF file: no driver package is installed "
+                      "and nothing tells the user.");
         } else if (value.exact) {
             CheckDriverPackageKnown(action, tokens[0]);
         }
@@ -849,14 +869,16 @@ class PackageChecker {
         }
         const auto [key, name] = SplitAtLastBackslash(tokens[1]);
         if (WithoutFinalBackslashes(key).empty()) {
-            Error(action, "its state location " + Quoted(tokens[1]) +
-                              " holds no key path before its last backslash: it fails with "
-                              "ERROR_INVALID_DATA (13).");
+            Error("ZCA046", action,
+                  "its state location " + Quoted(tokens[1]) +
+                      " holds no key path before its last backslash: it fails with "
+                      "ERROR_INVALID_DATA (13).");
         } else if (name.empty()) {
-            Error(action, "its state location " + Quoted(tokens[1]) +
-                              " names no value after its last backslash: the outcome goes to "
-                              "the key's default value, where the next driver action "
-                              "overwrites it; write key path\\value name.");
+            Error("ZCA047", action,
+                  "its state location " + Quoted(tokens[1]) +
+                      " names no value after its last backslash: the outcome goes to "
+                      "the key's default value, where the next driver action "
+                      "overwrites it; write key path\\value name.");
         }
     }
 
@@ -867,12 +889,13 @@ class PackageChecker {
         if (!HardwareIdsOfPackage(name).empty()) {
             return;
         }
-        Warning(action, "its INF file " + Quoted(name) +
-                            " is not in the DLL's driver package table: the action only stages "
-                            "it in the driver store, for devices plugged in later; it never "
-                            "moves a device present now onto the new driver, never marks absent "
-                            "devices for reinstallation, and never records that a restart is "
-                            "needed.");
+        Warning("ZCA048", action,
+                "its INF file " + Quoted(name) +
+                    " is not in the DLL's driver package table: the action only stages "
+                    "it in the driver store, for devices plugged in later; it never "
+                    "moves a device present now onto the new driver, never marks absent "
+                    "devices for reinstallation, and never records that a restart is "
+                    "needed.");
     }
 
     // The action registers <system folder>\drivers\<name>.sys; the package must put the image
@@ -892,17 +915,19 @@ class PackageChecker {
             elsewhere.push_back(path.text);
         }
         if (elsewhere.empty()) {
-            Warning(action, "the package installs no file " + Quoted(image) +
-                                ", which the service it registers loads from " + Quoted(expected) +
-                                ": unless the machine has it there already, the driver does not "
-                                "start and the action fails.");
+            Warning("ZCA050", action,
+                    "the package installs no file " + Quoted(image) +
+                        ", which the service it registers loads from " + Quoted(expected) +
+                        ": unless the machine has it there already, the driver does not "
+                        "start and the action fails.");
             return;
         }
-        Error(action, "the package installs the service's image at " + Quoted(elsewhere.front()) +
-                          ", but the action registers the service with " + Quoted(expected) +
-                          ": the driver does not start (ERROR_FILE_NOT_FOUND, 2), so the action "
-                          "fails and with it the installation; install the file into "
-                          "System64Folder\\drivers.");
+        Error("ZCA051", action,
+              "the package installs the service's image at " + Quoted(elsewhere.front()) +
+                  ", but the action registers the service with " + Quoted(expected) +
+                  ": the driver does not start (ERROR_FILE_NOT_FOUND, 2), so the action "
+                  "fails and with it the installation; install the file into "
+                  "System64Folder\\drivers.");
     }
 
     bool RecordsInKey(const std::string& key) const {
@@ -917,18 +942,20 @@ class PackageChecker {
         }
         const auto [key, name] = SplitAtLastBackslash(text);
         if (DirectoryOfPath(text).empty()) {
-            Error(action, "its data " + Quoted(text) +
-                              " holds no backslash, so it names no key: the action deletes "
-                              "nothing.");
+            Error("ZCA052", action,
+                  "its data " + Quoted(text) +
+                      " holds no backslash, so it names no key: the action deletes "
+                      "nothing.");
             return;
         }
         if (!name.empty() && RecordsInKey(Lower(text))) {
-            Error(action, "its data " + Quoted(text) +
-                              " is the state key without its final backslash: the action reads "
-                              "it as the value " +
-                              Quoted(name) +
-                              " and deletes none of the recorded outcomes; end it with a "
-                              "backslash to clear the whole key.");
+            Error("ZCA053", action,
+                  "its data " + Quoted(text) +
+                      " is the state key without its final backslash: the action reads "
+                      "it as the value " +
+                      Quoted(name) +
+                      " and deletes none of the recorded outcomes; end it with a "
+                      "backslash to clear the whole key.");
             return;
         }
         const std::string clearedKey = Lower(WithoutFinalBackslashes(key));
@@ -940,9 +967,10 @@ class PackageChecker {
                       return l.key == clearedKey && l.value == clearedValue;
                   });
         if (!locations_.empty() && !recorded) {
-            Warning(action, "it clears " + Quoted(text) +
-                                ", where no CA_InstallDriver action of the package records "
-                                "its outcome.");
+            Warning("ZCA054", action,
+                    "it clears " + Quoted(text) +
+                        ", where no CA_InstallDriver action of the package records "
+                        "its outcome.");
         }
     }
 
@@ -952,30 +980,34 @@ class PackageChecker {
             return;
         }
         if (text.back() != '\\') {
-            Error(action, "its data " + Quoted(text) +
-                              " does not end in a backslash: the action then reads nothing and "
-                              "never sets REBOOT; give the state key with its final backslash.");
+            Error("ZCA055", action,
+                  "its data " + Quoted(text) +
+                      " does not end in a backslash: the action then reads nothing and "
+                      "never sets REBOOT; give the state key with its final backslash.");
         } else if (!locations_.empty() && !RecordsInKey(Lower(WithoutFinalBackslashes(text)))) {
-            Warning(action, "it reads the key " + Quoted(text) +
-                                ", where no CA_InstallDriver action of the package records its "
-                                "outcome.");
+            Warning("ZCA056", action,
+                    "it reads the key " + Quoted(text) +
+                        ", where no CA_InstallDriver action of the package records its "
+                        "outcome.");
         }
     }
 
     // False, after an error, for a name that holds a path.
     bool CheckServiceName(const DllAction& action, const std::string& name) {
         if (name.find_first_of("\\/") != std::string::npos) {
-            Error(action, "its service name " + Quoted(name) +
-                              " holds a path: the action uses the name as it stands for the "
-                              "service and for <system folder>\\drivers\\<name>.sys; give the "
-                              "bare name of the driver.");
+            Error("ZCA057", action,
+                  "its service name " + Quoted(name) +
+                      " holds a path: the action uses the name as it stands for the "
+                      "service and for <system folder>\\drivers\\<name>.sys; give the "
+                      "bare name of the driver.");
             return false;
         }
         if (EndsWithNoCase(name, ".sys")) {
-            Warning(action, "its service name " + Quoted(name) +
-                                " ends in .sys: the action adds .sys itself, so it would "
-                                "register " +
-                                name + ".sys.");
+            Warning("ZCA058", action,
+                    "its service name " + Quoted(name) +
+                        " ends in .sys: the action adds .sys itself, so it would "
+                        "register " +
+                        name + ".sys.");
         }
         return true;
     }
@@ -1006,12 +1038,12 @@ class PackageChecker {
         const bool beforeFiles = action.InScript() && files != nullptr &&
                                  MomentOf(action) < MomentOf(files->sequence, true);
         if (beforeFiles && action.Id() == Export::InstallDriver) {
-            Error(action,
+            Error("ZCA060", action,
                   "runs before InstallFiles: its INF file is not on the disk yet, so no "
                   "driver package is installed; schedule it after InstallFiles.");
         }
         if (beforeFiles && action.Id() == Export::InstallCertificate) {
-            Error(action,
+            Error("ZCA061", action,
                   "runs before InstallFiles: the certificate file is not on the disk yet, so "
                   "the certificate utility adds nothing and the drivers' publisher stays "
                   "untrusted; schedule it after InstallFiles.");
@@ -1028,7 +1060,7 @@ class PackageChecker {
     void CheckCertificateFirst(const DllAction& certificate) {
         for (const DllAction* driver : Peers(certificate, Export::InstallDriver)) {
             if (driver->InScript() && MomentOf(*driver) < MomentOf(certificate)) {
-                Error(certificate,
+                Error("ZCA062", certificate,
                       "runs after " + Quoted(driver->name) +
                           ", which installs its driver package while the publisher is not yet "
                           "trusted: Windows then asks whoever installs whether to trust it, and "
@@ -1045,19 +1077,21 @@ class PackageChecker {
             return MomentOf(decision) < MomentOf(*d);
         });
         if (late != drivers.rend()) {
-            Error(decision, "decides before " + Quoted((*late)->name) +
-                                " has run: deferred actions run from the script at "
-                                "InstallFinalize (or at an InstallExecute before it), so the "
-                                "decision finds no outcome of it; schedule it after "
-                                "InstallFinalize, or after an InstallExecute that follows the "
-                                "last driver action.");
+            Error("ZCA063", decision,
+                  "decides before " + Quoted((*late)->name) +
+                      " has run: deferred actions run from the script at "
+                      "InstallFinalize (or at an InstallExecute before it), so the "
+                      "decision finds no outcome of it; schedule it after "
+                      "InstallFinalize, or after an InstallExecute that follows the "
+                      "last driver action.");
         }
         for (const DllAction* clearing : Peers(decision, Export::ClearState)) {
             if (MomentOf(*clearing) < MomentOf(decision)) {
-                Error(decision, "runs after " + Quoted(clearing->name) +
-                                    ", which has deleted the recorded outcomes by then: a "
-                                    "restart a driver asked for is never set; decide before "
-                                    "clearing.");
+                Error("ZCA064", decision,
+                      "runs after " + Quoted(clearing->name) +
+                          ", which has deleted the recorded outcomes by then: a "
+                          "restart a driver asked for is never set; decide before "
+                          "clearing.");
                 return;
             }
         }
@@ -1090,7 +1124,7 @@ class PackageChecker {
         }
         const ActionData first = DataOf(a);
         const ActionData second = DataOf(b);
-        return !first.value.exact || !second.value.exact ||
+        return !first.found || !second.found || !first.value.exact || !second.value.exact ||
                Lower(first.value.text) == Lower(second.value.text);
     }
 
@@ -1137,10 +1171,10 @@ class PackageChecker {
                                         "version, fail after it has run"
                                       : "should the installation fail after it has run";
             if (partners.empty()) {
-                Error(action, std::string("has no rollback partner: ") + failing + ", nothing " +
-                                  rule.undo + "; schedule a rollback action calling " +
-                                  EntryOf(rule.partner) +
-                                  " just before it, under the same condition.");
+                Error("ZCA070", action,
+                      std::string("has no rollback partner: ") + failing + ", nothing " +
+                          rule.undo + "; schedule a rollback action calling " +
+                          EntryOf(rule.partner) + " just before it, under the same condition.");
                 continue;
             }
             const auto covering =
@@ -1148,10 +1182,11 @@ class PackageChecker {
                              [&](const DllAction* p) { return (p->runs & runs) == runs; });
             if (covering == partners.end()) {
                 const DllAction& partner = *partners.front();
-                Error(partner, ConditionOf(partner) + " does not hold on " +
-                                   Describe(runs & ~partner.runs) + ", where " +
-                                   Quoted(action.name) + " runs: " + failing + " there, nothing " +
-                                   rule.undo + "; give it the condition of the action it undoes.");
+                Error("ZCA071", partner,
+                      ConditionOf(partner) + " does not hold on " + Describe(runs & ~partner.runs) +
+                          ", where " + Quoted(action.name) + " runs: " + failing +
+                          " there, nothing " + rule.undo +
+                          "; give it the condition of the action it undoes.");
             }
         }
     }
@@ -1164,11 +1199,12 @@ class PackageChecker {
             for (const DllAction& action : actions_) {
                 if (FitsUndone(action, rule) && RunTogether(action.runs, rollback.runs) &&
                     action.sequence < rollback.sequence) {
-                    Error(rollback, "is scheduled after " + Quoted(action.name) +
-                                        ", the action it undoes: should that action or one "
-                                        "between them fail, the rollback does not run it and "
-                                        "the change stays; schedule it just before " +
-                                        Quoted(action.name) + ".");
+                    Error("ZCA072", rollback,
+                          "is scheduled after " + Quoted(action.name) +
+                              ", the action it undoes: should that action or one "
+                              "between them fail, the rollback does not run it and "
+                              "the change stays; schedule it just before " +
+                              Quoted(action.name) + ".");
                     return;
                 }
             }
@@ -1205,7 +1241,7 @@ class PackageChecker {
             deletedOnUninstall = deletedOnUninstall || (row.event & kDeleteOnUninstall) != 0;
             if ((row.event & kDeleteOnInstall) != 0) {
                 findings_.push_back(
-                    {Severity::Error, row.id,
+                    {"ZCA073", Severity::Error, row.id,
                      "the ServiceControl row deletes the kernel service " + Quoted(service) +
                          " on installation too (event flag 8): a repair then deletes the service "
                          "that " +
@@ -1217,7 +1253,7 @@ class PackageChecker {
         }
         if (!deletedOnUninstall) {
             findings_.push_back(
-                {Severity::Error, "ServiceControl",
+                {"ZCA074", Severity::Error, "ServiceControl",
                  std::string(found ? "the ServiceControl rows of the kernel service "
                                    : "no ServiceControl row names the kernel service ") +
                      Quoted(service) + (found ? " do not delete it" : ", which deletes it") +
@@ -1256,7 +1292,7 @@ class PackageChecker {
         } else {
             return;
         }
-        findings_.push_back({Severity::Error, "RemoveExistingProducts",
+        findings_.push_back({"ZCA080", Severity::Error, "RemoveExistingProducts",
                              "is scheduled at " + std::to_string(removal->sequence) + ", " + why +
                                  "; schedule it right after InstallInitialize.",
                              "InstallExecuteSequence", "Sequence"});
@@ -1271,12 +1307,12 @@ class PackageChecker {
             return;
         }
         if (Peers(*recorder, Export::RebootDecision).empty()) {
-            Warning(*recorder,
+            Warning("ZCA081", *recorder,
                     "it records its outcome, but no CA_CheckAndSetRebootStatus action reads it: "
                     "a restart the driver asks for is lost.");
         }
         if (Peers(*recorder, Export::ClearState).empty()) {
-            Warning(*recorder,
+            Warning("ZCA082", *recorder,
                     "it records its outcome, but no CA_ClearInstallDriverRegistryValues action "
                     "clears it: it stays for the next installation's reboot decision.");
         }
@@ -1292,10 +1328,73 @@ class PackageChecker {
     std::vector<Finding> findings_;
 };
 
+// Every rule the checker has; docs/zelk_ca_check.md has a section for each.
+const char* const kRuleIds[] = {
+    "ZCA001", "ZCA002", "ZCA003", "ZCA004", "ZCA005", "ZCA006", "ZCA007", "ZCA008", "ZCA010",
+    "ZCA011", "ZCA012", "ZCA013", "ZCA014", "ZCA015", "ZCA020", "ZCA021", "ZCA022", "ZCA023",
+    "ZCA024", "ZCA030", "ZCA031", "ZCA032", "ZCA040", "ZCA041", "ZCA042", "ZCA043", "ZCA044",
+    "ZCA045", "ZCA046", "ZCA047", "ZCA048", "ZCA050", "ZCA051", "ZCA052", "ZCA053", "ZCA054",
+    "ZCA055", "ZCA056", "ZCA057", "ZCA058", "ZCA060", "ZCA061", "ZCA062", "ZCA063", "ZCA064",
+    "ZCA070", "ZCA071", "ZCA072", "ZCA073", "ZCA074", "ZCA080", "ZCA081", "ZCA082",
+};
+
+// A rule list longer than this is no author's list.
+constexpr std::size_t kMaxRuleList = 4096;
+
+bool IsRuleId(const std::string& id) {
+    return std::any_of(std::begin(kRuleIds), std::end(kRuleIds),
+                       [&](const char* known) { return id == known; });
+}
+
 }  // namespace
 
-std::vector<Finding> CheckPackage(const PackageTables& tables) {
-    return PackageChecker(tables).Run();
+std::optional<std::set<std::string>> ParseRuleList(const std::string& text, std::string& unknown) {
+    std::set<std::string> rules;
+    std::string id;
+    const std::string bounded = text.substr(0, kMaxRuleList);
+    for (std::size_t at = 0; at <= bounded.size(); ++at) {
+        const char c = at < bounded.size() ? bounded[at] : ',';
+        if (c != ',' && c != ';' && std::isspace(static_cast<unsigned char>(c)) == 0) {
+            id += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            continue;
+        }
+        if (id.empty()) {
+            continue;
+        }
+        if (!IsRuleId(id)) {
+            unknown = id;
+            return std::nullopt;
+        }
+        rules.insert(id);
+        id.clear();
+    }
+    return rules;
+}
+
+std::vector<Finding> CheckPackage(const PackageTables& tables,
+                                  const std::set<std::string>& ignored) {
+    std::set<std::string> skipped = ignored;
+    std::vector<Finding> findings;
+    const auto listed = tables.properties.find(kIgnoreProperty);
+    if (listed != tables.properties.end()) {
+        std::string unknown;
+        const auto rules = ParseRuleList(listed->second, unknown);
+        if (rules) {
+            skipped.insert(rules->begin(), rules->end());
+        } else {
+            findings.push_back({"ZCA008", Severity::Warning, kIgnoreProperty,
+                                "names " + Quoted(unknown.substr(0, 64)) +
+                                    ", which is no rule of this checker: no rule is ignored; "
+                                    "list rule IDs such as ZCA048, separated by commas.",
+                                "Property", "Value"});
+        }
+    }
+    for (Finding& finding : PackageChecker(tables).Run()) {
+        if (skipped.count(finding.rule) == 0) {
+            findings.push_back(std::move(finding));
+        }
+    }
+    return findings;
 }
 
 }  // namespace zelk::checker

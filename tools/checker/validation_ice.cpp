@@ -40,8 +40,8 @@ std::string IceMessage(const zelk::checker::Finding& finding) {
     const int type = finding.severity == Severity::Error     ? kIceError
                      : finding.severity == Severity::Warning ? kIceWarning
                                                              : kIceInfo;
-    return IceMessage(type, finding.subject + ": " + finding.message, finding.table, finding.column,
-                      finding.subject);
+    return IceMessage(type, finding.rule + ": " + finding.subject + ": " + finding.message,
+                      finding.table, finding.column, finding.subject);
 }
 
 // The text goes into field 1 behind the template "[1]": the installer formats the template,

@@ -1,0 +1,201 @@
+// The package checker's rules on small package models, without an installer: each row changes a
+// correct kernel-service package and names the rules whose findings the change adds.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+
+#include "package_checks.h"
+
+using zelk::checker::CheckPackage;
+using zelk::checker::CustomActionRow;
+using zelk::checker::Finding;
+using zelk::checker::PackageTables;
+using zelk::checker::SequenceRow;
+
+namespace {
+
+// A DLL action from the File table (type 17), deferred without impersonation, and its
+// rollback form.
+constexpr int kDeferred = 17 + 1024 + 2048;
+constexpr int kRollback = kDeferred + 256;
+constexpr int kSetProperty = 51;
+// The DLL is a file this model never lays down: the checker warns that it cannot read it.
+constexpr const char* kUnreadDll = "ZCA007";
+
+// Registers zelk_bus, with the rollback that deletes it first, its image where the service
+// loads it and the ServiceControl row that deletes a stopped service on uninstall.
+PackageTables KernelServicePackage() {
+    PackageTables tables;
+    const auto action = [&](const std::string& name, int type, const std::string& target,
+                            int sequence, const std::string& source = "ZelkCaFile") {
+        tables.customActions.push_back({name, type, source, target});
+        tables.installExecuteSequence.push_back({name, "NOT Installed", sequence});
+    };
+    tables.installExecuteSequence = {
+        {"InstallInitialize", "", 1500}, {"InstallFiles", "", 4000}, {"InstallFinalize", "", 6600}};
+    action("SetRollbackService", kSetProperty, "zelk_bus", 4050, "RollbackService");
+    action("RollbackService", kRollback, "CA_UninstallNonePnPDriver", 4051);
+    action("SetInstallService", kSetProperty, "zelk_bus", 4052, "InstallService");
+    action("InstallService", kDeferred, "CA_InstallNonePnPDriver", 4053);
+    tables.directories["DriversDir"] = {"System64Folder", "drivers"};
+    tables.componentDirectories["Bus"] = "DriversDir";
+    tables.files["BusSys"] = {"Bus", "zelk_bus.sys"};
+    tables.features = {"Drivers"};
+    tables.serviceControls = {{"BusService", "zelk_bus", 0x20 | 0x80}};
+    return tables;
+}
+
+CustomActionRow& ActionRow(PackageTables& tables, const std::string& name) {
+    for (CustomActionRow& row : tables.customActions) {
+        if (row.action == name) {
+            return row;
+        }
+    }
+    throw std::invalid_argument(name);
+}
+
+SequenceRow& Scheduled(PackageTables& tables, const std::string& name) {
+    for (SequenceRow& row : tables.installExecuteSequence) {
+        if (row.action == name) {
+            return row;
+        }
+    }
+    throw std::invalid_argument(name);
+}
+
+void SetCondition(PackageTables& tables, const std::string& condition,
+                  std::initializer_list<const char*> actions) {
+    for (const char* name : actions) {
+        Scheduled(tables, name).condition = condition;
+    }
+}
+
+std::set<std::string> RulesOf(const std::vector<Finding>& findings) {
+    std::set<std::string> rules;
+    for (const Finding& finding : findings) {
+        if (finding.rule != kUnreadDll) {
+            rules.insert(finding.rule);
+        }
+    }
+    return rules;
+}
+
+struct Row {
+    const char* name;
+    std::function<void(PackageTables&)> change;
+    std::set<std::string> rules;
+};
+
+const Row kRows[] = {
+    {"correct", [](PackageTables&) {}, {}},
+    // Correct packages written otherwise.
+    {"component-state conditions",
+     [](PackageTables& t) {
+         SetCondition(
+             t, "$Bus=3 AND NOT ?Bus=3",
+             {"SetRollbackService", "RollbackService", "SetInstallService", "InstallService"});
+     },
+     {}},
+    {"restarts suppressed in the Property table",
+     [](PackageTables& t) { t.properties["REBOOT"] = "ReallySuppress"; },
+     {}},
+    {"rule ignored by the package",
+     [](PackageTables& t) {
+         t.serviceControls.clear();
+         t.properties["ZelkCaCheckIgnore"] = "zca001; ZCA074";
+     },
+     {}},
+    // Mistakes.
+    {"unknown rule ignored",
+     [](PackageTables& t) {
+         t.serviceControls.clear();
+         t.properties["ZelkCaCheckIgnore"] = "ZCA74";
+     },
+     {"ZCA008", "ZCA074"}},
+    {"no ServiceControl row", [](PackageTables& t) { t.serviceControls.clear(); }, {"ZCA074"}},
+    {"service deleted on installation",
+     [](PackageTables& t) { t.serviceControls[0].event |= 0x08; },
+     {"ZCA073"}},
+    {"no rollback partner",
+     [](PackageTables& t) { Scheduled(t, "RollbackService").sequence = -1; },
+     {"ZCA070"}},
+    {"rollback after its action",
+     [](PackageTables& t) { Scheduled(t, "RollbackService").sequence = 4054; },
+     {"ZCA072"}},
+    {"install on every installation",
+     [](PackageTables& t) {
+         SetCondition(t, "", {"InstallService", "SetInstallService"});
+     },
+     {"ZCA022"}},
+    {"install only on a repair",
+     [](PackageTables& t) {
+         SetCondition(t, "REINSTALL", {"InstallService", "SetInstallService"});
+     },
+     {"ZCA021"}},
+    // A setter under the same never-true condition gives the action its data: the condition is
+    // the fault, not missing data.
+    {"setter shares a false condition",
+     [](PackageTables& t) {
+         SetCondition(t, "0", {"InstallService", "SetInstallService"});
+     },
+     {"ZCA021"}},
+    {"no data",
+     [](PackageTables& t) { Scheduled(t, "SetInstallService").sequence = -1; },
+     {"ZCA040"}},
+    {"immediate action",
+     [](PackageTables& t) { ActionRow(t, "InstallService").type = 17; },
+     {"ZCA013"}},
+    {"impersonated",
+     [](PackageTables& t) { ActionRow(t, "InstallService").type = 17 + 1024; },
+     {"ZCA014"}},
+    {"deferred outside the script",
+     [](PackageTables& t) { Scheduled(t, "InstallService").sequence = 7000; },
+     {"ZCA015"}},
+    {"invalid condition",
+     [](PackageTables& t) { SetCondition(t, "NOT (Installed", {"InstallService"}); },
+     {"ZCA020"}},
+    {"condition nested too deep",
+     [](PackageTables& t) {
+         SetCondition(t, std::string(100000, '(') + "1" + std::string(100000, ')'),
+                      {"InstallService"});
+     },
+     {"ZCA002"}},
+    {"data nested too deep",
+     [](PackageTables& t) { ActionRow(t, "SetInstallService").target = std::string(100000, '['); },
+     {"ZCA003"}},
+    {"service name with a path",
+     [](PackageTables& t) {
+         ActionRow(t, "SetInstallService").target = "drivers\\zelk_bus";
+         ActionRow(t, "SetRollbackService").target = "drivers\\zelk_bus";
+     },
+     // Its ServiceControl row names another service now.
+     {"ZCA057", "ZCA074"}},
+    {"image outside the drivers folder",
+     [](PackageTables& t) { t.componentDirectories["Bus"] = "System64Folder"; },
+     {"ZCA051"}},
+    {"no image", [](PackageTables& t) { t.files.clear(); }, {"ZCA050"}},
+    {"no action of the DLL", [](PackageTables& t) { t.customActions.clear(); }, {"ZCA001"}},
+};
+
+TEST(PackageChecksTest, EachChangeAddsItsRules) {
+    for (const Row& row : kRows) {
+        PackageTables tables = KernelServicePackage();
+        row.change(tables);
+        EXPECT_EQ(RulesOf(CheckPackage(tables)), row.rules) << row.name;
+    }
+}
+
+TEST(PackageChecksTest, IgnoresTheRulesItIsGiven) {
+    PackageTables tables = KernelServicePackage();
+    tables.serviceControls.clear();
+    EXPECT_EQ(RulesOf(CheckPackage(tables, {"ZCA074"})), std::set<std::string>{});
+    std::string unknown;
+    EXPECT_FALSE(zelk::checker::ParseRuleList("ZCA074,ZCA999", unknown));
+    EXPECT_EQ(unknown, "ZCA999");
+    EXPECT_EQ(zelk::checker::ParseRuleList(" zca074 ;ZCA048,, ", unknown),
+              (std::set<std::string>{"ZCA048", "ZCA074"}));
+}
+
+}  // namespace
