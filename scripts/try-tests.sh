@@ -5,7 +5,8 @@
 # 1 and what they changed; an upgrade must install the older package first; on a package whose
 # installation fails it must exit 1 and show msiexec's full exit code; it must refuse to make a
 # prefix over an existing folder and leave none behind; check-package.sh must return the
-# checker's exit code (0 on the smaller package, 2 on a missing file); and neither may create
+# checker's exit code (0 on the smaller package, 2 on a missing file, 2 and "the checker
+# crashed" when the checker ends with 1 and no finding); and neither may create
 # ~/.wine (both run with a throwaway HOME). The outputs stay in build/try/.
 #
 # usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
@@ -108,6 +109,13 @@ check CheckPasses "$(yes_if test "$check_status" -eq 0)" \
 check_status=$?
 check CheckMissingFileIsTwo "$(yes_if test "$check_status" -eq 2)" \
     "check-package.sh on a missing file exited with $check_status"
+# A checker that ends with 1 and no finding has crashed: 2 and a sentence, never "errors found".
+crashing=$ZELK_WINE_ROOT/template/drive_c/windows/system32/reg.exe
+ZELK_CHECKER=$crashing "$repo/scripts/check-package.sh" "$PACKAGE" >"$WORK/crash.txt" 2>&1
+check_status=$?
+said=$(grep -c 'the checker crashed' "$WORK/crash.txt")
+check CheckCrashIsTwo "$(yes_if test "$check_status" -eq 2 -a "$said" -eq 1)" \
+    "check-package.sh on a checker that ends with 1 and no finding exited with $check_status"
 leftover=$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 \( -name 'try-*' -o -name 'check-*' \) 2>/dev/null)
 check PrivatePrefixesRemoved "$(yes_if test -z "$leftover")" "prefixes stayed: $leftover"
 check NoHomeWinePrefix "$(yes_if test ! -e "$HOME/.wine")" "$HOME/.wine was created"

@@ -820,6 +820,42 @@ std::string TestName(const testing::TestParamInfo<Variant>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Sample, PackageChecker, testing::ValuesIn(kVariants), TestName);
 
+// A package chooses where it says it installs a DLL. The checker reads one there only below a
+// standard folder: a copy of the DLL in another folder, named by a plain path or a "\\?\\"
+// one, stays unread, while the same copy beside the package is read.
+TEST(PackageCheckerFiles, ReadsNoDllWhereThePackagePointsElsewhere) {
+    const std::string elsewhere = BesideProgram("elsewhere\\");
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    const std::string dll = BesideProgram("zelk_ca.dll");
+    ASSERT_TRUE(CopyFileA(dll.c_str(), (elsewhere + "zelkprobe.dll").c_str(), FALSE));
+    const std::vector<std::string> calling = {
+        "INSERT INTO File (File, Component_, FileName, FileSize, Sequence) VALUES "
+        "('ZelkCaFile', 'PublisherCertificate', 'zelkprobe.dll', 1, 99)",
+        "UPDATE CustomAction SET Type = 3089, Source = 'ZelkCaFile' WHERE Action = "
+        "'{first:CA_InstallCertificate}'"};
+    const std::string read = "info: ZCA004: ZelkCaFile: holds zelk_ca.dll";
+    const std::string unread = "warning: ZCA007: ";
+    for (const std::string& folder : {elsewhere, "\\\\?\\" + elsewhere}) {
+        const Variant variant = {
+            "DLL elsewhere",
+            Joined(
+                {"INSERT INTO Property (Property, Value) VALUES ('INSTALLDIR', '" + folder + "')"},
+                calling),
+            {}};
+        const Prepared prepared = PrepareVariant(variant, "files-");
+        ASSERT_EQ(prepared.skip + prepared.failure, "");
+        const Checked checked = RunChecker(prepared.name);
+        EXPECT_EQ(checked.output.find(read), std::string::npos) << folder;
+        EXPECT_NE(checked.output.find(unread), std::string::npos) << checked.output;
+    }
+    const Prepared beside = PrepareVariant({"DLL beside", calling, {}}, "files-");
+    ASSERT_EQ(beside.skip + beside.failure, "");
+    ASSERT_TRUE(CopyFileA(dll.c_str(), BesideProgram("zelkprobe.dll").c_str(), FALSE));
+    const Checked checked = RunChecker(beside.name);
+    DeleteFileA(BesideProgram("zelkprobe.dll").c_str());
+    EXPECT_NE(checked.output.find(read), std::string::npos) << checked.output;
+}
+
 class ValidationCube : public testing::TestWithParam<Variant> {};
 
 // The same package, the same findings: the cube runs the checker's own checks.
