@@ -98,7 +98,9 @@ class Lexer {
 
     static Token Word(Kind kind) { return Token{kind, {}, Op::Equal, false}; }
 
-    static Token Value(Operand operand) { return Token{Kind::Value, operand, Op::Equal, false}; }
+    static Token Value(Operand operand) {
+        return Token{Kind::Value, std::move(operand), Op::Equal, false};
+    }
 
     std::optional<Token> Comparison(bool caseBlind) {
         static const std::pair<const char*, Op> kOperators[] = {

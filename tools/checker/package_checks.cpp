@@ -269,7 +269,7 @@ std::string NearestExport(const DllImage& image, const std::string& entry) {
 enum class DllKind { ThisDll, OtherDll, Unread };
 
 struct CalledDll {
-    DllKind kind;
+    DllKind kind = DllKind::Unread;
     std::optional<DllImage> image;
     // For an unread DLL: what is wrong with it.
     std::string why;

@@ -196,7 +196,7 @@ std::set<std::string> DllSources(const PackageTables& tables, int kind) {
 // An unreadable stream gives what was read, as a truncated DLL does.
 std::string StreamBytes(MSIHANDLE record, UINT field) {
     std::string bytes(std::min<std::size_t>(MsiRecordDataSize(record, field), kMaxDllBytes), '\0');
-    DWORD size = static_cast<DWORD>(bytes.size());
+    auto size = static_cast<DWORD>(bytes.size());
     if (MsiRecordReadStream(record, field, bytes.data(), &size) != ERROR_SUCCESS) {
         size = 0;
     }
@@ -247,8 +247,10 @@ void ReadInstalledDlls(PackageTables& tables, const std::string& folder) {
         const std::string name = FileNameOfPath(installed.text);
         const bool beside = !folder.empty() && IsPlainFileName(name);
         const bool there = installed.exact && MayReadInstalledFile(installed.text);
-        for (const std::string& path :
-             {beside ? folder + "\\" + name : "", there ? installed.text : ""}) {
+        std::string besidePath = folder;
+        besidePath += '\\';
+        besidePath += name;
+        for (const std::string& path : {beside ? besidePath : "", there ? installed.text : ""}) {
             if (auto bytes = FileBytes(path)) {
                 tables.installedDlls[key] = std::move(*bytes);
                 break;

@@ -20,16 +20,22 @@ constexpr int kIceError = 1;
 constexpr int kIceWarning = 2;
 constexpr int kIceInfo = 3;
 
+// Where a message points: a table, a column and a row's key, each left out when empty.
+struct IceLocation {
+    std::string table;
+    std::string column;
+    std::string key;
+};
+
 // Fields: name, type, description, help location (none), then where: table, column, key. A
 // validation tool reads the first blank field as the end of the location.
-std::string IceMessage(int type, const std::string& description, const std::string& table = "",
-                       const std::string& column = "", const std::string& key = "") {
+std::string IceMessage(int type, const std::string& description, const IceLocation& where = {}) {
     std::string message =
         std::string(kIceName) + "\t" + std::to_string(type) + "\t" + description + "\t";
-    if (!table.empty()) {
-        message += "\t" + table;
-        if (!column.empty()) {
-            message += "\t" + column + "\t" + key;
+    if (!where.table.empty()) {
+        message += "\t" + where.table;
+        if (!where.column.empty()) {
+            message += "\t" + where.column + "\t" + where.key;
         }
     }
     return message;
@@ -41,7 +47,7 @@ std::string IceMessage(const zelk::checker::Finding& finding) {
                      : finding.severity == Severity::Warning ? kIceWarning
                                                              : kIceInfo;
     return IceMessage(type, finding.rule + ": " + finding.subject + ": " + finding.message,
-                      finding.table, finding.column, finding.subject);
+                      {finding.table, finding.column, finding.subject});
 }
 
 // The text goes into field 1 behind the template "[1]": the installer formats the template,
