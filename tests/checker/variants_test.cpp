@@ -8,6 +8,7 @@
 //   {rollback:CA_X}           the first scheduled rollback action calling CA_X
 //   {set:ACTION}              the Type 51 action scheduled last before ACTION that sets its data
 //   {seq:ACTION+N}            ACTION's sequence number plus (or minus) N
+//   {guid:GUID}               GUID in braces
 // A variant whose placeholder the sample cannot fill is skipped.
 #include <gtest/gtest.h>
 #include <msi.h>
@@ -374,7 +375,8 @@ const Variant kVariants[] = {
       "'{first:CA_InstallCertificate}'"},
      {"warning: ZCA007: {first:CA_InstallCertificate}"}},
     {"INF outside the driver package table",
-     {"UPDATE File SET FileName = 'zelk_can.inf' WHERE FileName = 'zelk_usb.inf'"},
+     {"UPDATE File SET FileName = 'zelk_can.inf' WHERE FileName = 'zelk_usb.inf'",
+      "UPDATE File SET FileName = 'zelk_can.sys' WHERE FileName = 'zelk_usb.sys'"},
      {"warning: ZCA048: {last:CA_InstallDriver}"}},
     {"certificate after a driver",
      {"UPDATE InstallExecuteSequence SET Sequence = {seq:{last:CA_InstallDriver}+1} WHERE Action = "
@@ -390,6 +392,54 @@ const Variant kVariants[] = {
      {"UPDATE CustomAction SET Type = 2305 WHERE Action = '{rollback:CA_UninstallVirtualDriver}'"},
      {"error: ZCA013: {rollback:CA_UninstallVirtualDriver}",
       "error: ZCA070: {first:CA_InstallDriver}"}},
+    // Mistakes authors still make, and correct packages written otherwise.
+    {"kernel service failure ignored",
+     {"UPDATE CustomAction SET Type = 3137 WHERE Action = '{first:CA_InstallNonePnPDriver}'"},
+     {"error: ZCA090: {first:CA_InstallNonePnPDriver}"}},
+    {"REBOOT set after the decision",
+     {"INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkAuthorReboot', 51, "
+      "'REBOOT', 'ReallySuppress')",
+      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+      "('ZelkAuthorReboot', 'NOT Installed', {seq:{first:CA_CheckAndSetRebootStatus}+3})"},
+     {"error: ZCA091: ZelkAuthorReboot"}},
+    {"REBOOT suppressed in the Property table",
+     {"INSERT INTO Property (Property, Value) VALUES ('REBOOT', 'ReallySuppress')"},
+     {}},
+    {"two drivers record in one value",
+     {"UPDATE CustomAction SET Target = 'C:\\Drivers\\zelk_usb.inf@SOFTWARE\\Zelk\\CAN-LIN "
+      "Drivers\\InstallState\\Shared' WHERE Action = '{set:{first:CA_InstallDriver}}'",
+      "UPDATE CustomAction SET Target = 'C:\\Drivers\\zelk_pci.inf@SOFTWARE\\Zelk\\CAN-LIN "
+      "Drivers\\InstallState\\Shared' WHERE Action = '{set:{second:CA_InstallDriver}}'"},
+     {"error: ZCA092: {second:CA_InstallDriver}"}},
+    {"state key holds the package's own values",
+     {"INSERT INTO Registry (Registry, Root, `Key`, Name, Value, Component_) VALUES ('ZelkOwn', "
+      "2, 'SOFTWARE\\Zelk\\CAN-LIN Drivers\\InstallState', 'Folder', '[INSTALLDIR]', "
+      "'PublisherCertificate')"},
+     {"error: ZCA094: {first:CA_ClearInstallDriverRegistryValues}"}},
+    {"INF without its driver beside it",
+     {"DELETE FROM File WHERE FileName = 'zelk_virtual.sys'"},
+     {"error: ZCA095: {first:CA_InstallDriver}"}},
+    {"capital letters in the INF name",
+     {"UPDATE File SET FileName = 'ZELK_USB.INF' WHERE FileName = 'zelk_usb.inf'"},
+     {}},
+    {"upgrade rows only detect",
+     // The row that detects newer versions stays.
+     {"DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'"},
+     {"error: ZCA096: Upgrade"}},
+    {"upgrade rows of another product",
+     {"DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'",
+      "INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES "
+      "('{guid:00000000-1111-4222-8333-444444444444}', '0.0.0', 256, 'WIX_UPGRADE_DETECTED')"},
+     {"error: ZCA096: Upgrade"}},
+    {"per-user package",
+     {"DELETE FROM Property WHERE Property = 'ALLUSERS'"},
+     {"error: ZCA097: ALLUSERS"}},
+    {"service name ending in .sys",
+     {"UPDATE CustomAction SET Target = 'zelk_bus.sys' WHERE Action = "
+      "'{set:{first:CA_InstallNonePnPDriver}}'"},
+     {"error: ZCA058: {first:CA_InstallNonePnPDriver}",
+      // The rollback and the ServiceControl row name the service as it should be named.
+      "error: ZCA070: {first:CA_InstallNonePnPDriver}", "error: ZCA074: ServiceControl"}},
     {"immediate decision with the no-impersonation flag",
      {"UPDATE CustomAction SET Type = 2049 WHERE Action = '{first:CA_CheckAndSetRebootStatus}'"},
      {"warning: ZCA011: {first:CA_CheckAndSetRebootStatus}"}},
@@ -475,14 +525,23 @@ class Sample {
             }
             text.replace(open, close - open + 1, *value);
         }
+        std::replace(text.begin(), text.end(), kOpenBrace, '{');
+        std::replace(text.begin(), text.end(), kCloseBrace, '}');
         return text;
     }
 
   private:
+    // Braces a placeholder puts in, kept from the placeholders' own until all are filled.
+    static constexpr char kOpenBrace = '\x01';
+    static constexpr char kCloseBrace = '\x02';
+
     std::optional<std::string> Evaluate(const std::string& inner) const {
         const auto colon = inner.find(':');
         const std::string kind = inner.substr(0, colon);
         const std::string operand = inner.substr(colon + 1);
+        if (kind == "guid") {
+            return kOpenBrace + operand + kCloseBrace;
+        }
         if (kind == "set") {
             return SetterOf(operand);
         }

@@ -44,6 +44,7 @@ PackageTables KernelServicePackage() {
     tables.files["BusSys"] = {"Bus", "zelk_bus.sys"};
     tables.features = {"Drivers"};
     tables.serviceControls = {{"BusService", "zelk_bus", 0x20 | 0x80}};
+    tables.properties["ALLUSERS"] = "1";
     return tables;
 }
 
@@ -177,6 +178,50 @@ const Row kRows[] = {
      {"ZCA051"}},
     {"no image", [](PackageTables& t) { t.files.clear(); }, {"ZCA050"}},
     {"no action of the DLL", [](PackageTables& t) { t.customActions.clear(); }, {"ZCA001"}},
+    {"install failure ignored",
+     [](PackageTables& t) { ActionRow(t, "InstallService").type |= 64; },
+     {"ZCA090"}},
+    {"rollback failure ignored",
+     [](PackageTables& t) { ActionRow(t, "RollbackService").type |= 64; },
+     {}},
+    {"service name ending in .sys",
+     [](PackageTables& t) {
+         for (const char* setter : {"SetInstallService", "SetRollbackService"}) {
+             ActionRow(t, setter).target = "zelk_bus.sys";
+         }
+         t.serviceControls[0].name = "zelk_bus.sys";
+     },
+     {"ZCA058"}},
+    {"per user", [](PackageTables& t) { t.properties.erase("ALLUSERS"); }, {"ZCA097"}},
+    {"per user by choice",
+     [](PackageTables& t) {
+         t.properties["ALLUSERS"] = "2";
+         t.properties["MSIINSTALLPERUSER"] = "1";
+     },
+     {"ZCA097"}},
+    {"per machine by default", [](PackageTables& t) { t.properties["ALLUSERS"] = "2"; }, {}},
+    {"upgrade of the own code",
+     [](PackageTables& t) {
+         t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});
+         t.properties["UpgradeCode"] = "{A1B2C3D4-0000-4000-8000-000000000001}";
+         t.upgrades = {{"{a1b2c3d4-0000-4000-8000-000000000001}", 0x2 | 0x100},
+                       {"{A1B2C3D4-0000-4000-8000-000000000001}", 0x100}};
+     },
+     {}},
+    {"upgrade that only detects",
+     [](PackageTables& t) {
+         t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});
+         t.properties["UpgradeCode"] = "{A1B2C3D4-0000-4000-8000-000000000001}";
+         t.upgrades = {{"{A1B2C3D4-0000-4000-8000-000000000001}", 0x2}};
+     },
+     {"ZCA096"}},
+    {"upgrade of another product",
+     [](PackageTables& t) {
+         t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});
+         t.properties["UpgradeCode"] = "{A1B2C3D4-0000-4000-8000-000000000001}";
+         t.upgrades = {{"{A1B2C3D4-0000-4000-8000-000000000002}", 0x100}};
+     },
+     {"ZCA096"}},
 };
 
 TEST(PackageChecksTest, EachChangeAddsItsRules) {

@@ -28,6 +28,9 @@ constexpr int kRollback = 0x100;
 constexpr int kCommit = 0x200;
 constexpr int kInScript = 0x400;
 constexpr int kNoImpersonate = 0x800;
+// Return="ignore": the installation goes on whatever the action returns.
+constexpr int kContinue = 0x40;
+constexpr int kUpgradeOnlyDetect = 0x2;
 
 // ServiceControl events (msidbServiceControlEvent...).
 constexpr int kDeleteOnInstall = 0x08;
@@ -375,8 +378,14 @@ class PackageChecker {
             CheckCondition(action);
             CheckOrder(action);
             CheckRollbackPartner(action);
+            CheckReturnIgnored(action);
         }
         CheckCounterparts();
+        CheckSharedStateValues();
+        CheckRebootOverwritten();
+        CheckDriverImagesBesideInfs();
+        CheckPerMachine();
+        CheckUpgradeFindsOlderVersions();
         CheckServiceControl();
         CheckRemoveExistingProducts();
         return std::move(findings_);
@@ -930,6 +939,15 @@ class PackageChecker {
                   "System64Folder\\drivers.");
     }
 
+    // Whether the Registry table writes into the key (lower-cased) or below it.
+    bool KeepsOwnValuesIn(const std::string& key) const {
+        return std::any_of(tables_.machineRegistryKeys.begin(), tables_.machineRegistryKeys.end(),
+                           [&](const std::string& written) {
+                               const std::string own = Lower(WithoutFinalBackslashes(written));
+                               return own == key || StartsWithNoCase(own, key + "\\");
+                           });
+    }
+
     bool RecordsInKey(const std::string& key) const {
         return std::any_of(locations_.begin(), locations_.end(),
                            [&](const StateLocation& l) { return l.key == key; });
@@ -960,6 +978,15 @@ class PackageChecker {
         }
         const std::string clearedKey = Lower(WithoutFinalBackslashes(key));
         const std::string clearedValue = Lower(name);
+        if (clearedValue.empty() && action.IsForward() && KeepsOwnValuesIn(clearedKey)) {
+            Error("ZCA094", action,
+                  "it clears the key " + Quoted(text) +
+                      ", where the package keeps values of its own (Registry table): every "
+                      "installation that clears the recorded outcomes deletes them too; keep "
+                      "the outcomes in a key of their own, such as a subkey of the product's "
+                      "key.");
+            return;
+        }
         const bool recorded =
             clearedValue.empty()
                 ? RecordsInKey(clearedKey)
@@ -1003,11 +1030,15 @@ class PackageChecker {
             return false;
         }
         if (EndsWithNoCase(name, ".sys")) {
-            Warning("ZCA058", action,
-                    "its service name " + Quoted(name) +
-                        " ends in .sys: the action adds .sys itself, so it would "
-                        "register " +
-                        name + ".sys.");
+            // The image it would load is one no package means to install.
+            Error("ZCA058", action,
+                  "its service name " + Quoted(name) +
+                      " ends in .sys: the action adds .sys itself, so it registers the service "
+                      "with " +
+                      Quoted(StandardFolder("System64Folder") + "drivers\\" + name + ".sys") +
+                      ", which does not exist: the driver does not start and every "
+                      "installation fails; give the name without .sys.");
+            return false;
         }
         return true;
     }
@@ -1318,6 +1349,180 @@ class PackageChecker {
         }
     }
 
+    // What an install action puts on the machine is what the product needs: its failure must
+    // fail the installation.
+    void CheckReturnIgnored(const DllAction& action) {
+        const bool installs = action.Id() == Export::InstallDriver ||
+                              action.Id() == Export::InstallKernelService ||
+                              action.Id() == Export::InstallCertificate;
+        if (!installs || !action.IsForward() || (action.type & kContinue) == 0) {
+            return;
+        }
+        Error("ZCA090", action,
+              "its return is ignored (Return=\"ignore\", type flag 64): when it fails, the "
+              "installation goes on and reports success, and the product is installed without "
+              "what this action puts in place; let it fail the installation "
+              "(Return=\"check\").");
+    }
+
+    // Two driver actions of one installation recording in one value: the second outcome
+    // replaces the first, and with it a restart the first asked for.
+    void CheckSharedStateValues() {
+        std::map<std::pair<std::string, std::string>, const DllAction*> recorded;
+        for (const DllAction& action : actions_) {
+            if (action.Id() != Export::InstallDriver || !action.IsForward()) {
+                continue;
+            }
+            const ActionData data = DataOf(action);
+            const std::vector<std::string> tokens = DriverTokens(data.value.text);
+            if (!data.found || !data.value.exact || tokens.size() != 2) {
+                continue;
+            }
+            const auto [key, value] = SplitAtLastBackslash(tokens[1]);
+            const auto location = std::make_pair(Lower(WithoutFinalBackslashes(key)), Lower(value));
+            const auto earlier = recorded.find(location);
+            if (earlier != recorded.end() && RunTogether(earlier->second->runs, action.runs)) {
+                Error("ZCA092", action,
+                      "records its outcome in " + Quoted(tokens[1]) + ", as " +
+                          Quoted(earlier->second->name) +
+                          " does: its outcome replaces the other's, and a restart the other "
+                          "driver asked for is lost; give each driver action a value name of "
+                          "its own.");
+                continue;
+            }
+            recorded.emplace(location, &action);
+        }
+    }
+
+    // A Type 51 value that is one property reference, "[NAME]": the administrator's REBOOT
+    // kept before the decision and given back after it.
+    static bool IsPropertyReference(const std::string& value) {
+        return value.size() > 2 && value.front() == '[' && value.back() == ']' &&
+               value.find_first_of("[]", 1) == value.size() - 1;
+    }
+
+    void CheckRebootOverwritten() {
+        for (const DllAction& decision : actions_) {
+            if (decision.Id() != Export::RebootDecision || !decision.IsForward()) {
+                continue;
+            }
+            for (const CustomActionRow& row : tables_.customActions) {
+                const SequenceRow* setter = Scheduled(row.action);
+                if ((row.type & kTypeMask) != kSetProperty || row.source != "REBOOT" ||
+                    setter == nullptr || setter->sequence <= decision.sequence ||
+                    !RunsBefore(decision, setter->condition) || IsPropertyReference(row.target)) {
+                    continue;
+                }
+                findings_.push_back(
+                    {"ZCA091", Severity::Error, row.action,
+                     "sets REBOOT to " + Quoted(row.target) + " after the reboot decision " +
+                         Quoted(decision.name) +
+                         ": it replaces the restart the decision asked for, so a driver that "
+                         "needs one gets neither a restart nor exit code 3010; set REBOOT "
+                         "before the decision, or give back after it only the value kept "
+                         "before it (\"[PROPERTY]\").",
+                     "CustomAction", "Target"});
+            }
+        }
+    }
+
+    // Where each file of the package goes by default, lower-cased.
+    std::set<std::string> InstalledPaths() const {
+        std::set<std::string> paths;
+        for (const auto& [key, file] : tables_.files) {
+            const ResolvedText path = ResolveFormatted(tables_, "[#" + key + "]");
+            if (path.exact) {
+                paths.insert(Lower(path.text));
+            }
+        }
+        return paths;
+    }
+
+    // An INF the package installs finds its driver beside it under its own name.
+    void CheckDriverImagesBesideInfs() {
+        std::set<std::string> paths;
+        bool resolved = false;
+        for (const DllAction& action : actions_) {
+            if (action.Id() != Export::InstallDriver || !action.IsForward()) {
+                continue;
+            }
+            const ActionData data = DataOf(action);
+            const std::vector<std::string> tokens = DriverTokens(data.value.text);
+            if (!data.found || !data.value.exact || tokens.empty() ||
+                !EndsWithNoCase(tokens[0], ".inf")) {
+                continue;
+            }
+            if (!resolved) {
+                paths = InstalledPaths();
+                resolved = true;
+            }
+            const std::string inf = Lower(tokens[0]);
+            const std::string image = inf.substr(0, inf.size() - 4) + ".sys";
+            if (paths.count(inf) == 0 || paths.count(image) != 0) {
+                continue;
+            }
+            Error("ZCA095", action,
+                  "the package installs its INF file " + Quoted(tokens[0]) + " but no " +
+                      Quoted(FileNameOfPath(image)) +
+                      " beside it: the driver package is staged without its driver, and the "
+                      "devices get no working driver; install the .sys file, named as the INF "
+                      "file, into the INF file's folder.");
+        }
+    }
+
+    // Drivers and services serve the machine: the package must install per machine.
+    void CheckPerMachine() {
+        const auto value = [&](const char* name) {
+            const auto property = tables_.properties.find(name);
+            return property == tables_.properties.end() ? std::string() : property->second;
+        };
+        const std::string allUsers = value("ALLUSERS");
+        if (allUsers == "1" || (allUsers == "2" && value("MSIINSTALLPERUSER") != "1")) {
+            return;
+        }
+        findings_.push_back(
+            {"ZCA097", Severity::Error, "ALLUSERS",
+             "the package installs per user (ALLUSERS is " +
+                 (allUsers.empty() ? std::string("not set") : Quoted(allUsers)) +
+                 "): the installer does not ask for administrator rights, so the actions that "
+                 "change drivers and services fail, and the product is registered for one user "
+                 "while its drivers serve every user; set ALLUSERS to 1 (WiX: "
+                 "InstallScope=\"perMachine\").",
+             "Property", "Value"});
+    }
+
+    // An upgrade removes the older version only through an Upgrade row of this product's
+    // UpgradeCode that does more than detect.
+    void CheckUpgradeFindsOlderVersions() {
+        const SequenceRow* removal = Scheduled("RemoveExistingProducts");
+        const auto code = tables_.properties.find("UpgradeCode");
+        if (removal == nullptr || removal->sequence <= 0 || code == tables_.properties.end()) {
+            return;
+        }
+        const std::string own = Lower(code->second);
+        bool detectsOnly = false;
+        for (const UpgradeRow& row : tables_.upgrades) {
+            if (Lower(row.upgradeCode) != own) {
+                continue;
+            }
+            if ((row.attributes & kUpgradeOnlyDetect) == 0) {
+                return;
+            }
+            detectsOnly = true;
+        }
+        findings_.push_back(
+            {"ZCA096", Severity::Error, "Upgrade",
+             std::string(detectsOnly ? "every Upgrade row of this product's UpgradeCode "
+                                     : "no Upgrade row carries this product's UpgradeCode ") +
+                 Quoted(code->second) +
+                 (detectsOnly ? " only detects (OnlyDetect, attribute 2)" : "") +
+                 ": RemoveExistingProducts removes no older version, so an upgrade installs "
+                 "beside it, meets its kernel service and devices, and fails with "
+                 "ERROR_SERVICE_EXISTS (1073); add a row of this UpgradeCode for the older "
+                 "versions without OnlyDetect.",
+             "Upgrade", ""});
+    }
+
     const PackageTables& tables_;
     std::map<std::string, const SequenceRow*> sequence_;
     std::vector<int> runPoints_;
@@ -1335,7 +1540,8 @@ const char* const kRuleIds[] = {
     "ZCA024", "ZCA030", "ZCA031", "ZCA032", "ZCA040", "ZCA041", "ZCA042", "ZCA043", "ZCA044",
     "ZCA045", "ZCA046", "ZCA047", "ZCA048", "ZCA050", "ZCA051", "ZCA052", "ZCA053", "ZCA054",
     "ZCA055", "ZCA056", "ZCA057", "ZCA058", "ZCA060", "ZCA061", "ZCA062", "ZCA063", "ZCA064",
-    "ZCA070", "ZCA071", "ZCA072", "ZCA073", "ZCA074", "ZCA080", "ZCA081", "ZCA082",
+    "ZCA070", "ZCA071", "ZCA072", "ZCA073", "ZCA074", "ZCA080", "ZCA081", "ZCA082", "ZCA090",
+    "ZCA091", "ZCA092", "ZCA094", "ZCA095", "ZCA096", "ZCA097",
 };
 
 // A rule list longer than this is no author's list.

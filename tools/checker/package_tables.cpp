@@ -17,6 +17,10 @@ using MsiHandle = MsiRecord;
 
 // msidbUpgradeAttributesOnlyDetect.
 constexpr int kUpgradeOnlyDetect = 0x2;
+// Registry roots: HKEY_LOCAL_MACHINE, and HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER as ALLUSERS
+// says.
+constexpr int kRegistryMachine = 2;
+constexpr int kRegistryPerInstallation = -1;
 
 // Custom action types of a DLL from the Binary table and from the File table.
 constexpr int kBaseAndSourceMask = 0x37;
@@ -170,14 +174,27 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
             why)) {
         return false;
     }
+    if (reader.HasTable("Registry") &&
+        !reader.ForEachRow(
+            "SELECT `Root`, `Key` FROM `Registry`",
+            [&](MSIHANDLE row) {
+                const int root = FieldInteger(row, 1);
+                if (root == kRegistryMachine || root == kRegistryPerInstallation) {
+                    tables.machineRegistryKeys.push_back(FieldText(row, 2));
+                }
+            },
+            why)) {
+        return false;
+    }
     return !reader.HasTable("Upgrade") ||
            reader.ForEachRow(
-               "SELECT `ActionProperty`, `Attributes` FROM `Upgrade`",
+               "SELECT `ActionProperty`, `Attributes`, `UpgradeCode` FROM `Upgrade`",
                [&](MSIHANDLE row) {
                    // Rows that only detect, newer versions among them, remove nothing.
                    if ((FieldInteger(row, 2) & kUpgradeOnlyDetect) == 0) {
                        tables.upgradeProperties.push_back(FieldText(row, 1));
                    }
+                   tables.upgrades.push_back({FieldText(row, 3), FieldInteger(row, 2)});
                },
                why);
 }

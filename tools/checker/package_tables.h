@@ -40,6 +40,11 @@ struct ServiceControlRow {
     int event = 0;
 };
 
+struct UpgradeRow {
+    std::string upgradeCode;
+    int attributes = 0;
+};
+
 struct PackageTables {
     std::vector<CustomActionRow> customActions;
     std::vector<SequenceRow> installExecuteSequence;
@@ -51,6 +56,9 @@ struct PackageTables {
     std::vector<ServiceControlRow> serviceControls;
     // The properties the Upgrade table sets when it finds an older version.
     std::vector<std::string> upgradeProperties;
+    std::vector<UpgradeRow> upgrades;
+    // The keys the Registry table writes below HKEY_LOCAL_MACHINE (root 2, or -1 per machine).
+    std::vector<std::string> machineRegistryKeys;
     // The bytes of the Binary rows that DLL actions (type 1) call, by name.
     std::map<std::string, std::string> binaries;
     // The bytes of the files that DLL actions (type 17) call, by File key: those found beside
