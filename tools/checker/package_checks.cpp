@@ -1420,7 +1420,7 @@ class PackageChecker {
                          ": it replaces the restart the decision asked for, so a driver that "
                          "needs one gets neither a restart nor exit code 3010; set REBOOT "
                          "before the decision, or give back after it only the value kept "
-                         "before it (\"[PROPERTY]\").",
+                         "before it, as a reference to the property that kept it.",
                      "CustomAction", "Target"});
             }
         }
