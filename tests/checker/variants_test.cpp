@@ -413,7 +413,7 @@ const Variant kVariants[] = {
      {"error: ZCA092: {second:CA_InstallDriver}"}},
     {"state key holds the package's own values",
      {"INSERT INTO Registry (Registry, Root, `Key`, Name, Value, Component_) VALUES ('ZelkOwn', "
-      "2, 'SOFTWARE\\Zelk\\CAN-LIN Drivers\\InstallState', 'Folder', '[INSTALLDIR]', "
+      "2, 'SOFTWARE\\Zelk\\CAN-LIN Drivers\\InstallState\\Own', 'Folder', '[INSTALLDIR]', "
       "'PublisherCertificate')"},
      {"error: ZCA094: {first:CA_ClearInstallDriverRegistryValues}"}},
     {"INF without its driver beside it",

@@ -95,6 +95,7 @@ inline constexpr ConditionRow kConditionRows[] = {
     {"\"abc\" >> \"bc\"", 'T', 0},
     {"\"abc\" << \"c\"", 'F', 0},
     {"\"ABC\" ~>> \"bc\"", 'T', 0},
+    {"\"10\" < \"9\"", 'T', 0},
     // An integer against a quoted literal holds only for "<>" [W].
     {"1 = \"1\"", 'F', 0},
     {"1 <> \"1\"", 'T', 0},

@@ -59,7 +59,10 @@ const ConditionRow kRows[] = {
     {"$Bus >< 2 AND ?Bus << 0 AND ?Bus >> 3", T},
     {"$Missing << 0", F},
     // Past the nesting limit an error, never a stack exhausted.
+    // Beyond 18 digits a literal is no integer the checker reads.
     {"12345678901234567890 = 1", E},
+    {"1234567890123456789 = 1", E},
+    {"123456789012345678 <> 1", T},
     {"-", E},
     {"REMOVE = 1", F},
     {"REMOVE <> 1", T},

@@ -99,6 +99,22 @@ const Row kRows[] = {
              {"SetRollbackService", "RollbackService", "SetInstallService", "InstallService"});
      },
      {}},
+    {"component action outside repairs",
+     [](PackageTables& t) {
+         SetCondition(
+             t, "$Bus=3 AND NOT REINSTALL",
+             {"SetRollbackService", "RollbackService", "SetInstallService", "InstallService"});
+     },
+     {}},
+    {"install also on the uninstall",
+     [](PackageTables& t) {
+         SetCondition(t, "NOT Installed OR (REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE)",
+                      {"InstallService", "SetInstallService"});
+     },
+     {"ZCA022"}},
+    {"service only stopped on uninstall",
+     [](PackageTables& t) { t.serviceControls[0].event = 0x20; },
+     {"ZCA074"}},
     {"restarts suppressed in the Property table",
      [](PackageTables& t) { t.properties["REBOOT"] = "ReallySuppress"; },
      {}},
