@@ -419,6 +419,12 @@ const Variant kVariants[] = {
     {"INF without its driver beside it",
      {"DELETE FROM File WHERE FileName = 'zelk_virtual.sys'"},
      {"error: ZCA095: {first:CA_InstallDriver}"}},
+    {"INF in an optional feature",
+     {"INSERT INTO Feature (Feature, Display, Level, Attributes) VALUES ('Optional', 2, 3, 0)",
+      "DELETE FROM FeatureComponents WHERE Component_ = 'VirtualDriverPackage'",
+      "INSERT INTO FeatureComponents (Feature_, Component_) VALUES ('Optional', "
+      "'VirtualDriverPackage')"},
+     {"error: ZCA093: {first:CA_InstallDriver}"}},
     {"capital letters in the INF name",
      {"UPDATE File SET FileName = 'ZELK_USB.INF' WHERE FileName = 'zelk_usb.inf'"},
      {}},

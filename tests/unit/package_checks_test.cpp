@@ -66,6 +66,22 @@ SequenceRow& Scheduled(PackageTables& tables, const std::string& name) {
     throw std::invalid_argument(name);
 }
 
+// A staged-only driver package (no state location) in a feature of Level 3, and the action that
+// installs it under the condition given.
+void AddOptionalDriver(PackageTables& tables, const std::string& condition) {
+    tables.directories["UsbDir"] = {"ProgramFiles64Folder", "Usb"};
+    tables.componentDirectories["Usb"] = "UsbDir";
+    tables.files["UsbInf"] = {"Usb", "zelk_usb.inf"};
+    tables.files["UsbSys"] = {"Usb", "zelk_usb.sys"};
+    tables.features.push_back("Optional");
+    tables.featureLevels = {{"Drivers", 1}, {"Optional", 3}};
+    tables.componentFeatures = {{"Bus", "Drivers"}, {"Usb", "Optional"}};
+    tables.customActions.push_back({"SetInstallUsb", kSetProperty, "InstallUsb", "[#UsbInf]"});
+    tables.customActions.push_back({"InstallUsb", kDeferred, "ZelkCaFile", "CA_InstallDriver"});
+    tables.installExecuteSequence.push_back({"SetInstallUsb", condition, 4060});
+    tables.installExecuteSequence.push_back({"InstallUsb", condition, 4061});
+}
+
 void SetCondition(PackageTables& tables, const std::string& condition,
                   std::initializer_list<const char*> actions) {
     for (const char* name : actions) {
@@ -193,6 +209,18 @@ const Row kRows[] = {
      [](PackageTables& t) { t.componentDirectories["Bus"] = "System64Folder"; },
      {"ZCA051"}},
     {"no image", [](PackageTables& t) { t.files.clear(); }, {"ZCA050"}},
+    {"INF in an optional feature",
+     [](PackageTables& t) { AddOptionalDriver(t, "NOT Installed"); },
+     {"ZCA093"}},
+    {"INF in an optional feature, followed by its component",
+     [](PackageTables& t) { AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3"); },
+     {}},
+    {"INF in a feature installed at a higher INSTALLLEVEL",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "NOT Installed");
+         t.properties["INSTALLLEVEL"] = "3";
+     },
+     {}},
     {"no action of the DLL", [](PackageTables& t) { t.customActions.clear(); }, {"ZCA001"}},
     {"install failure ignored",
      [](PackageTables& t) { ActionRow(t, "InstallService").type |= 64; },

@@ -1,6 +1,7 @@
 #include "package_checks.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -1438,6 +1439,56 @@ class PackageChecker {
         return paths;
     }
 
+    // The component of the package file at path (lower-cased); "" for none.
+    std::string ComponentAt(const std::string& path) const {
+        for (const auto& [key, file] : tables_.files) {
+            const ResolvedText installed = ResolveFormatted(tables_, "[#" + key + "]");
+            if (installed.exact && Lower(installed.text) == path) {
+                return file.component;
+            }
+        }
+        return "";
+    }
+
+    // An INF in features a first installation leaves out is neither there for the action nor
+    // installed when the feature is added later, unless the action follows its component.
+    void CheckInfInstalledByDefault(const DllAction& action, const std::string& inf) {
+        const std::string component = ComponentAt(Lower(inf));
+        if (component.empty() || action.condition.find("$" + component) != std::string::npos) {
+            return;
+        }
+        // Features up to INSTALLLEVEL (1 unless the package says otherwise) install by default.
+        long long threshold = 1;
+        const auto level = tables_.properties.find("INSTALLLEVEL");
+        if (level != tables_.properties.end()) {
+            const std::string& text = level->second;
+            std::from_chars(text.data(), text.data() + text.size(), threshold);
+        }
+        std::string optional;
+        const auto [first, last] = tables_.componentFeatures.equal_range(component);
+        for (auto feature = first; feature != last; ++feature) {
+            const auto found = tables_.featureLevels.find(feature->second);
+            if (found == tables_.featureLevels.end() ||
+                (found->second > 0 && found->second <= threshold)) {
+                return;
+            }
+            optional = feature->second;
+        }
+        if (optional.empty()) {
+            return;
+        }
+        Error("ZCA093", action,
+              "its INF file " + Quoted(FileNameOfPath(inf)) +
+                  " belongs only to the optional "
+                  "feature " +
+                  Quoted(optional) +
+                  ": a first installation without the feature does not install the file, so "
+                  "the action gets an empty path and fails, and adding the feature later runs "
+                  "no install action; put the component in a feature installed by default, or "
+                  "condition the action and its data on the component ($" +
+                  component + "=3 AND NOT ?" + component + "=3).");
+    }
+
     // An INF the package installs finds its driver beside it under its own name.
     void CheckDriverImagesBesideInfs() {
         std::set<std::string> paths;
@@ -1457,6 +1508,7 @@ class PackageChecker {
                 resolved = true;
             }
             const std::string inf = Lower(tokens[0]);
+            CheckInfInstalledByDefault(action, tokens[0]);
             const std::string image = inf.substr(0, inf.size() - 4) + ".sys";
             if (paths.count(inf) == 0 || paths.count(image) != 0) {
                 continue;
@@ -1541,7 +1593,7 @@ const char* const kRuleIds[] = {
     "ZCA045", "ZCA046", "ZCA047", "ZCA048", "ZCA050", "ZCA051", "ZCA052", "ZCA053", "ZCA054",
     "ZCA055", "ZCA056", "ZCA057", "ZCA058", "ZCA060", "ZCA061", "ZCA062", "ZCA063", "ZCA064",
     "ZCA070", "ZCA071", "ZCA072", "ZCA073", "ZCA074", "ZCA080", "ZCA081", "ZCA082", "ZCA090",
-    "ZCA091", "ZCA092", "ZCA094", "ZCA095", "ZCA096", "ZCA097",
+    "ZCA091", "ZCA092", "ZCA093", "ZCA094", "ZCA095", "ZCA096", "ZCA097",
 };
 
 // A rule list longer than this is no author's list.

@@ -158,10 +158,23 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
             why)) {
         return false;
     }
-    if (reader.HasTable("Feature") &&
+    if (reader.HasTable("Feature") && !reader.ForEachRow(
+                                          "SELECT `Feature`, `Level` FROM `Feature`",
+                                          [&](MSIHANDLE row) {
+                                              tables.features.push_back(FieldText(row, 1));
+                                              tables.featureLevels[FieldText(row, 1)] =
+                                                  FieldInteger(row, 2);
+                                          },
+                                          why)) {
+        return false;
+    }
+    if (reader.HasTable("FeatureComponents") &&
         !reader.ForEachRow(
-            "SELECT `Feature` FROM `Feature`",
-            [&](MSIHANDLE row) { tables.features.push_back(FieldText(row, 1)); }, why)) {
+            "SELECT `Feature_`, `Component_` FROM `FeatureComponents`",
+            [&](MSIHANDLE row) {
+                tables.componentFeatures.emplace(FieldText(row, 2), FieldText(row, 1));
+            },
+            why)) {
         return false;
     }
     if (reader.HasTable("ServiceControl") &&

@@ -53,6 +53,9 @@ struct PackageTables {
     std::map<std::string, std::string> componentDirectories;
     std::map<std::string, FileRow> files;
     std::vector<std::string> features;
+    // Each feature's Level, and the features each component belongs to.
+    std::map<std::string, int> featureLevels;
+    std::multimap<std::string, std::string> componentFeatures;
     std::vector<ServiceControlRow> serviceControls;
     // The properties the Upgrade table sets when it finds an older version.
     std::vector<std::string> upgradeProperties;
