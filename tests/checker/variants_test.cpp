@@ -440,12 +440,17 @@ const Variant kVariants[] = {
     {"per-user package",
      {"DELETE FROM Property WHERE Property = 'ALLUSERS'"},
      {"error: ZCA097: ALLUSERS"}},
+    // The include's service-utility rollback that deletes a service whose driver never started.
+    {"no rollback for a service that never started",
+     {"DELETE FROM InstallExecuteSequence WHERE Action = 'ZelkRollbackKernelServiceEntry'"},
+     {"error: ZCA098: {first:CA_InstallNonePnPDriver}"}},
     {"service name ending in .sys",
      {"UPDATE CustomAction SET Target = 'zelk_bus.sys' WHERE Action = "
       "'{set:{first:CA_InstallNonePnPDriver}}'"},
      {"error: ZCA058: {first:CA_InstallNonePnPDriver}",
       // The rollback and the ServiceControl row name the service as it should be named.
-      "error: ZCA070: {first:CA_InstallNonePnPDriver}", "error: ZCA074: ServiceControl"}},
+      "error: ZCA070: {first:CA_InstallNonePnPDriver}", "error: ZCA074: ServiceControl",
+      "error: ZCA098: {first:CA_InstallNonePnPDriver}"}},
     {"immediate decision with the no-impersonation flag",
      {"UPDATE CustomAction SET Type = 2049 WHERE Action = '{first:CA_CheckAndSetRebootStatus}'"},
      {"warning: ZCA011: {first:CA_CheckAndSetRebootStatus}"}},

@@ -35,6 +35,8 @@ PackageTables KernelServicePackage() {
     };
     tables.installExecuteSequence = {
         {"InstallInitialize", "", 1500}, {"InstallFiles", "", 4000}, {"InstallFinalize", "", 6600}};
+    // The service utility deletes a service whose driver never started.
+    action("RollbackServiceEntry", 50 + 1280 + 2048, "delete zelk_bus", 4049, "ServiceUtility");
     action("SetRollbackService", kSetProperty, "zelk_bus", 4050, "RollbackService");
     action("RollbackService", kRollback, "CA_UninstallNonePnPDriver", 4051);
     action("SetInstallService", kSetProperty, "zelk_bus", 4052, "InstallService");
@@ -154,6 +156,9 @@ const Row kRows[] = {
     {"no rollback partner",
      [](PackageTables& t) { Scheduled(t, "RollbackService").sequence = -1; },
      {"ZCA070"}},
+    {"no rollback for a service that never started",
+     [](PackageTables& t) { Scheduled(t, "RollbackServiceEntry").sequence = 0; },
+     {"ZCA098"}},
     {"rollback after its action",
      [](PackageTables& t) { Scheduled(t, "RollbackService").sequence = 4054; },
      {"ZCA072"}},
@@ -203,8 +208,8 @@ const Row kRows[] = {
          ActionRow(t, "SetInstallService").target = "drivers\\zelk_bus";
          ActionRow(t, "SetRollbackService").target = "drivers\\zelk_bus";
      },
-     // Its ServiceControl row names another service now.
-     {"ZCA057", "ZCA074"}},
+     // Its ServiceControl row and the utility's rollback name another service now.
+     {"ZCA057", "ZCA074", "ZCA098"}},
     {"image outside the drivers folder",
      [](PackageTables& t) { t.componentDirectories["Bus"] = "System64Folder"; },
      {"ZCA051"}},
@@ -235,7 +240,7 @@ const Row kRows[] = {
          }
          t.serviceControls[0].name = "zelk_bus.sys";
      },
-     {"ZCA058"}},
+     {"ZCA058", "ZCA098"}},
     {"per user", [](PackageTables& t) { t.properties.erase("ALLUSERS"); }, {"ZCA097"}},
     {"per user by choice",
      [](PackageTables& t) {

@@ -1259,6 +1259,39 @@ class PackageChecker {
             }
             checked.push_back(service);
             CheckServiceControlRows(action, data.value.text);
+            CheckNeverStartedServiceRollback(action, data.value.text);
+        }
+    }
+
+    // CA_UninstallNonePnPDriver deletes only a running service: when the install fails after
+    // registering a service whose driver never started, only a rollback action of another kind
+    // (the system's service utility: "delete NAME") takes it away.
+    void CheckNeverStartedServiceRollback(const DllAction& action, const std::string& service) {
+        const Installations runs = Intended(action);
+        if (runs == 0) {
+            return;  // its condition is the fault
+        }
+        const std::string deletion = "delete " + Lower(service);
+        const bool undone = std::any_of(
+            tables_.customActions.begin(), tables_.customActions.end(),
+            [&](const CustomActionRow& row) {
+                const SequenceRow* scheduled = Scheduled(row.action);
+                const int kind = row.type & kBaseAndSourceMask;
+                return ModeOf(row.type) == Mode::Rollback && kind != kDllInBinary &&
+                       kind != kDllInFile && scheduled != nullptr && scheduled->sequence > 0 &&
+                       scheduled->sequence < action.sequence &&
+                       (scheduled->condition == action.condition ||
+                        (RunsIn(scheduled->condition) & runs) == runs) &&
+                       Lower(row.target).find(deletion) != std::string::npos;
+            });
+        if (!undone) {
+            Error("ZCA098", action,
+                  "no rollback action before it deletes the service " + Quoted(service) +
+                      " when its driver never started (the service utility's \"delete " + service +
+                      "\"): CA_UninstallNonePnPDriver deletes only a running service, so "
+                      "after a failed installation the service stays and the next "
+                      "installation fails with ERROR_SERVICE_EXISTS (1073); schedule such a "
+                      "rollback action before it, under the same condition.");
         }
     }
 
@@ -1593,7 +1626,7 @@ const char* const kRuleIds[] = {
     "ZCA045", "ZCA046", "ZCA047", "ZCA048", "ZCA050", "ZCA051", "ZCA052", "ZCA053", "ZCA054",
     "ZCA055", "ZCA056", "ZCA057", "ZCA058", "ZCA060", "ZCA061", "ZCA062", "ZCA063", "ZCA064",
     "ZCA070", "ZCA071", "ZCA072", "ZCA073", "ZCA074", "ZCA080", "ZCA081", "ZCA082", "ZCA090",
-    "ZCA091", "ZCA092", "ZCA093", "ZCA094", "ZCA095", "ZCA096", "ZCA097",
+    "ZCA091", "ZCA092", "ZCA093", "ZCA094", "ZCA095", "ZCA096", "ZCA097", "ZCA098",
 };
 
 // A rule list longer than this is no author's list.
