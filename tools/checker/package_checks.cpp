@@ -428,8 +428,15 @@ class PackageChecker {
 
     // Where an action runs: an empty condition holds everywhere, an invalid one is reported
     // where the action's condition is checked and counts as holding everywhere.
+    // Judged once per condition text: every rule asks again.
     Installations RunsIn(const std::string& condition) const {
-        return InstallationsOf(condition, tables_).value_or(kEveryInstallation);
+        const auto known = runsIn_.find(condition);
+        if (known != runsIn_.end()) {
+            return known->second;
+        }
+        const Installations runs = InstallationsOf(condition, tables_).value_or(kEveryInstallation);
+        runsIn_.emplace(condition, runs);
+        return runs;
     }
 
     const SequenceRow* Scheduled(const std::string& action) const {
@@ -587,7 +594,16 @@ class PackageChecker {
 
     // The value the nearest Type 51 action before it gives the action's property, or the
     // Property table's.
+    // Found once per action: every rule about its data asks again.
     ActionData DataOf(const DllAction& action) const {
+        const auto known = dataOf_.find(action.name);
+        if (known != dataOf_.end()) {
+            return known->second;
+        }
+        return dataOf_.emplace(action.name, FindDataOf(action)).first->second;
+    }
+
+    ActionData FindDataOf(const DllAction& action) const {
         const std::string property = DataProperty(action);
         ActionData data;
         int nearest = INT_MIN;
@@ -1616,6 +1632,8 @@ class PackageChecker {
     std::map<std::string, CalledDll> called_;
     std::set<std::string> unreadReported_;
     std::vector<Finding> findings_;
+    mutable std::map<std::string, Installations> runsIn_;
+    mutable std::map<std::string, ActionData> dataOf_;
 };
 
 // Every rule the checker has; docs/zelk_ca_check.md has a section for each.
