@@ -220,6 +220,13 @@ const Row kRows[] = {
     {"INF in an optional feature, followed by its component",
      [](PackageTables& t) { AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3"); },
      {}},
+    {"INF in a disabled feature",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "NOT Installed");
+         t.featureLevels["Optional"] = 0;
+         t.properties["INSTALLLEVEL"] = "3";
+     },
+     {"ZCA093"}},
     {"INF in a feature installed at a higher INSTALLLEVEL",
      [](PackageTables& t) {
          AddOptionalDriver(t, "NOT Installed");
