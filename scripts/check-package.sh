@@ -9,8 +9,8 @@
 #   zelk_ca_check.exe beside scripts/).
 #
 # Exit status: the checker's own (0 no error, 1 at least one error, 2 the package cannot be
-# read); 2 as well when the checker itself is missing or does not end in time. --help prints
-# this text.
+# read); 2 as well when the checker itself is missing, does not end in time or crashes.
+# --help prints this text.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,15 +39,22 @@ done
 export ZELK_WINE_ROOT=${ZELK_WINE_ROOT:-$repo/build/wine}
 # shellcheck source=wine-env.sh
 source "$repo/scripts/wine-env.sh"
-trap wine_cleanup EXIT
+# The checker's lines are kept to tell its own "errors found" from a crash, which Wine reports
+# with an exit status of its own, or 1, without a single finding printed.
+output=$(mktemp)
+trap 'rm -f "$output"; wine_cleanup' EXIT
 wine_ensure_template
 wine_copy_prefix "check-$$"
 
 status=0
 wine_run "$(wine_prefix "check-$$")" "$CHECK_SECONDS" wine "$checker" "${arguments[@]}" \
-    </dev/null | tr -d '\r' || status=$?
+    </dev/null | tr -d '\r' | tee "$output" || status=$?
 if ((status == 124 || status == 137)); then
     echo "check-package: the checker did not end within $CHECK_SECONDS s" >&2
+    status=2
+elif ((status > 2)) || { ((status == 1)) && ! grep -q '^error: ' "$output"; }; then
+    echo "check-package: the checker crashed (exit status $status); this is a fault of the" \
+        "checker, not of the package: please report it with the package" >&2
     status=2
 fi
 exit "$status"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Static analysis: clang-tidy with the repository's .clang-tidy over every source file of src/,
-# compiled as the clang build of the DLL compiles it (so against the real mingw-w64 headers).
+# Static analysis: clang-tidy with the repository's .clang-tidy over every source file of src/
+# and of the package checker (tools/checker), compiled as the clang build compiles them (so
+# against the real mingw-w64 headers).
 # Any finding fails.
 #
 # usage: lint.sh [--build DIR] [--report FILE]
@@ -28,7 +29,7 @@ done
 
 findings=$(mktemp -d)
 trap 'rm -rf "$findings"' EXIT
-mapfile -t sources < <(cd "$repo" && find src -name '*.cpp' | sort)
+mapfile -t sources < <(cd "$repo" && find src tools/checker -name '*.cpp' | sort)
 
 # A file that passed is not analysed again while nothing it is analysed from has changed: its
 # own text, the project's headers, .clang-tidy, the compile commands and clang-tidy itself.

@@ -7,9 +7,10 @@
 # code; on a package whose driver action records a failure while msiexec reports success, or
 # whose kernel service outlives its removal, it must exit 1 with a fault line; it must refuse to make a
 # prefix over an existing folder and leave none behind; check-package.sh must return the
-# checker's exit code (0 on the smaller package, 2 on a missing file); --help of the three
-# authors' scripts must print their usage without starting Wine; and none may create ~/.wine
-# (all run with a throwaway HOME). The outputs stay in build/try/.
+# checker's exit code (0 on the smaller package, 2 on a missing file, 2 and "the checker
+# crashed" when the checker ends with 1 and no finding); --help of the three authors' scripts
+# must print their usage without starting Wine; and none may create ~/.wine (all run with a
+# throwaway HOME). The outputs stay in build/try/.
 #
 # usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -uo pipefail
@@ -160,6 +161,13 @@ for script in build-package check-package try-package; do
         "$script.sh --help exited with $help_status, started Wine or printed no usage line"
 done
 
+# A checker that ends with 1 and no finding has crashed: 2 and a sentence, never "errors found".
+crashing=$ZELK_WINE_ROOT/template/drive_c/windows/system32/reg.exe
+ZELK_CHECKER=$crashing "$repo/scripts/check-package.sh" "$PACKAGE" >"$WORK/crash.txt" 2>&1
+check_status=$?
+said=$(grep -c 'the checker crashed' "$WORK/crash.txt")
+check CheckCrashIsTwo "$(yes_if test "$check_status" -eq 2 -a "$said" -eq 1)" \
+    "check-package.sh on a checker that ends with 1 and no finding exited with $check_status"
 leftover=$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 \( -name 'try-*' -o -name 'check-*' \) 2>/dev/null)
 check PrivatePrefixesRemoved "$(yes_if test -z "$leftover")" "prefixes stayed: $leftover"
 check NoHomeWinePrefix "$(yes_if test ! -e "$HOME/.wine")" "$HOME/.wine was created"

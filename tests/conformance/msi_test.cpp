@@ -1,6 +1,8 @@
 // The installer session as a custom action sees it: property sizes and message records.
 #include "conformance.h"
 
+#include "condition_rows.h"
+
 namespace conformance {
 namespace {
 
@@ -52,6 +54,29 @@ TEST_F(Msi, RecordsCarryTheMessageAndAreClosedOnce) {
     EXPECT_EQ(MsiCloseHandle(record), ERROR_SUCCESS);
     EXPECT_EQ(MsiCloseHandle(record), ERROR_INVALID_HANDLE);
 }
+
+#ifdef _WIN32
+// The package checker's condition table (condition_rows.h), which its evaluator answers on the
+// host: the installer itself answers each row here. winsim evaluates no conditions.
+TEST_F(Msi, ConditionsAnswerAsTheCheckersTable) {
+    for (const ConditionProperty& property : kConditionProperties) {
+        ASSERT_EQ(MsiSetPropertyA(session_, property.name, property.value), ERROR_SUCCESS);
+    }
+    for (const ConditionRow& row : kConditionRows) {
+        const MSICONDITION answer = MsiEvaluateConditionA(session_, row.condition);
+        const char actual = answer == MSICONDITION_TRUE    ? 'T'
+                            : answer == MSICONDITION_FALSE ? 'F'
+                            : answer == MSICONDITION_ERROR ? 'E'
+                                                           : '?';
+        if (row.wine != 0) {
+            const std::string tag = std::string("condition ") + row.condition;
+            EXPECT_AS_WINDOWS(actual, row.windows, row.wine, kWine8, tag.c_str());
+        } else {
+            EXPECT_EQ(actual, row.windows) << row.condition;
+        }
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace conformance

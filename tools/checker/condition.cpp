@@ -1,6 +1,8 @@
 #include "condition.h"
 
 #include <cctype>
+#include <charconv>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -52,7 +54,13 @@ std::optional<long long> AsNumber(const std::string& text) {
             return std::nullopt;
         }
     }
-    return std::stoll(text);
+    long long number = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, number);
+    if (failure != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return number;
 }
 
 class Lexer {
@@ -90,7 +98,9 @@ class Lexer {
 
     static Token Word(Kind kind) { return Token{kind, {}, Op::Equal, false}; }
 
-    static Token Value(Operand operand) { return Token{Kind::Value, operand, Op::Equal, false}; }
+    static Token Value(Operand operand) {
+        return Token{Kind::Value, std::move(operand), Op::Equal, false};
+    }
 
     std::optional<Token> Comparison(bool caseBlind) {
         static const std::pair<const char*, Op> kOperators[] = {
@@ -206,10 +216,6 @@ std::string Folded(std::string text, bool caseBlind) {
     return caseBlind ? Upper(std::move(text)) : text;
 }
 
-std::string TextOf(const Operand& operand) {
-    return operand.integer ? std::to_string(operand.number) : operand.text;
-}
-
 bool Ordered(Op op, int order) {
     switch (op) {
         case Op::Equal:
@@ -234,35 +240,72 @@ int OrderOf(const T& left, const T& right) {
     return left < right ? -1 : right < left ? 1 : 0;
 }
 
+// The number an operand stands for in a comparison with an integer: a property's or state's
+// value is converted, a quoted literal never is.
 std::optional<long long> NumberOf(const Operand& operand) {
-    return operand.integer ? std::optional<long long>(operand.number) : AsNumber(operand.text);
+    if (operand.integer) {
+        return operand.number;
+    }
+    return operand.symbol ? AsNumber(operand.text) : std::nullopt;
+}
+
+// Between two integers the substring operators test bits: "><" any bit in common, "<<" the
+// high 16 bits of the left equal to the right, ">>" its low 16 bits.
+bool CompareBits(long long left, Op op, long long right) {
+    const auto bits = static_cast<std::uint32_t>(left);
+    switch (op) {
+        case Op::Contains:
+            return (left & right) != 0;
+        case Op::Starts:
+            return static_cast<long long>(bits >> 16) == right;
+        default:
+            return static_cast<long long>(bits & 0xFFFFU) == right;
+    }
+}
+
+bool CompareNumbers(long long left, Op op, long long right) {
+    if (op == Op::Contains || op == Op::Starts || op == Op::Ends) {
+        return CompareBits(left, op, right);
+    }
+    return Ordered(op, OrderOf(left, right));
+}
+
+bool CompareTexts(const std::string& left, Op op, bool caseBlind, const std::string& right) {
+    const std::string whole = Folded(left, caseBlind);
+    const std::string part = Folded(right, caseBlind);
+    switch (op) {
+        case Op::Contains:
+            return whole.find(part) != std::string::npos;
+        case Op::Starts:
+            return part.size() <= whole.size() && whole.compare(0, part.size(), part) == 0;
+        case Op::Ends:
+            return part.size() <= whole.size() &&
+                   whole.compare(whole.size() - part.size(), part.size(), part) == 0;
+        default:
+            return Ordered(op, OrderOf(whole, part));
+    }
 }
 
 bool Compare(const Operand& left, Op op, bool caseBlind, const Operand& right) {
-    if (op == Op::Contains || op == Op::Starts || op == Op::Ends) {
-        const std::string whole = Folded(TextOf(left), caseBlind);
-        const std::string part = Folded(TextOf(right), caseBlind);
-        if (op == Op::Contains) {
-            return whole.find(part) != std::string::npos;
-        }
-        if (part.size() > whole.size()) {
-            return false;
-        }
-        return op == Op::Starts ? whole.compare(0, part.size(), part) == 0
-                                : whole.compare(whole.size() - part.size(), part.size(), part) == 0;
-    }
-    // An integer meets text as a number when the text reads as one; otherwise only "<>" holds.
-    // Two texts compare as numbers when a property or state is involved and both read as one.
-    const bool numeric = left.integer || right.integer || left.symbol || right.symbol;
-    const std::optional<long long> a = NumberOf(left);
-    const std::optional<long long> b = NumberOf(right);
-    if (numeric && a && b) {
-        return Ordered(op, OrderOf(*a, *b));
-    }
+    // An integer meets a value as a number when the value is a property's that reads as one;
+    // against anything else (a quoted literal too) only "<>" holds.
     if (left.integer || right.integer) {
+        const std::optional<long long> a = NumberOf(left);
+        const std::optional<long long> b = NumberOf(right);
+        if (a && b) {
+            return CompareNumbers(*a, op, *b);
+        }
         return op == Op::NotEqual;
     }
-    return Ordered(op, OrderOf(Folded(left.text, caseBlind), Folded(right.text, caseBlind)));
+    // Two texts compare as numbers when a property is involved and both read as one.
+    if (left.symbol || right.symbol) {
+        const std::optional<long long> a = AsNumber(left.text);
+        const std::optional<long long> b = AsNumber(right.text);
+        if (a && b) {
+            return CompareNumbers(*a, op, *b);
+        }
+    }
+    return CompareTexts(left.text, op, caseBlind, right.text);
 }
 
 bool Truth(const Operand& operand) {
@@ -273,6 +316,9 @@ bool Truth(const Operand& operand) {
 class Parser {
   public:
     explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+
+    // Whether the text nests parentheses and NOTs past kMaxConditionNesting, which stops it.
+    bool TooDeep() const { return tooDeep_; }
 
     std::optional<bool> Whole() {
         const std::optional<bool> value = Expression();
@@ -324,13 +370,30 @@ class Parser {
         return value;
     }
 
+    // Counts one level of nesting while it lives.
+    class Nesting {
+      public:
+        explicit Nesting(Parser& parser) : parser_(parser) {
+            ++parser_.depth_;
+            parser_.tooDeep_ = parser_.tooDeep_ || parser_.depth_ > kMaxConditionNesting;
+        }
+        ~Nesting() { --parser_.depth_; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+
+      private:
+        Parser& parser_;
+    };
+
     std::optional<bool> Factor() {
         if (Accept(Kind::Not)) {
-            const std::optional<bool> value = Factor();
+            const Nesting nesting(*this);
+            const std::optional<bool> value = tooDeep_ ? std::nullopt : Factor();
             return value ? std::optional<bool>(!*value) : std::nullopt;
         }
         if (Accept(Kind::Open)) {
-            const std::optional<bool> value = Expression();
+            const Nesting nesting(*this);
+            const std::optional<bool> value = tooDeep_ ? std::nullopt : Expression();
             return value && Accept(Kind::Close) ? value : std::nullopt;
         }
         if (Current().kind != Kind::Value) {
@@ -350,11 +413,12 @@ class Parser {
 
     std::vector<Token> tokens_;
     std::size_t at_ = 0;
+    int depth_ = 0;
+    bool tooDeep_ = false;
 };
 
-}  // namespace
-
-ConditionValue EvaluateCondition(const std::string& condition, const ConditionSymbols& symbols) {
+ConditionValue Evaluate(const std::string& condition, const ConditionSymbols& symbols,
+                        bool& tooDeep) {
     std::optional<std::vector<Token>> tokens = Lexer(condition, symbols).Tokens();
     if (!tokens) {
         return ConditionValue::Error;
@@ -362,11 +426,26 @@ ConditionValue EvaluateCondition(const std::string& condition, const ConditionSy
     if (tokens->size() == 1) {
         return ConditionValue::True;
     }
-    const std::optional<bool> value = Parser(std::move(*tokens)).Whole();
+    Parser parser(std::move(*tokens));
+    const std::optional<bool> value = parser.Whole();
+    tooDeep = parser.TooDeep();
     if (!value) {
         return ConditionValue::Error;
     }
     return *value ? ConditionValue::True : ConditionValue::False;
+}
+
+}  // namespace
+
+ConditionValue EvaluateCondition(const std::string& condition, const ConditionSymbols& symbols) {
+    bool tooDeep = false;
+    return Evaluate(condition, symbols, tooDeep);
+}
+
+bool NestsTooDeep(const std::string& condition) {
+    bool tooDeep = false;
+    Evaluate(condition, {}, tooDeep);
+    return tooDeep;
 }
 
 }  // namespace zelk::checker

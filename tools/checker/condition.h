@@ -1,6 +1,9 @@
 // Windows Installer conditions, judged as the installer judges them: names and values are
 // case-sensitive, a property that is not set reads as empty, the "~" operators compare without
-// regard to case, NOT binds tighter than AND, OR, XOR, EQV and IMP, in that order.
+// regard to case, NOT binds tighter than AND, OR, XOR, EQV and IMP, in that order (BASIC's
+// precedence, which the installer's documentation names). An integer compared with a quoted
+// literal holds only for "<>"; a property's value is converted. Between two integers "><",
+// "<<" and ">>" test bits.
 #pragma once
 
 #include <map>
@@ -24,6 +27,13 @@ struct ConditionSymbols {
     std::map<std::string, int> states;
 };
 
+// Parentheses and NOTs nested deeper than this are not followed: the condition evaluates as an
+// error, so that no package can exhaust the checker's stack.
+constexpr int kMaxConditionNesting = 64;
+
 ConditionValue EvaluateCondition(const std::string& condition, const ConditionSymbols& symbols);
+
+// Whether the condition nests past kMaxConditionNesting (and so evaluates as an error).
+bool NestsTooDeep(const std::string& condition);
 
 }  // namespace zelk::checker

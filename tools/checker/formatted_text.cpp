@@ -1,5 +1,7 @@
 #include "formatted_text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace zelk::checker {
@@ -124,7 +126,8 @@ ResolvedText Reference(const PackageTables& tables, const std::string& inner) {
 // Resolves formatted from position at up to its end, or up to the "]" that closes the
 // reference the caller is in (then at points past it).
 ResolvedText ResolveFrom(const PackageTables& tables, const std::string& formatted, std::size_t& at,
-                         bool inReference) {
+                         int depth) {
+    const bool inReference = depth > 0;
     ResolvedText out;
     while (at < formatted.size()) {
         const char c = formatted[at++];
@@ -141,15 +144,77 @@ ResolvedText ResolveFrom(const PackageTables& tables, const std::string& formatt
             out.text += c;
             continue;
         }
-        const ResolvedText inner = ResolveFrom(tables, formatted, at, true);
+        if (depth == kMaxFormattedNesting) {
+            at = formatted.size();
+            out.exact = false;
+            out.tooDeep = true;
+            return out;
+        }
+        const ResolvedText inner = ResolveFrom(tables, formatted, at, depth + 1);
         const ResolvedText value = Reference(tables, inner.text);
         out.text += value.text;
         out.exact = out.exact && inner.exact && value.exact;
+        out.tooDeep = out.tooDeep || inner.tooDeep;
     }
     return out;
 }
 
+// The names Windows gives to devices in every folder, with or without an extension.
+const char* const kDeviceNames[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1",   "COM2",
+                                    "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",
+                                    "COM9", "LPT1", "LPT2", "LPT3", "LPT4",   "LPT5",
+                                    "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+bool IsDeviceName(const std::string& name) {
+    // Windows drops trailing spaces and an extension before it looks for a device.
+    std::string stem = UpperAscii(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ') {
+        stem.pop_back();
+    }
+    return std::any_of(std::begin(kDeviceNames), std::end(kDeviceNames),
+                       [&](const char* device) { return stem == device; });
+}
+
 }  // namespace
+
+bool IsPlainFileName(const std::string& name) {
+    constexpr const char* kSpecial = "\\/:*?\"<>|";
+    if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
+        name.find_first_of(kSpecial) != std::string::npos || IsDeviceName(name)) {
+        return false;
+    }
+    return std::none_of(name.begin(), name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+bool MayReadInstalledFile(const std::string& path) {
+    const auto below = std::find_if(
+        std::begin(kStandardFolders), std::end(kStandardFolders), [&](const auto& folder) {
+            // Below a drive's root is anywhere: only the named folders count.
+            const std::string root = folder.second;
+            return root.size() > 3 && path.size() > root.size() &&
+                   UpperAscii(path.substr(0, root.size())) == UpperAscii(root);
+        });
+    if (below == std::end(kStandardFolders)) {
+        return false;
+    }
+    std::size_t start = 3;  // past "C:\"
+    while (start < path.size()) {
+        const std::size_t end = std::min(path.find('\\', start), path.size());
+        if (!IsPlainFileName(path.substr(start, end - start))) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return path.back() != '\\';
+}
 
 std::string StandardFolder(const std::string& name) {
     for (const auto& [folder, path] : kStandardFolders) {
@@ -166,7 +231,7 @@ ResolvedText DirectoryPath(const PackageTables& tables, const std::string& direc
 
 ResolvedText ResolveFormatted(const PackageTables& tables, const std::string& formatted) {
     std::size_t at = 0;
-    return ResolveFrom(tables, formatted, at, false);
+    return ResolveFrom(tables, formatted, at, 0);
 }
 
 }  // namespace zelk::checker

@@ -14,7 +14,14 @@ struct ResolvedText {
     // False when a part depends on the machine or the command line (an environment variable,
     // a property the package does not define); that part counts as empty in text.
     bool exact = true;
+    // True when brackets nest past kMaxFormattedNesting: the rest is not followed and counts
+    // as unknown.
+    bool tooDeep = false;
 };
+
+// Brackets nested deeper than this are not followed, so that no package can exhaust the
+// checker's stack.
+constexpr int kMaxFormattedNesting = 32;
 
 // The default location of a standard folder, ending in a backslash; "" for other names.
 std::string StandardFolder(const std::string& name);
@@ -23,5 +30,14 @@ std::string StandardFolder(const std::string& name);
 ResolvedText DirectoryPath(const PackageTables& tables, const std::string& directory);
 
 ResolvedText ResolveFormatted(const PackageTables& tables, const std::string& formatted);
+
+// Whether name is one file's name that opens a file of that name and nothing else: no folder,
+// no drive or stream, no device (NUL, COM1, ...), not "." or "..".
+bool IsPlainFileName(const std::string& name);
+
+// Whether the checker may read the file at path, where a package says it installs a file: a
+// local path below one of the standard folders other than a drive's root, each part a plain file
+// name. A package chooses this path, so UNC paths, devices and "\\?\" paths are never opened.
+bool MayReadInstalledFile(const std::string& path);
 
 }  // namespace zelk::checker

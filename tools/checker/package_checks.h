@@ -3,6 +3,8 @@
 // The console checker prints the findings; the validation cube's evaluator posts them.
 #pragma once
 
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,9 @@ namespace zelk::checker {
 enum class Severity { Error, Warning, Info };
 
 struct Finding {
+    // The rule's stable ID ("ZCA021"), which docs/zelk_ca_check.md explains and which
+    // --ignore and the Property ZelkCaCheckIgnore name.
+    std::string rule;
     Severity severity;
     // The action that is wrong, or the table when no action is.
     std::string subject;
@@ -24,6 +29,16 @@ struct Finding {
     std::string column;
 };
 
-std::vector<Finding> CheckPackage(const PackageTables& tables);
+// The Property that lists the rules a package's author has chosen to ignore.
+constexpr const char* kIgnoreProperty = "ZelkCaCheckIgnore";
+
+// The rule IDs in a list such as "ZCA021, zca040;ZCA048": separated by commas, semicolons or
+// spaces, in either case. Nothing when an entry is no rule's ID; unknown then names it.
+std::optional<std::set<std::string>> ParseRuleList(const std::string& text, std::string& unknown);
+
+// The findings, without those of the rules ignored here or in the package's Property
+// ZelkCaCheckIgnore; an unknown ID there is a finding of its own.
+std::vector<Finding> CheckPackage(const PackageTables& tables,
+                                  const std::set<std::string>& ignored = {});
 
 }  // namespace zelk::checker

@@ -17,6 +17,10 @@ using MsiHandle = MsiRecord;
 
 // msidbUpgradeAttributesOnlyDetect.
 constexpr int kUpgradeOnlyDetect = 0x2;
+// Registry roots: HKEY_LOCAL_MACHINE, and HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER as ALLUSERS
+// says.
+constexpr int kRegistryMachine = 2;
+constexpr int kRegistryPerInstallation = -1;
 
 // Custom action types of a DLL from the Binary table and from the File table.
 constexpr int kBaseAndSourceMask = 0x37;
@@ -154,10 +158,23 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
             why)) {
         return false;
     }
-    if (reader.HasTable("Feature") &&
+    if (reader.HasTable("Feature") && !reader.ForEachRow(
+                                          "SELECT `Feature`, `Level` FROM `Feature`",
+                                          [&](MSIHANDLE row) {
+                                              tables.features.push_back(FieldText(row, 1));
+                                              tables.featureLevels[FieldText(row, 1)] =
+                                                  FieldInteger(row, 2);
+                                          },
+                                          why)) {
+        return false;
+    }
+    if (reader.HasTable("FeatureComponents") &&
         !reader.ForEachRow(
-            "SELECT `Feature` FROM `Feature`",
-            [&](MSIHANDLE row) { tables.features.push_back(FieldText(row, 1)); }, why)) {
+            "SELECT `Feature_`, `Component_` FROM `FeatureComponents`",
+            [&](MSIHANDLE row) {
+                tables.componentFeatures.emplace(FieldText(row, 2), FieldText(row, 1));
+            },
+            why)) {
         return false;
     }
     if (reader.HasTable("ServiceControl") &&
@@ -170,14 +187,27 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
             why)) {
         return false;
     }
+    if (reader.HasTable("Registry") &&
+        !reader.ForEachRow(
+            "SELECT `Root`, `Key` FROM `Registry`",
+            [&](MSIHANDLE row) {
+                const int root = FieldInteger(row, 1);
+                if (root == kRegistryMachine || root == kRegistryPerInstallation) {
+                    tables.machineRegistryKeys.push_back(FieldText(row, 2));
+                }
+            },
+            why)) {
+        return false;
+    }
     return !reader.HasTable("Upgrade") ||
            reader.ForEachRow(
-               "SELECT `ActionProperty`, `Attributes` FROM `Upgrade`",
+               "SELECT `ActionProperty`, `Attributes`, `UpgradeCode` FROM `Upgrade`",
                [&](MSIHANDLE row) {
                    // Rows that only detect, newer versions among them, remove nothing.
                    if ((FieldInteger(row, 2) & kUpgradeOnlyDetect) == 0) {
                        tables.upgradeProperties.push_back(FieldText(row, 1));
                    }
+                   tables.upgrades.push_back({FieldText(row, 3), FieldInteger(row, 2)});
                },
                why);
 }
@@ -196,7 +226,7 @@ std::set<std::string> DllSources(const PackageTables& tables, int kind) {
 // An unreadable stream gives what was read, as a truncated DLL does.
 std::string StreamBytes(MSIHANDLE record, UINT field) {
     std::string bytes(std::min<std::size_t>(MsiRecordDataSize(record, field), kMaxDllBytes), '\0');
-    DWORD size = static_cast<DWORD>(bytes.size());
+    auto size = static_cast<DWORD>(bytes.size());
     if (MsiRecordReadStream(record, field, bytes.data(), &size) != ERROR_SUCCESS) {
         size = 0;
     }
@@ -241,10 +271,16 @@ void ReadInstalledDlls(PackageTables& tables, const std::string& folder) {
         if (tables.files.count(key) == 0) {
             continue;
         }
+        // The package names both paths: only a plain name beside the package and a local path
+        // below a standard folder are read, never a share, a device or a "\\?\\" path.
         const ResolvedText installed = ResolveFormatted(tables, "[#" + key + "]");
         const std::string name = FileNameOfPath(installed.text);
-        for (const std::string& path :
-             {folder.empty() ? "" : folder + "\\" + name, installed.exact ? installed.text : ""}) {
+        const bool beside = !folder.empty() && IsPlainFileName(name);
+        const bool there = installed.exact && MayReadInstalledFile(installed.text);
+        std::string besidePath = folder;
+        besidePath += '\\';
+        besidePath += name;
+        for (const std::string& path : {beside ? besidePath : "", there ? installed.text : ""}) {
             if (auto bytes = FileBytes(path)) {
                 tables.installedDlls[key] = std::move(*bytes);
                 break;

@@ -40,6 +40,11 @@ struct ServiceControlRow {
     int event = 0;
 };
 
+struct UpgradeRow {
+    std::string upgradeCode;
+    int attributes = 0;
+};
+
 struct PackageTables {
     std::vector<CustomActionRow> customActions;
     std::vector<SequenceRow> installExecuteSequence;
@@ -48,9 +53,15 @@ struct PackageTables {
     std::map<std::string, std::string> componentDirectories;
     std::map<std::string, FileRow> files;
     std::vector<std::string> features;
+    // Each feature's Level, and the features each component belongs to.
+    std::map<std::string, int> featureLevels;
+    std::multimap<std::string, std::string> componentFeatures;
     std::vector<ServiceControlRow> serviceControls;
     // The properties the Upgrade table sets when it finds an older version.
     std::vector<std::string> upgradeProperties;
+    std::vector<UpgradeRow> upgrades;
+    // The keys the Registry table writes below HKEY_LOCAL_MACHINE (root 2, or -1 per machine).
+    std::vector<std::string> machineRegistryKeys;
     // The bytes of the Binary rows that DLL actions (type 1) call, by name.
     std::map<std::string, std::string> binaries;
     // The bytes of the files that DLL actions (type 17) call, by File key: those found beside

@@ -20,16 +20,22 @@ constexpr int kIceError = 1;
 constexpr int kIceWarning = 2;
 constexpr int kIceInfo = 3;
 
+// Where a message points: a table, a column and a row's key, each left out when empty.
+struct IceLocation {
+    std::string table;
+    std::string column;
+    std::string key;
+};
+
 // Fields: name, type, description, help location (none), then where: table, column, key. A
 // validation tool reads the first blank field as the end of the location.
-std::string IceMessage(int type, const std::string& description, const std::string& table = "",
-                       const std::string& column = "", const std::string& key = "") {
+std::string IceMessage(int type, const std::string& description, const IceLocation& where = {}) {
     std::string message =
         std::string(kIceName) + "\t" + std::to_string(type) + "\t" + description + "\t";
-    if (!table.empty()) {
-        message += "\t" + table;
-        if (!column.empty()) {
-            message += "\t" + column + "\t" + key;
+    if (!where.table.empty()) {
+        message += "\t" + where.table;
+        if (!where.column.empty()) {
+            message += "\t" + where.column + "\t" + where.key;
         }
     }
     return message;
@@ -40,8 +46,8 @@ std::string IceMessage(const zelk::checker::Finding& finding) {
     const int type = finding.severity == Severity::Error     ? kIceError
                      : finding.severity == Severity::Warning ? kIceWarning
                                                              : kIceInfo;
-    return IceMessage(type, finding.subject + ": " + finding.message, finding.table, finding.column,
-                      finding.subject);
+    return IceMessage(type, finding.rule + ": " + finding.subject + ": " + finding.message,
+                      {finding.table, finding.column, finding.subject});
 }
 
 // The text goes into field 1 behind the template "[1]": the installer formats the template,
@@ -79,7 +85,10 @@ extern "C" __declspec(dllexport) UINT __stdcall ZELKCA01(MSIHANDLE install) {
     try {
         Validate(install);
     } catch (const std::exception& failure) {
-        Post(install, IceMessage(kIceFailure, failure.what()));
+        Post(install,
+             IceMessage(kIceFailure, std::string("the evaluator failed: ") + failure.what()));
+    } catch (...) {
+        Post(install, IceMessage(kIceFailure, "the evaluator failed on this package."));
     }
     return ERROR_SUCCESS;
 }

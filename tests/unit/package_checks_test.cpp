@@ -1,0 +1,302 @@
+// The package checker's rules on small package models, without an installer: each row changes a
+// correct kernel-service package and names the rules whose findings the change adds.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+
+#include "package_checks.h"
+
+using zelk::checker::CheckPackage;
+using zelk::checker::CustomActionRow;
+using zelk::checker::Finding;
+using zelk::checker::PackageTables;
+using zelk::checker::SequenceRow;
+
+namespace {
+
+// A DLL action from the File table (type 17), deferred without impersonation, and its
+// rollback form.
+constexpr int kDeferred = 17 + 1024 + 2048;
+constexpr int kRollback = kDeferred + 256;
+constexpr int kSetProperty = 51;
+// The DLL is a file this model never lays down: the checker warns that it cannot read it.
+constexpr const char* kUnreadDll = "ZCA007";
+
+// Registers zelk_bus, with the rollback that deletes it first, its image where the service
+// loads it and the ServiceControl row that deletes a stopped service on uninstall.
+PackageTables KernelServicePackage() {
+    PackageTables tables;
+    const auto action = [&](const std::string& name, int type, const std::string& target,
+                            int sequence, const std::string& source = "ZelkCaFile") {
+        tables.customActions.push_back({name, type, source, target});
+        tables.installExecuteSequence.push_back({name, "NOT Installed", sequence});
+    };
+    tables.installExecuteSequence = {
+        {"InstallInitialize", "", 1500}, {"InstallFiles", "", 4000}, {"InstallFinalize", "", 6600}};
+    // The service utility deletes a service whose driver never started.
+    action("RollbackServiceEntry", 50 + 1280 + 2048, "delete zelk_bus", 4049, "ServiceUtility");
+    action("SetRollbackService", kSetProperty, "zelk_bus", 4050, "RollbackService");
+    action("RollbackService", kRollback, "CA_UninstallNonePnPDriver", 4051);
+    action("SetInstallService", kSetProperty, "zelk_bus", 4052, "InstallService");
+    action("InstallService", kDeferred, "CA_InstallNonePnPDriver", 4053);
+    tables.directories["DriversDir"] = {"System64Folder", "drivers"};
+    tables.componentDirectories["Bus"] = "DriversDir";
+    tables.files["BusSys"] = {"Bus", "zelk_bus.sys"};
+    tables.features = {"Drivers"};
+    tables.serviceControls = {{"BusService", "zelk_bus", 0x20 | 0x80}};
+    tables.properties["ALLUSERS"] = "1";
+    return tables;
+}
+
+CustomActionRow& ActionRow(PackageTables& tables, const std::string& name) {
+    for (CustomActionRow& row : tables.customActions) {
+        if (row.action == name) {
+            return row;
+        }
+    }
+    throw std::invalid_argument(name);
+}
+
+SequenceRow& Scheduled(PackageTables& tables, const std::string& name) {
+    for (SequenceRow& row : tables.installExecuteSequence) {
+        if (row.action == name) {
+            return row;
+        }
+    }
+    throw std::invalid_argument(name);
+}
+
+// A staged-only driver package (no state location) in a feature of Level 3, and the action that
+// installs it under the condition given.
+void AddOptionalDriver(PackageTables& tables, const std::string& condition) {
+    tables.directories["UsbDir"] = {"ProgramFiles64Folder", "Usb"};
+    tables.componentDirectories["Usb"] = "UsbDir";
+    tables.files["UsbInf"] = {"Usb", "zelk_usb.inf"};
+    tables.files["UsbSys"] = {"Usb", "zelk_usb.sys"};
+    tables.features.push_back("Optional");
+    tables.featureLevels = {{"Drivers", 1}, {"Optional", 3}};
+    tables.componentFeatures = {{"Bus", "Drivers"}, {"Usb", "Optional"}};
+    tables.customActions.push_back({"SetInstallUsb", kSetProperty, "InstallUsb", "[#UsbInf]"});
+    tables.customActions.push_back({"InstallUsb", kDeferred, "ZelkCaFile", "CA_InstallDriver"});
+    tables.installExecuteSequence.push_back({"SetInstallUsb", condition, 4060});
+    tables.installExecuteSequence.push_back({"InstallUsb", condition, 4061});
+}
+
+void SetCondition(PackageTables& tables, const std::string& condition,
+                  std::initializer_list<const char*> actions) {
+    for (const char* name : actions) {
+        Scheduled(tables, name).condition = condition;
+    }
+}
+
+std::set<std::string> RulesOf(const std::vector<Finding>& findings) {
+    std::set<std::string> rules;
+    for (const Finding& finding : findings) {
+        if (finding.rule != kUnreadDll) {
+            rules.insert(finding.rule);
+        }
+    }
+    return rules;
+}
+
+struct Row {
+    const char* name;
+    std::function<void(PackageTables&)> change;
+    std::set<std::string> rules;
+};
+
+const Row kRows[] = {
+    {"correct", [](PackageTables&) {}, {}},
+    // Correct packages written otherwise.
+    {"component-state conditions",
+     [](PackageTables& t) {
+         SetCondition(
+             t, "$Bus=3 AND NOT ?Bus=3",
+             {"SetRollbackService", "RollbackService", "SetInstallService", "InstallService"});
+     },
+     {}},
+    {"component action outside repairs",
+     [](PackageTables& t) {
+         SetCondition(
+             t, "$Bus=3 AND NOT REINSTALL",
+             {"SetRollbackService", "RollbackService", "SetInstallService", "InstallService"});
+     },
+     {}},
+    {"install also on the uninstall",
+     [](PackageTables& t) {
+         SetCondition(t, "NOT Installed OR (REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE)",
+                      {"InstallService", "SetInstallService"});
+     },
+     {"ZCA022"}},
+    {"service only stopped on uninstall",
+     [](PackageTables& t) { t.serviceControls[0].event = 0x20; },
+     {"ZCA074"}},
+    {"restarts suppressed in the Property table",
+     [](PackageTables& t) { t.properties["REBOOT"] = "ReallySuppress"; },
+     {}},
+    {"rule ignored by the package",
+     [](PackageTables& t) {
+         t.serviceControls.clear();
+         t.properties["ZelkCaCheckIgnore"] = "zca001; ZCA074";
+     },
+     {}},
+    // Mistakes.
+    {"unknown rule ignored",
+     [](PackageTables& t) {
+         t.serviceControls.clear();
+         t.properties["ZelkCaCheckIgnore"] = "ZCA74";
+     },
+     {"ZCA008", "ZCA074"}},
+    {"no ServiceControl row", [](PackageTables& t) { t.serviceControls.clear(); }, {"ZCA074"}},
+    {"service deleted on installation",
+     [](PackageTables& t) { t.serviceControls[0].event |= 0x08; },
+     {"ZCA073"}},
+    {"no rollback partner",
+     [](PackageTables& t) { Scheduled(t, "RollbackService").sequence = -1; },
+     {"ZCA070"}},
+    {"no rollback for a service that never started",
+     [](PackageTables& t) { Scheduled(t, "RollbackServiceEntry").sequence = 0; },
+     {"ZCA098"}},
+    {"rollback after its action",
+     [](PackageTables& t) { Scheduled(t, "RollbackService").sequence = 4054; },
+     {"ZCA072"}},
+    {"install on every installation",
+     [](PackageTables& t) {
+         SetCondition(t, "", {"InstallService", "SetInstallService"});
+     },
+     {"ZCA022"}},
+    {"install only on a repair",
+     [](PackageTables& t) {
+         SetCondition(t, "REINSTALL", {"InstallService", "SetInstallService"});
+     },
+     {"ZCA021"}},
+    // A setter under the same never-true condition gives the action its data: the condition is
+    // the fault, not missing data.
+    {"setter shares a false condition",
+     [](PackageTables& t) {
+         SetCondition(t, "0", {"InstallService", "SetInstallService"});
+     },
+     {"ZCA021"}},
+    {"no data",
+     [](PackageTables& t) { Scheduled(t, "SetInstallService").sequence = -1; },
+     {"ZCA040"}},
+    {"immediate action",
+     [](PackageTables& t) { ActionRow(t, "InstallService").type = 17; },
+     {"ZCA013"}},
+    {"impersonated",
+     [](PackageTables& t) { ActionRow(t, "InstallService").type = 17 + 1024; },
+     {"ZCA014"}},
+    {"deferred outside the script",
+     [](PackageTables& t) { Scheduled(t, "InstallService").sequence = 7000; },
+     {"ZCA015"}},
+    {"invalid condition",
+     [](PackageTables& t) { SetCondition(t, "NOT (Installed", {"InstallService"}); },
+     {"ZCA020"}},
+    {"condition nested too deep",
+     [](PackageTables& t) {
+         SetCondition(t, std::string(100000, '(') + "1" + std::string(100000, ')'),
+                      {"InstallService"});
+     },
+     {"ZCA002"}},
+    {"data nested too deep",
+     [](PackageTables& t) { ActionRow(t, "SetInstallService").target = std::string(100000, '['); },
+     {"ZCA003"}},
+    {"service name with a path",
+     [](PackageTables& t) {
+         ActionRow(t, "SetInstallService").target = "drivers\\zelk_bus";
+         ActionRow(t, "SetRollbackService").target = "drivers\\zelk_bus";
+     },
+     // Its ServiceControl row and the utility's rollback name another service now.
+     {"ZCA057", "ZCA074", "ZCA098"}},
+    {"image outside the drivers folder",
+     [](PackageTables& t) { t.componentDirectories["Bus"] = "System64Folder"; },
+     {"ZCA051"}},
+    {"no image", [](PackageTables& t) { t.files.clear(); }, {"ZCA050"}},
+    {"INF in an optional feature",
+     [](PackageTables& t) { AddOptionalDriver(t, "NOT Installed"); },
+     {"ZCA093"}},
+    {"INF in an optional feature, followed by its component",
+     [](PackageTables& t) { AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3"); },
+     {}},
+    {"INF in a disabled feature",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "NOT Installed");
+         t.featureLevels["Optional"] = 0;
+         t.properties["INSTALLLEVEL"] = "3";
+     },
+     {"ZCA093"}},
+    {"INF in a feature installed at a higher INSTALLLEVEL",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "NOT Installed");
+         t.properties["INSTALLLEVEL"] = "3";
+     },
+     {}},
+    {"no action of the DLL", [](PackageTables& t) { t.customActions.clear(); }, {"ZCA001"}},
+    {"install failure ignored",
+     [](PackageTables& t) { ActionRow(t, "InstallService").type |= 64; },
+     {"ZCA090"}},
+    {"rollback failure ignored",
+     [](PackageTables& t) { ActionRow(t, "RollbackService").type |= 64; },
+     {}},
+    {"service name ending in .sys",
+     [](PackageTables& t) {
+         for (const char* setter : {"SetInstallService", "SetRollbackService"}) {
+             ActionRow(t, setter).target = "zelk_bus.sys";
+         }
+         t.serviceControls[0].name = "zelk_bus.sys";
+     },
+     {"ZCA058", "ZCA098"}},
+    {"per user", [](PackageTables& t) { t.properties.erase("ALLUSERS"); }, {"ZCA097"}},
+    {"per user by choice",
+     [](PackageTables& t) {
+         t.properties["ALLUSERS"] = "2";
+         t.properties["MSIINSTALLPERUSER"] = "1";
+     },
+     {"ZCA097"}},
+    {"per machine by default", [](PackageTables& t) { t.properties["ALLUSERS"] = "2"; }, {}},
+    {"upgrade of the own code",
+     [](PackageTables& t) {
+         t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});
+         t.properties["UpgradeCode"] = "{A1B2C3D4-0000-4000-8000-000000000001}";
+         t.upgrades = {{"{a1b2c3d4-0000-4000-8000-000000000001}", 0x2 | 0x100},
+                       {"{A1B2C3D4-0000-4000-8000-000000000001}", 0x100}};
+     },
+     {}},
+    {"upgrade that only detects",
+     [](PackageTables& t) {
+         t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});
+         t.properties["UpgradeCode"] = "{A1B2C3D4-0000-4000-8000-000000000001}";
+         t.upgrades = {{"{A1B2C3D4-0000-4000-8000-000000000001}", 0x2}};
+     },
+     {"ZCA096"}},
+    {"upgrade of another product",
+     [](PackageTables& t) {
+         t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});
+         t.properties["UpgradeCode"] = "{A1B2C3D4-0000-4000-8000-000000000001}";
+         t.upgrades = {{"{A1B2C3D4-0000-4000-8000-000000000002}", 0x100}};
+     },
+     {"ZCA096"}},
+};
+
+TEST(PackageChecksTest, EachChangeAddsItsRules) {
+    for (const Row& row : kRows) {
+        PackageTables tables = KernelServicePackage();
+        row.change(tables);
+        EXPECT_EQ(RulesOf(CheckPackage(tables)), row.rules) << row.name;
+    }
+}
+
+TEST(PackageChecksTest, IgnoresTheRulesItIsGiven) {
+    PackageTables tables = KernelServicePackage();
+    tables.serviceControls.clear();
+    EXPECT_EQ(RulesOf(CheckPackage(tables, {"ZCA074"})), std::set<std::string>{});
+    std::string unknown;
+    EXPECT_FALSE(zelk::checker::ParseRuleList("ZCA074,ZCA999", unknown));
+    EXPECT_EQ(unknown, "ZCA999");
+    EXPECT_EQ(zelk::checker::ParseRuleList(" zca074 ;ZCA048,, ", unknown),
+              (std::set<std::string>{"ZCA048", "ZCA074"}));
+}
+
+}  // namespace

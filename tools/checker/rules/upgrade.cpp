@@ -1,0 +1,70 @@
+// Rules: an upgrade that finds and removes the older version in its transaction.
+#include "package_model.h"
+
+namespace zelk::checker::model {
+
+// An upgrade removes the older version inside this installation's transaction, before
+// this version installs anything: a failed upgrade then restores the older version, and
+// its removal actions cannot take away what this version has installed.
+void PackageChecker::CheckRemoveExistingProducts() {
+    const SequenceRow* removal = Scheduled("RemoveExistingProducts");
+    const SequenceRow* initialize = Scheduled("InstallInitialize");
+    if (removal == nullptr || removal->sequence <= 0 || initialize == nullptr) {
+        return;
+    }
+    const auto firstInstall = std::find_if(actions_.begin(), actions_.end(), [](auto& a) {
+        return a.IsForward() && a.InScript() && DirectionOf(a.Id()) == Direction::Install;
+    });
+    std::string why;
+    if (removal->sequence < initialize->sequence) {
+        why =
+            "before InstallInitialize, outside the installation's transaction: the older "
+            "version is removed in a transaction of its own, so when this installation "
+            "then fails the older version is not restored, and the machine keeps "
+            "neither";
+    } else if (firstInstall != actions_.end() && removal->sequence > firstInstall->sequence) {
+        why = "after " + Quoted(firstInstall->name) +
+              ": the older version's removal actions run after this version's install "
+              "actions and take away the devices and the kernel service it has just put in "
+              "place";
+    } else {
+        return;
+    }
+    findings_.push_back({"ZCA080", Severity::Error, "RemoveExistingProducts",
+                         "is scheduled at " + std::to_string(removal->sequence) + ", " + why +
+                             "; schedule it right after InstallInitialize.",
+                         "InstallExecuteSequence", "Sequence"});
+}
+
+// An upgrade removes the older version only through an Upgrade row of this product's
+// UpgradeCode that does more than detect.
+void PackageChecker::CheckUpgradeFindsOlderVersions() {
+    const SequenceRow* removal = Scheduled("RemoveExistingProducts");
+    const auto code = tables_.properties.find("UpgradeCode");
+    if (removal == nullptr || removal->sequence <= 0 || code == tables_.properties.end()) {
+        return;
+    }
+    const std::string own = Lower(code->second);
+    bool detectsOnly = false;
+    for (const UpgradeRow& row : tables_.upgrades) {
+        if (Lower(row.upgradeCode) != own) {
+            continue;
+        }
+        if ((row.attributes & kUpgradeOnlyDetect) == 0) {
+            return;
+        }
+        detectsOnly = true;
+    }
+    findings_.push_back(
+        {"ZCA096", Severity::Error, "Upgrade",
+         std::string(detectsOnly ? "every Upgrade row of this product's UpgradeCode "
+                                 : "no Upgrade row carries this product's UpgradeCode ") +
+             Quoted(code->second) + (detectsOnly ? " only detects (OnlyDetect, attribute 2)" : "") +
+             ": RemoveExistingProducts removes no older version, so an upgrade installs "
+             "beside it, meets its kernel service and devices, and fails with "
+             "ERROR_SERVICE_EXISTS (1073); add a row of this UpgradeCode for the older "
+             "versions without OnlyDetect.",
+         "Upgrade", ""});
+}
+
+}  // namespace zelk::checker::model
