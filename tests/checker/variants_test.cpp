@@ -419,12 +419,21 @@ const Variant kVariants[] = {
     {"INF without its driver beside it",
      {"DELETE FROM File WHERE FileName = 'zelk_virtual.sys'"},
      {"error: ZCA095: {first:CA_InstallDriver}"}},
+    // Only where the action runs on the first installation rather than with its component.
     {"INF in an optional feature",
      {"INSERT INTO Feature (Feature, Display, Level, Attributes) VALUES ('Optional', 2, 3, 0)",
       "DELETE FROM FeatureComponents WHERE Component_ = 'VirtualDriverPackage'",
       "INSERT INTO FeatureComponents (Feature_, Component_) VALUES ('Optional', "
-      "'VirtualDriverPackage')"},
+      "'VirtualDriverPackage')",
+      "UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
+      "'SetZelkInstallVirtualDriver' OR Action = 'ZelkInstallVirtualDriver'"},
      {"error: ZCA093: {first:CA_InstallDriver}"}},
+    {"INF in an optional feature, installed with its component",
+     {"INSERT INTO Feature (Feature, Display, Level, Attributes) VALUES ('Optional', 2, 3, 0)",
+      "DELETE FROM FeatureComponents WHERE Component_ = 'VirtualDriverPackage'",
+      "INSERT INTO FeatureComponents (Feature_, Component_) VALUES ('Optional', "
+      "'VirtualDriverPackage')"},
+     {}},
     {"capital letters in the INF name",
      {"UPDATE File SET FileName = 'ZELK_USB.INF' WHERE FileName = 'zelk_usb.inf'"},
      {}},
