@@ -25,9 +25,9 @@
 # A "fault:" line names what a run left wrong although msiexec may have reported success: a
 # driver action that recorded a negative outcome, a driver package the package gives that is not
 # staged in the INF folder, a kernel service it installs that is not running after the
-# installation, or one that remains after the removal. msiexec runs from the system folder, so that the certificate
-# action finds certutil.exe; newdev.dll and certutil.exe there are the test stand-ins (Wine's
-# newdev cannot update a driver, and the certificate utility is recorded, not run).
+# installation, or one that remains after the removal. newdev.dll and certutil.exe in the
+# system folder are the test stand-ins (Wine's newdev cannot update a driver, and the
+# certificate utility is recorded, not run).
 #
 # Exit status: 0 when every run ended as an installation should (0, or 3010 and 1641, which
 # ask for a restart) and no fault was found, 1 when one did not or a fault was found, 2 when

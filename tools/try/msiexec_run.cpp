@@ -171,8 +171,7 @@ DWORD StartProcess(std::string commandLine, const std::string& folder, bool wine
 
 std::optional<DWORD> StartAndWait(const std::string& commandLine, bool wine) {
     PROCESS_INFORMATION process = {};
-    // From the system folder, msiexec's own on Windows, where the certificate action finds
-    // certutil.exe.
+    // From the system folder, msiexec's own current folder on Windows.
     const DWORD error = StartProcess(commandLine, SystemFolder(), wine, process);
     if (error != ERROR_SUCCESS) {
         std::printf("msiexec did not start: error %lu\n", error);
