@@ -42,6 +42,13 @@ constexpr const char* kPackageV2BadDriver = "zelk_drivers_v2_bad_driver.msi";
 constexpr const char* kPackageRebuild = "zelk_drivers_rebuild.msi";
 constexpr const char* kPackageFailingRemoval = "zelk_drivers_failing_removal.msi";
 constexpr const char* kPackageMinimal = "zelk_minimal.msi";
+constexpr const char* kSecondStateKey = "SOFTWARE\\Zelk\\Virtual CAN\\InstallState";
+constexpr const char* kTwoFeatures = "zelk_drivers_two_features.msi";
+constexpr const char* kFixedCode = "zelk_drivers_fixed_code.msi";
+constexpr const char* kMinor = "zelk_drivers_minor.msi";
+constexpr const char* kSecond = "zelk_second_product.msi";
+constexpr const char* kSecondFailing = "zelk_second_product_failing.msi";
+constexpr const char* kLateNoRollback = "zelk_drivers_late_no_rollback.msi";
 constexpr DWORD kSucceeds = ERROR_SUCCESS;  // or ERROR_SUCCESS_REBOOT_REQUIRED
 const std::vector<std::string> kInstallActions = {
     "ZelkRemoveOldOemPackage", "ZelkInstallCertificate", "ZelkInstallVirtualDriver",
@@ -533,6 +540,152 @@ void CheckMinimalRemoved(const Run& run) {
     Report("the smaller package: msiexec /x exited with " + Exit(run));
 }
 
+// --- the maintenance paths of packages built from the include ---------------------------------
+
+void ExpectDevice(const std::string& service) {
+    EXPECT_TRUE(Matches(DescribeDevice("ROOT\\" + service), " present=yes$"))
+        << service << ": " << DescribeDevice("ROOT\\" + service);
+    EXPECT_TRUE(Matches(DescribeService(service), "^state=[a-z-]+ type=1 "))
+        << DescribeService(service);
+}
+
+void ExpectNoDevice(const std::string& service) {
+    EXPECT_EQ(DescribeDevice("ROOT\\" + service), "none") << service;
+    EXPECT_TRUE(UnloadDriverOfRemovedDevice(service)) << service << " did not unload";
+    EXPECT_EQ(DescribeService(service), "none") << service;
+}
+
+void ExpectKernelDriverRunning() {
+    EXPECT_TRUE(Matches(DescribeService(kKernelService), "^state=running "))
+        << DescribeService(kKernelService);
+}
+
+void ExpectNotStarted(const Run& run, const std::vector<std::string>& actions) {
+    for (const auto& action : actions) {
+        EXPECT_FALSE(ActionStarted(run.log, action)) << action << " ran";
+    }
+}
+
+// --- a feature added later, then removed ------------------------------------------------------
+
+// Without the Lan feature nothing of the LAN device runs, not even on an INF that is not there.
+void CheckWithoutLan(const Run& run) {
+    ExpectNotStarted(run, {"ZelkInstallLanDriver", "ZelkRollbackLanDriver"});
+    ExpectNoDevice("ZELK_LAN");
+    ExpectDevice("ZELK_VIRTUAL");
+    ExpectKernelDriverRunning();
+}
+
+// The feature added: its device is created like on a first installation; what was installed
+// already is left alone.
+void CheckLanAdded(const Run& run) {
+    for (const char* action : {"ZelkInstallCertificate", "ZelkInstallLanDriver", "ZelkCheckReboot",
+                               "ZelkClearInstallState"}) {
+        EXPECT_EQ(Outcome(run, action), "1") << action;
+    }
+    EXPECT_FALSE(wine::MachineKeyExists(kSampleStateKey)) << "the install-state key stayed";
+    EXPECT_EQ(run.stateSeen.count("Lan") ? run.stateSeen.at("Lan") : DWORD{99}, 0u) << "Lan";
+    ExpectNotStarted(
+        run, {"ZelkInstallVirtualDriver", "ZelkInstallKernelService", "ZelkRemoveOldOemPackage"});
+    ExpectDevice("ZELK_LAN");
+    ExpectDevice("ZELK_VIRTUAL");
+    ExpectKernelDriverRunning();
+}
+
+// The feature removed: its device and service go, the rest stays; nothing is installed.
+void CheckLanRemoved(const Run& run) {
+    EXPECT_EQ(Outcome(run, "ZelkUninstallLanDriver"), "1");
+    ExpectNotStarted(run, {"ZelkUninstallVirtualDriver", "ZelkUninstallKernelService",
+                           "ZelkInstall", "ZelkCheckReboot"});
+    ExpectNoDevice("ZELK_LAN");
+    ExpectDevice("ZELK_VIRTUAL");
+    ExpectKernelDriverRunning();
+}
+
+// The removal of the rest: no LAN removal for a feature that is not installed.
+void CheckRestRemoved(const Run& run) {
+    ExpectNotStarted(run, {"ZelkUninstallLanDriver"});
+    EXPECT_EQ(Outcome(run, "ZelkUninstallVirtualDriver"), "1");
+    ExpectNoDevice("ZELK_VIRTUAL");
+    EXPECT_EQ(DescribeService(kKernelService), "none");
+}
+
+// --- servicing by major upgrade only ----------------------------------------------------------
+
+// A minor upgrade is refused before anything changes: the installed version stays with its
+// devices and its running driver.
+void CheckMinorUpgradeRefused(const Run& run) {
+    EXPECT_TRUE(RefusedAtLaunch(run))
+        << "RefusedAtLaunch: LaunchConditions " << ActionResult(run.log, "LaunchConditions");
+    EXPECT_EQ(LoggedProperty(run.log, "ZELK_INSTALLED_VERSION"), "1.0.0") << "InstalledVersionRead";
+    EXPECT_EQ(LoggedProperty(run.log, "ProductVersion"), "1.0.1");
+    ExpectNotStarted(run, {"ZelkInstall", "ZelkUninstall", "InstallFiles"});
+    EXPECT_EQ(wine::ReadMachineString(ProductKeyOf("fixed-install"), "DisplayVersion")
+                  .value_or("(not registered)"),
+              "1.0.0");
+    ExpectDevice("ZELK_VIRTUAL");
+    ExpectDevice("ZELK_LAN");
+    ExpectKernelDriverRunning();
+}
+
+// A repair of the same version runs none of the driver actions and keeps what they made.
+void CheckRepairKeeps(const Run& run) {
+    ExpectNotStarted(run, {"Zelk", "SetZelkInstall", "SetZelkUninstall"});
+    ExpectDevice("ZELK_VIRTUAL");
+    ExpectDevice("ZELK_LAN");
+    ExpectKernelDriverRunning();
+}
+
+// --- two products that create the same virtual device -----------------------------------------
+
+void CheckSecondInstalled(const Run& run) {
+    EXPECT_EQ(Outcome(run, "ZelkInstallVirtualDriver"), "1");
+    ExpectNotStarted(run, {"ZelkRollbackVirtualDriver"});
+    ExpectDevice("ZELK_VIRTUAL");
+}
+
+// The other product still needs the device's component: the removal leaves the device.
+void CheckSecondRemovedDeviceKept(const Run& run) {
+    ExpectNotStarted(run, {"ZelkUninstallVirtualDriver"});
+    EXPECT_FALSE(wine::MachineKeyExists(ProductKeyOf("shared-second"))) << "still registered";
+    ExpectDevice("ZELK_VIRTUAL");
+    EXPECT_TRUE(wine::PathExists(ProgramFiles() +
+                                 "\\Zelk\\CAN-LIN Drivers\\Drivers\\Virtual\\zelk_virtual.inf"))
+        << "the shared INF was removed";
+}
+
+// The device existed before the failed installation: its rollback does not take it away.
+void CheckFailedSecondDeviceKept(const Run& run) {
+    EXPECT_TRUE(ActionStarted(run.log, "ZelkFailingInstall")) << "the failure did not happen";
+    ExpectNotStarted(run, {"ZelkRollbackVirtualDriver"});
+    ExpectDevice("ZELK_VIRTUAL");
+    ExpectKernelDriverRunning();
+}
+
+void CheckLastRemoved(const Run&) {
+    ExpectNoDevice("ZELK_VIRTUAL");
+    ExpectNoDevice("ZELK_LAN");
+}
+
+// --- rollback turned off after the launch conditions ------------------------------------------
+
+// The error action before InstallInitialize refuses: nothing is installed.
+void CheckRefusedLate(const Run& run) {
+    EXPECT_EQ(ActionResult(run.log, "LaunchConditions"), "1") << "passed the launch conditions";
+    EXPECT_EQ(LoggedProperty(run.log, "RollbackDisabled"), "1") << "DisableRollbackRan";
+    EXPECT_TRUE(ActionStarted(run.log, "ZelkRefuseWithoutRollback")) << "not refused";
+    ExpectNotStarted(run, {"InstallFiles", "ZelkInstall"});
+    EXPECT_EQ(DescribeService(kKernelService), "none");
+    ExpectNoDevice("ZELK_VIRTUAL");
+}
+
+// The administrator's override: installed without rollback.
+void CheckInstalledWithoutRollback(const Run& run) {
+    EXPECT_EQ(Outcome(run, "ZelkInstallKernelService"), "1");
+    ExpectKernelDriverRunning();
+    ExpectDevice("ZELK_VIRTUAL");
+}
+
 // --- the table ----------------------------------------------------------------------------------
 
 struct Step {
@@ -543,6 +696,7 @@ struct Step {
     DWORD exitCode;        // kSucceeds also takes ERROR_SUCCESS_REBOOT_REQUIRED
     void (*check)(const Run&);
     unsigned needs;
+    const char* stateKey = kSampleStateKey;
 };
 
 struct Scenario {
@@ -699,6 +853,59 @@ const Scenario kScenarios[] = {
        kSignedDrivers}}},
 };
 
+Msiexec Install(const char* package, const char* properties = "") {
+    return {Command::Install, package, properties};
+}
+Msiexec Uninstall(const char* package) {
+    return {Command::Uninstall, package, ""};
+}
+
+// The maintenance paths of packages built from the include: a feature added and removed later,
+// a minor upgrade, two products that create the same root device, and rollback turned off
+// after the launch conditions.
+const Scenario kMaintenanceScenarios[] = {
+    {"FeatureAddedThenRemoved",
+     {{"feature-first", nullptr, Install(kTwoFeatures, "ADDLOCAL=Drivers"), false, kSucceeds,
+       CheckWithoutLan, kSignedDrivers},
+      {"feature-added", nullptr, Install(kTwoFeatures, "ADDLOCAL=Lan"), false, kSucceeds,
+       CheckLanAdded, kSignedDrivers},
+      {"feature-removed", nullptr, Install(kTwoFeatures, "REMOVE=Lan"), false, kSucceeds,
+       CheckLanRemoved, kNothing},
+      {"feature-uninstall", nullptr, Uninstall(kTwoFeatures), false, kSucceeds, CheckRestRemoved,
+       kNothing}}},
+    // Last on its machine: Wine caches the refused version's package ("v") although the run
+    // failed, so the product is then registered with the 1.0.1 package, which a repair would
+    // read and refuse too.
+    {"MinorUpgradeRefused",
+     {{"fixed-install", nullptr, Install(kFixedCode), false, kSucceeds, nullptr, kSignedDrivers},
+      {"fixed-repair",
+       nullptr,
+       {Command::Repair, kFixedCode, ""},
+       false,
+       kSucceeds,
+       CheckRepairKeeps,
+       kSignedDrivers},
+      {"minor-upgrade", nullptr, Install(kMinor, "REINSTALL=ALL REINSTALLMODE=vomus"), false,
+       ERROR_INSTALL_FAILURE, CheckMinorUpgradeRefused, kNothing}}},
+    {"SharedVirtualDevice",
+     {{"shared-first", nullptr, kInstall, false, kSucceeds, nullptr, kSignedDrivers},
+      {"shared-second", nullptr, Install(kSecond), false, kSucceeds, CheckSecondInstalled,
+       kSignedDrivers, kSecondStateKey},
+      {"shared-second-uninstall", nullptr, Uninstall(kSecond), false, kSucceeds,
+       CheckSecondRemovedDeviceKept, kNothing, kSecondStateKey},
+      {"shared-second-failing", nullptr, Install(kSecondFailing), false, ERROR_INSTALL_FAILURE,
+       CheckFailedSecondDeviceKept, kSignedDrivers, kSecondStateKey},
+      {"shared-last-uninstall", nullptr, kUninstall, false, kSucceeds, CheckLastRemoved,
+       kNothing}}},
+    {"RollbackTurnedOffLate",
+     {{"late-no-rollback", nullptr, Install(kLateNoRollback), false, ERROR_INSTALL_FAILURE,
+       CheckRefusedLate, kNothing},
+      {"late-no-rollback-allowed", nullptr, Install(kLateNoRollback, "ZELK_ALLOW_NO_ROLLBACK=1"),
+       false, kSucceeds, CheckInstalledWithoutRollback, kSignedDrivers},
+      {"late-no-rollback-uninstall", nullptr, Uninstall(kLateNoRollback), false, kSucceeds,
+       CheckLastRemoved, kNothing}}},
+};
+
 Msiexec Resolved(const Step& step) {
     Msiexec msiexec = step.msiexec;
     if (msiexec.command == Command::Repair) {
@@ -771,7 +978,7 @@ TEST_P(Package, Scenario) {
             step.prepare();
             ASSERT_FALSE(HasFatalFailure());
         }
-        const auto& run = Runs()[step.name] = RunMsiexec(step.name, Resolved(step));
+        const auto& run = Runs()[step.name] = RunMsiexec(step.name, Resolved(step), step.stateKey);
         ASSERT_EQ(run.logProblem, "") << step.name << " cannot be checked";
         ExpectExit(step, run);
         if (step.check) {
@@ -783,10 +990,12 @@ TEST_P(Package, Scenario) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sample, Package, testing::ValuesIn(kScenarios),
-                         [](const testing::TestParamInfo<Scenario>& info) {
-                             return std::string(info.param.name);
-                         });
+std::string NameOf(const testing::TestParamInfo<Scenario>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sample, Package, testing::ValuesIn(kScenarios), NameOf);
+INSTANTIATE_TEST_SUITE_P(Paths, Package, testing::ValuesIn(kMaintenanceScenarios), NameOf);
 
 }  // namespace
 }  // namespace zelk::e2e
