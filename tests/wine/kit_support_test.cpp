@@ -3,7 +3,6 @@
 // that Windows writes, which the windows-mode layer relies on.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -13,11 +12,6 @@
 
 namespace zelk::wine {
 namespace {
-
-TEST(MachineFacts, WindowsModeIsAskedForOnly) {
-    EXPECT_TRUE(UnderWine());
-    EXPECT_FALSE(WineCannotServe("a_branch", "a reason")) << "outside windows mode";
-}
 
 TEST(MachineFacts, DriverCasesSkipForWhatTheMachineLacks) {
     struct Row {
@@ -33,10 +27,7 @@ TEST(MachineFacts, DriverCasesSkipForWhatTheMachineLacks) {
     };
     const std::string path = BesideProgram("facts-row.txt");
     for (const Row& row : rows) {
-        FILE* file = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs(row.facts, file);
-        std::fclose(file);
+        ASSERT_TRUE(WriteTextFile(path, row.facts));
         const std::string reason = detail::DriverLack(detail::ReadFacts(path));
         if (*row.reason == '\0') {
             EXPECT_EQ(reason, "") << row.facts;
@@ -45,10 +36,6 @@ TEST(MachineFacts, DriverCasesSkipForWhatTheMachineLacks) {
         }
     }
     EXPECT_TRUE(detail::ReadFacts(BesideProgram("no-such-facts.txt")).empty());
-    for (Need need :
-         {Need::CodePage932, Need::CodePage1252, Need::LoadableDriver, Need::EnumTree}) {
-        EXPECT_EQ(MachineLacks(need), "") << "Wine's facts are known";
-    }
 }
 
 class WindowsModeLog : public ::testing::Test {
@@ -62,10 +49,7 @@ TEST_F(WindowsModeLog, IsRewrittenOnceInUtf16) {
     EXPECT_TRUE(WineBeneath());
     EXPECT_TRUE(WineCannotServe("a_branch", "a reason")) << "Wine beneath takes Wine's branch";
     const std::string path = BesideProgram("windows-mode.log");
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fputs("Caf\xE9 =\r\n", file);  // code page 1252, as Wine writes it here
-    std::fclose(file);
+    ASSERT_TRUE(WriteTextFile(path, "Caf\xE9 =\r\n"));  // code page 1252, as Wine writes it here
     const std::string utf16(
         "\xFF\xFE"
         "C\0a\0f\0\xE9\0 \0=\0\r\0\n\0",
