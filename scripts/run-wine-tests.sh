@@ -7,13 +7,16 @@
 # programs read it, and is printed when the group fails.
 #
 # usage: run-wine-tests.sh [--smoke] [--suite wine|conformance|e2e|checker] [--build DIR] [--dll FILE]
-#                          [--reports DIR] [--report-prefix NAME] [--group NAME] [-- GTEST_ARGS...]
+#                          [--reports DIR] [--report-prefix NAME] [--jobs N] [--group NAME]
+#                          [-- GTEST_ARGS...]
 #   --build DIR    the mingw build tree (default build/mingw)
 #   --dll FILE     the DLL to test (default: the one in the build tree)
 #   --reports DIR  where to put one GoogleTest XML report per group (wine-GROUP.xml, or
 #                  conf-wine-GROUP.xml for the conformance suite)
 #   --report-prefix NAME  names those reports NAME-GROUP.xml instead
 #   --keep DIR     copy the logs and outputs the programs leave (*.log, *.txt) into DIR
+#   --jobs N       run up to N groups at once, each in its own prefix (default ZELK_WINE_JOBS,
+#                  or 2); the groups sharing a prefix run one after another
 #   --group NAME   run only this group; GTEST_ARGS go to every group run, e.g.
 #                  --group main -- --gtest_filter=NoData.*
 # ZELK_WINE_KEEP=1 keeps the run prefixes under build/wine/run for a look afterwards.
@@ -28,6 +31,8 @@ only_group=
 smoke=false
 keep=
 suite=wine
+jobs=${ZELK_WINE_JOBS:-2}
+job_logs=
 gtest_args=()
 
 while (($#)); do
@@ -40,6 +45,7 @@ while (($#)); do
         --report-prefix) report_prefix=$2; shift ;;
         --group) only_group=$2; shift ;;
         --keep) keep=$2; shift ;;
+        --jobs) jobs=$2; shift ;;
         --) shift; gtest_args=("$@"); break ;;
         *) echo "run-wine-tests: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -168,9 +174,22 @@ run_group() {
     fi
     echo "wine: group $name finished with status $status in $((SECONDS - started)) s"
     if [[ $kind == fresh ]]; then
-        wine_remove_prefix "$run"
+        wine_remove_prefix "$run" || status=1
     fi
     return "$status"
+}
+
+# run_group_job NAME KIND FILTER [NAME=value...]: run_group with its output in a log of its own,
+# printed whole under a lock when it ends, so that groups running side by side never
+# interleave; its exit status goes to NAME.status beside the log.
+run_group_job() {
+    local name=$1 status=0
+    run_group "$@" >"$job_logs/$name.log" 2>&1 || status=$?
+    echo "$status" >"$job_logs/$name.status"
+    {
+        flock 9
+        cat "$job_logs/$name.log"
+    } 9>"$job_logs/.print.lock"
 }
 
 run_suite() {
@@ -192,15 +211,52 @@ run_suite() {
 
     wine_ensure_template
     wine_copy_prefix "${run_prefix}shared"
-    local failed=() entry
+    job_logs=$(mktemp -d)
+    # The groups on the shared prefix run one after another in one job; each fresh group is a
+    # job of its own, JOBS at a time. A group's Wine keeps less than a core busy, waiting on
+    # its wineserver and the processes it starts.
+    local shared=() fresh=() entry running=0
     for entry in "${groups[@]}"; do
         IFS='|' read -r name kind filter environment <<<"$entry"
         [[ -n $only_group && $name != "$only_group" ]] && continue
-        # shellcheck disable=SC2086  # environment is a list of NAME=value words
-        run_group "$name" "$kind" "$filter" $environment || failed+=("$name")
+        if [[ $kind == fresh ]]; then
+            fresh+=("$entry")
+            # Known to the EXIT trap, which stops and removes what a stopped job left.
+            ZELK_WINE_PREFIXES+=("$(wine_prefix "$run_prefix$name")")
+        else
+            shared+=("$entry")
+        fi
     done
-    wine_remove_prefix "${run_prefix}shared"
-
+    if ((${#shared[@]})); then
+        (
+            for entry in "${shared[@]}"; do
+                IFS='|' read -r name kind filter environment <<<"$entry"
+                # shellcheck disable=SC2086  # environment is a list of NAME=value words
+                run_group_job "$name" "$kind" "$filter" $environment
+            done
+        ) &
+        running=1
+    fi
+    for entry in "${fresh[@]}"; do
+        if ((running >= jobs)); then
+            wait -n
+            running=$((running - 1))
+        fi
+        IFS='|' read -r name kind filter environment <<<"$entry"
+        # shellcheck disable=SC2086
+        run_group_job "$name" "$kind" "$filter" $environment &
+        running=$((running + 1))
+    done
+    wait
+    local failed=() status
+    wine_remove_prefix "${run_prefix}shared" || failed+=("(the template)")
+    for entry in "${groups[@]}"; do
+        name=${entry%%|*}
+        [[ -f $job_logs/$name.status ]] || continue
+        status=$(<"$job_logs/$name.status")
+        ((status == 0)) || failed+=("$name")
+    done
+    rm -rf "$job_logs"
     if ((${#failed[@]})); then
         echo "wine: failed groups: ${failed[*]}" >&2
         return 1

@@ -37,23 +37,33 @@ wine_stop() {
 }
 
 # Stops every run prefix's wineserver and, unless ZELK_WINE_KEEP=1 asks to keep them for a
-# look, deletes the copies.
+# look, deletes the copies. As the EXIT trap, it turns a changed template into a failed run.
 wine_cleanup() {
-    local prefix
+    local status=$? prefix
     for prefix in "${ZELK_WINE_PREFIXES[@]}"; do
         wine_stop "$prefix"
         [[ ${ZELK_WINE_KEEP:-0} == 1 ]] || rm -rf "$prefix"
     done
+    if ((${#ZELK_WINE_PREFIXES[@]})) && ! wine_template_intact && ((status == 0)); then
+        exit 2
+    fi
+}
+
+# The template is complete and made by the Wine installed now; another Wine would update every
+# run prefix's images in place, through the links to the template.
+wine_template_current() {
+    [[ -f "$ZELK_WINE_TEMPLATE/.complete" &&
+        $(<"$ZELK_WINE_TEMPLATE/.complete") == "$(wine --version 2>/dev/null)" ]]
 }
 
 # Makes the template once (about 7 s and 700 MB). Built aside and renamed when complete, under
 # a lock, so an interrupted or concurrent run never leaves a half-made template behind.
 wine_ensure_template() {
-    [[ -f "$ZELK_WINE_TEMPLATE/.complete" ]] && return 0
+    wine_template_current && return 0
     mkdir -p "$ZELK_WINE_ROOT"
     (
         flock 9
-        [[ -f "$ZELK_WINE_TEMPLATE/.complete" ]] && exit 0
+        wine_template_current && exit 0
         local draft="$ZELK_WINE_ROOT/template.draft"
         rm -rf "$draft" "$ZELK_WINE_TEMPLATE"
         echo "wine: creating the template prefix $ZELK_WINE_TEMPLATE"
@@ -68,7 +78,7 @@ wine_ensure_template() {
             /v ShowCrashDialog /t REG_DWORD /d 0 /f >>"$ZELK_WINE_ROOT/wineboot.log" 2>&1
         # The wineserver writes the registry to disk when it exits.
         WINEPREFIX="$draft" timeout 60 wineserver -w || wine_stop "$draft"
-        touch "$draft/.complete"
+        wine --version >"$draft/.complete" 2>/dev/null
         mv "$draft" "$ZELK_WINE_TEMPLATE"
     ) 9>"$ZELK_WINE_ROOT/template.lock"
 }
@@ -78,22 +88,53 @@ wine_prefix() {
     echo "$ZELK_WINE_ROOT/run/$1"
 }
 
-# wine_copy_prefix NAME: makes run prefix NAME a fresh copy of the template (about 2 s),
-# which wine_cleanup removes.
+# Wine's own program images in the system folder, most of a prefix's 700 MB: a run prefix shares
+# them with the template as hard links and copies every other file, so that making one costs
+# a few milliseconds of the disk instead of a second. Wine replaces its registry files by
+# renaming new ones into place, but a program that copies a file over a shared image writes
+# through to the template: the runners lay their stand-ins over newdev.dll and certutil.exe,
+# so those are copied too, and wine_template_intact catches any other.
+readonly WINE_SHARED_IMAGES='\./drive_c/windows/system32/[^/]+\.(dll|exe|drv|sys|ocx|acm|cpl|ax)'
+readonly WINE_STANDIN_TARGETS='.*/(newdev\.dll|certutil\.exe)'
+
+# wine_copy_prefix NAME: makes run prefix NAME a fresh copy of the template, which
+# wine_cleanup removes.
 wine_copy_prefix() {
     local prefix
     prefix=$(wine_prefix "$1")
     wine_stop "$prefix"
     rm -rf "$prefix"
     mkdir -p "$ZELK_WINE_ROOT/run"
-    cp -a "$ZELK_WINE_TEMPLATE" "$prefix"
+    cp -al "$ZELK_WINE_TEMPLATE" "$prefix"
     ZELK_WINE_PREFIXES+=("$prefix")
+    (
+        cd "$ZELK_WINE_TEMPLATE" &&
+            find . -regextype posix-extended -type f \( ! -regex "$WINE_SHARED_IMAGES" \
+                -o -regex "$WINE_STANDIN_TARGETS" \) -print0 |
+            xargs -0 cp -a --remove-destination --parents -t "$prefix"
+    )
 }
 
-# Stops run prefix NAME and deletes it (each copy is 700 MB) unless ZELK_WINE_KEEP=1.
+# wine_template_intact: no run has written through to the template's shared images (a
+# program copying a file over one of them). Otherwise says which file, marks the template
+# for making anew and fails, since every run since then saw the changed file.
+wine_template_intact() {
+    local changed
+    changed=$(find "$ZELK_WINE_TEMPLATE" -type f -newer "$ZELK_WINE_TEMPLATE/.complete" \
+        ! -name .complete -print -quit 2>/dev/null)
+    [[ -z $changed ]] && return 0
+    echo "wine: a run wrote through to the template prefix ($changed); it is made anew" \
+        "on the next run" >&2
+    rm -f "$ZELK_WINE_TEMPLATE/.complete"
+    return 1
+}
+
+# Stops run prefix NAME and deletes it unless ZELK_WINE_KEEP=1; fails when the run changed the
+# template (wine_template_intact).
 wine_remove_prefix() {
     local prefix
     prefix=$(wine_prefix "$1")
     wine_stop "$prefix"
     [[ ${ZELK_WINE_KEEP:-0} == 1 ]] || rm -rf "$prefix"
+    wine_template_intact
 }
