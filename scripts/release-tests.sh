@@ -3,7 +3,8 @@
 #  - the version: in both binaries' version resources, in the sample package, from
 #    zelk_ca_check --version;
 #  - reproducibility: the DLL and the checker built a second time, from a copy of the sources
-#    in another folder, are byte-identical to dist/;
+#    in another folder, are byte-identical to dist/ (that tree is kept: it compiles again what
+#    changed since the last run, and links both again every time);
 #  - signing with a throwaway code-signing certificate made here (PEM, and PKCS#12): every
 #    signature verifies, the packages hold the signed DLL, the cube holds its evaluator signed,
 #    the signed DLL passes the audit and the Wine smoke session, the signed package installs
@@ -33,8 +34,10 @@ readonly DIST=$repo/dist
 readonly BUILD=$repo/build/mingw
 readonly WORK=$repo/build/release
 readonly VERSION=$(<"$BUILD/zelk_version.txt")
-rm -rf "$WORK"
+# The second build's tree stays, like the first's; everything else is made anew.
+readonly SECOND=$WORK/second
 mkdir -p "$WORK"
+find "$WORK" -mindepth 1 -maxdepth 1 ! -name second -exec rm -rf {} +
 
 results=()  # "name|ok|detail" per check, written by check
 failed=0
@@ -76,22 +79,24 @@ check CheckerPrintsVersion "$([[ $printed == "zelk_ca_check $VERSION" ]] && echo
 
 # --- a second build in another folder ---------------------------------------------------------
 
-echo "release: building the DLL and the checker a second time in $WORK/build"
-mkdir -p "$WORK/source"
+echo "release: building the DLL and the checker a second time in $SECOND/build"
+# The copy keeps each file's time, so that the tree compiles again just what changed.
+rm -rf "$SECOND/source" "$SECOND/build/zelk_ca.dll" "$SECOND/build/tools/checker/zelk_ca_check.exe"
+mkdir -p "$SECOND/source"
 git -C "$repo" ls-files -co --exclude-standard -z |
-    tar -C "$repo" --null -T - -cf - | tar -C "$WORK/source" -xf -
+    tar -C "$repo" --null -T - -cf - | tar -C "$SECOND/source" -xf -
 # The copy has no history of its own: it gets the time stamp the first build took from it.
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$repo" log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH
 {
-    cmake -S "$WORK/source" -B "$WORK/build" -DCMAKE_BUILD_TYPE=MinSizeRel -DZELK_WINE_TESTS=OFF \
-        -DCMAKE_TOOLCHAIN_FILE="$WORK/source/cmake/mingw-w64-x86_64.cmake" &&
+    cmake -S "$SECOND/source" -B "$SECOND/build" -DCMAKE_BUILD_TYPE=MinSizeRel -DZELK_WINE_TESTS=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="$SECOND/source/cmake/mingw-w64-x86_64.cmake" &&
         env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS \
-            cmake --build "$WORK/build" --target zelk_ca zelk_ca_check -j "$(nproc)"
+            cmake --build "$SECOND/build" --target zelk_ca zelk_ca_check -j "$(nproc)"
 } >"$WORK/second-build.log" 2>&1 || echo "release: the second build failed, see $WORK/second-build.log"
 for pair in zelk_ca.dll:zelk_ca.dll zelk_ca_check.exe:tools/checker/zelk_ca_check.exe; do
     first=$DIST/${pair%%:*}
-    second=$WORK/build/${pair#*:}
+    second=$SECOND/build/${pair#*:}
     echo "release: sha256 $(sha "$first") $first"
     [[ -f $second ]] && echo "release: sha256 $(sha "$second") $second"
     check "Reproducible_${pair%%:*}" "$([[ -f $second && $(sha "$first") == "$(sha "$second")" ]] && echo yes || echo no)" \
