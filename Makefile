@@ -98,8 +98,8 @@ smoke: dist
 
 # The layers of `make test`, each a target below. They run two at a time (LANES), longest first,
 # once everything they test is built; each one's output is printed whole when it ends.
-TEST_LAYERS := test-e2e test-release test-windows-mode test-wine test-checker test-wine-clang \
-	test-conformance test-try test-asan test-host test-fuzz audit audit-clang lint
+TEST_LAYERS := test-checker test-windows-mode test-e2e test-try test-release test-wine \
+	test-wine-clang test-conformance test-asan test-host test-fuzz audit audit-clang lint
 # `make check`: the layers that catch most faults in a minute and need no Wine prefix.
 CHECK_LAYERS := test-host test-asan test-fuzz
 LANES ?= 2
@@ -174,14 +174,15 @@ test-e2e: dist
 test-windows-mode: dist
 	scripts/windows-mode-tests.sh --reports $(REPORTS) -- $(GTEST_FLAGS)
 
-# zelk_ca_check.exe on the sample package and on broken variants of it, then the validation
-# cube zelk_ca.cub on the same packages: it must report the checker's findings.
+# zelk_ca_check.exe on the sample package and on broken variants of it, and beside it the
+# validation cube zelk_ca.cub on the same packages, in two shards: it must report the
+# checker's findings.
 test-checker: dist
 	@status=0; scripts/run-wine-tests.sh --suite checker --keep build/checker \
-	    --reports $(REPORTS) -- $(GTEST_FLAGS) --gtest_filter='*PackageChecker.*' || status=1; \
-	    scripts/run-wine-tests.sh --suite checker --keep build/checker --reports $(REPORTS) \
-	    --report-prefix cube -- $(GTEST_FLAGS) --gtest_filter='*ValidationCube.*' || status=1; \
-	    exit $$status
+	    --reports $(REPORTS) -- $(GTEST_FLAGS) --gtest_filter='*PackageChecker*' & \
+	    checker=$$!; scripts/run-wine-tests.sh --suite checker --keep build/checker \
+	    --reports $(REPORTS) --report-prefix cube --shards 2 -- $(GTEST_FLAGS) \
+	    --gtest_filter='*ValidationCube.*' || status=1; wait $$checker || status=1; exit $$status
 
 # The authors' wrappers: scripts/try-package.sh on the smaller sample package, and
 # scripts/check-package.sh, each in a private Wine prefix.

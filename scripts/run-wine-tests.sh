@@ -7,7 +7,8 @@
 # programs read it, and is printed when the group fails.
 #
 # usage: run-wine-tests.sh [--smoke] [--suite wine|conformance|e2e|checker] [--build DIR] [--dll FILE]
-#                          [--reports DIR] [--report-prefix NAME] [--jobs N] [--group NAME]
+#                          [--reports DIR] [--report-prefix NAME] [--jobs N] [--shards N]
+#                          [--group NAME]
 #                          [-- GTEST_ARGS...]
 #   --build DIR    the mingw build tree (default build/mingw)
 #   --dll FILE     the DLL to test (default: the one in the build tree)
@@ -17,6 +18,8 @@
 #   --keep DIR     copy the logs and outputs the programs leave (*.log, *.txt) into DIR
 #   --jobs N       run up to N groups at once, each in its own prefix (default ZELK_WINE_JOBS,
 #                  or 2); the groups sharing a prefix run one after another
+#   --shards N     split each group's tests into N shards (GoogleTest's sharding), each run
+#                  as a group of its own, NAME-sK, in a fresh prefix
 #   --group NAME   run only this group; GTEST_ARGS go to every group run, e.g.
 #                  --group main -- --gtest_filter=NoData.*
 # ZELK_WINE_KEEP=1 keeps the run prefixes under build/wine/run for a look afterwards.
@@ -32,6 +35,7 @@ smoke=false
 keep=
 suite=wine
 jobs=${ZELK_WINE_JOBS:-2}
+shards=1
 job_logs=
 gtest_args=()
 
@@ -46,6 +50,7 @@ while (($#)); do
         --group) only_group=$2; shift ;;
         --keep) keep=$2; shift ;;
         --jobs) jobs=$2; shift ;;
+        --shards) shards=$2; shift ;;
         --) shift; gtest_args=("$@"); break ;;
         *) echo "run-wine-tests: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -180,8 +185,8 @@ run_group() {
 }
 
 # run_group_job NAME KIND FILTER [NAME=value...]: run_group with its output in a log of its own,
-# printed whole under a lock when it ends, so that groups running side by side never
-# interleave; its exit status goes to NAME.status beside the log.
+# printed whole under a lock when it ends, so that groups running side by side (in this run or
+# another one) never interleave; its exit status goes to NAME.status beside the log.
 run_group_job() {
     local name=$1 status=0
     run_group "$@" >"$job_logs/$name.log" 2>&1 || status=$?
@@ -189,7 +194,7 @@ run_group_job() {
     {
         flock 9
         cat "$job_logs/$name.log"
-    } 9>"$job_logs/.print.lock"
+    } 9>"$ZELK_WINE_ROOT/.print.lock"
 }
 
 run_suite() {
@@ -215,10 +220,17 @@ run_suite() {
     # The groups on the shared prefix run one after another in one job; each fresh group is a
     # job of its own, JOBS at a time. A group's Wine keeps less than a core busy, waiting on
     # its wineserver and the processes it starts.
-    local shared=() fresh=() entry running=0
+    local shared=() fresh=() entry running=0 index
     for entry in "${groups[@]}"; do
         IFS='|' read -r name kind filter environment <<<"$entry"
         [[ -n $only_group && $name != "$only_group" ]] && continue
+        if ((shards > 1)); then
+            for ((index = 0; index < shards; index++)); do
+                fresh+=("$name-s$((index + 1))|fresh|$filter|$environment GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$index")
+                ZELK_WINE_PREFIXES+=("$(wine_prefix "$run_prefix$name-s$((index + 1))")")
+            done
+            continue
+        fi
         if [[ $kind == fresh ]]; then
             fresh+=("$entry")
             # Known to the EXIT trap, which stops and removes what a stopped job left.
@@ -250,7 +262,7 @@ run_suite() {
     wait
     local failed=() status
     wine_remove_prefix "${run_prefix}shared" || failed+=("(the template)")
-    for entry in "${groups[@]}"; do
+    for entry in "${shared[@]}" "${fresh[@]}"; do
         name=${entry%%|*}
         [[ -f $job_logs/$name.status ]] || continue
         status=$(<"$job_logs/$name.status")
