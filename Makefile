@@ -30,7 +30,7 @@ PACKAGE := dist/zelk_drivers.msi
 
 .PHONY: all setup host asan mingw mingw-clang dist sample smoke test check test-host test-asan audit \
 	test-wine test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
-	bench fuzz-build fuzz test-fuzz kit test-windows-mode clean
+	bench fuzz-build fuzz test-fuzz kit test-windows-mode wine-template clean
 
 all: sample
 
@@ -93,6 +93,11 @@ kit: mingw
 	cp -R build/mingw/sample $(KIT)/sample
 	cp tests/e2e/windows-check.md $(KIT)/README.md
 
+# The Wine prefix every run copies (scripts/wine-env.sh), made once; beside the builds in `make
+# test`, before any layer needs it.
+wine-template: setup
+	@ZELK_WINE_ROOT=$(CURDIR)/build/wine bash -c 'source scripts/wine-env.sh && wine_ensure_template'
+
 smoke: dist
 	scripts/run-wine-tests.sh --smoke --dll $(DLL)
 
@@ -105,7 +110,7 @@ CHECK_LAYERS := test-host test-asan test-fuzz
 LANES ?= 2
 # What the layers are built from. The build step makes all of it first; the layers then take it
 # as made (make -o), so two layers never build the same tree at once.
-TEST_BUILDS := setup host asan fuzz-build mingw mingw-clang dist kit
+TEST_BUILDS := setup host asan fuzz-build mingw mingw-clang dist kit wine-template
 
 # Every layer runs even when an earlier one fails; the summary decides.
 test: setup

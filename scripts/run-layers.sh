@@ -47,8 +47,10 @@ done
 status=0
 if ((${#build_targets[@]})); then
     echo "== build: ${build_targets[*]} =="
-    # -k: a layer whose own build worked still runs when another build failed.
-    "${make[@]}" -k "${build_targets[@]}" || status=$?
+    # -k: a layer whose own build worked still runs when another build failed. Two trees at a
+    # time keep both cores busy through each one's configure, links and packaging; -O prints
+    # each tree's output whole.
+    "${make[@]}" -k -j 2 -Otarget "${build_targets[@]}" || status=$?
     record build $((SECONDS - started)) "$status"
 fi
 
