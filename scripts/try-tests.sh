@@ -10,7 +10,10 @@
 # checker's exit code (0 on the smaller package, 2 on a missing file, 2 and "the checker
 # crashed" when the checker ends with 1 and no finding); --help of the three authors' scripts
 # must print their usage without starting Wine; and none may create ~/.wine (all run with a
-# throwaway HOME). The outputs stay in build/try/.
+# throwaway HOME). A run prefix (wine-env.sh, which check-package.sh ships with) shares only
+# Wine's system images with its template, never a file a runner lays a stand-in over, and a
+# run that writes through to a shared image fails and marks the template for making anew. The
+# outputs stay in build/try/.
 #
 # usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -uo pipefail
@@ -168,6 +171,30 @@ check_status=$?
 said=$(grep -c 'the checker crashed' "$WORK/crash.txt")
 check CheckCrashIsTwo "$(yes_if test "$check_status" -eq 2 -a "$said" -eq 1)" \
     "check-package.sh on a checker that ends with 1 and no finding exited with $check_status"
+# A run prefix over a template of a few files, no Wine started: what it shares, what it copies,
+# and a write through a shared image.
+shares_only_images() (
+    export ZELK_WINE_ROOT=$WORK/sharing
+    # shellcheck source=wine-env.sh
+    source "$repo/scripts/wine-env.sh"
+    local system=$ZELK_WINE_TEMPLATE/drive_c/windows/system32 run
+    mkdir -p "$system"
+    touch "$system"/{kernel32.dll,newdev.dll,certutil.exe,c_1252.nls} "$ZELK_WINE_TEMPLATE/system.reg"
+    wine --version >"$ZELK_WINE_TEMPLATE/.complete" 2>/dev/null
+    wine_copy_prefix sharing
+    run=$(wine_prefix sharing)/drive_c/windows/system32
+    links() { stat -c %h "$1"; }
+    [[ $(links "$run/kernel32.dll") == 2 && $(links "$run/newdev.dll") == 1 &&
+        $(links "$run/certutil.exe") == 1 && $(links "$run/c_1252.nls") == 1 &&
+        $(links "$(wine_prefix sharing)/system.reg") == 1 ]] || return 1
+    wine_template_intact || return 1
+    sleep 1  # some file systems keep whole seconds
+    echo changed >"$run/kernel32.dll"
+    ! wine_template_intact 2>/dev/null && ! wine_template_current
+)
+check PrefixSharesOnlyImages "$(yes_if shares_only_images)" \
+    "a run prefix shared a file other than Wine's system images, or a write through one went unseen"
+
 leftover=$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 \( -name 'try-*' -o -name 'check-*' \) 2>/dev/null)
 check PrivatePrefixesRemoved "$(yes_if test -z "$leftover")" "prefixes stayed: $leftover"
 check NoHomeWinePrefix "$(yes_if test ! -e "$HOME/.wine")" "$HOME/.wine was created"
