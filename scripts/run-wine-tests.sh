@@ -198,7 +198,7 @@ run_group_job() {
 }
 
 run_suite() {
-    local groups=() claimed=() line name kind filter environment main_environment= main_filter=-
+    local groups=() claimed=() line name kind filter environment main_environment='' main_filter=-
     while read -r line; do
         [[ -z $line || $line == \#* ]] && continue
         read -r name kind filter environment <<<"$line"
