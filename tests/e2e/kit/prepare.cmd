@@ -19,8 +19,10 @@ if errorlevel 1 (
 )
 
 set secure_boot=off
-for /f "tokens=3" %%v in ('"%sys%\reg.exe" query HKLM\SYSTEM\CurrentControlSet\Control\SecureBoot\State /v UEFISecureBootEnabled 2^>nul ^| "%sys%\find.exe" "UEFISecureBootEnabled"') do (
-    if "%%v"=="0x1" set secure_boot=on
+rem A command of for /f keeps two quotation marks only (cmd /c takes away the first and the
+rem last of more), so the value's line is picked here rather than by find.
+for /f "usebackq tokens=1,3" %%a in (`"%sys%\reg.exe" query HKLM\SYSTEM\CurrentControlSet\Control\SecureBoot\State /v UEFISecureBootEnabled 2^>nul`) do (
+    if /i "%%a"=="UEFISecureBootEnabled" if "%%b"=="0x1" set secure_boot=on
 )
 rem The options Windows was started with: test signing counts only after the restart.
 set test_signing=off
@@ -36,7 +38,9 @@ if exist test-root.cer (
 )
 
 set code_page=
-for /f "tokens=3" %%v in ('"%sys%\reg.exe" query HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage /v ACP ^| "%sys%\find.exe" "ACP"') do set code_page=%%v
+for /f "usebackq tokens=1,3" %%a in (`"%sys%\reg.exe" query HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage /v ACP`) do (
+    if /i "%%a"=="ACP" set code_page=%%b
+)
 
 rem Windows lets only the system write the device tree's Enum key; an administrator is refused.
 set enum_writable=no
@@ -47,7 +51,7 @@ if not errorlevel 1 (
 )
 
 set windows=
-for /f "delims=" %%v in ('ver') do set windows=%%v
+for /f "usebackq delims=" %%v in (`ver`) do set windows=%%v
 
 rem The test root's validity against this VM's clock: a clock behind its start, or past its
 rem end, fails every catalog check of the sample's drivers.
