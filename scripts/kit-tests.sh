@@ -6,6 +6,7 @@
 # kit copied without conformance_session.msi fails the installer session's cases); run.cmd
 # keeps what each program printed in results\; collect.cmd stages the reports with that console
 # output, and, Wine having no PowerShell to make the zip, says so, exits 1 and keeps the files.
+# prepare.cmd records the facts and, test signing being off under Wine, exits 2.
 # GTEST_FILTER keeps the programs to a few cases.
 #
 # usage: kit-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
@@ -34,7 +35,6 @@ ZELK_WINE_PREFIXES+=("$(wine_prefix kit-tests)")
 prefix=$(wine_prefix kit-tests)
 kit=$prefix/drive_c/kit
 cp -R "$KIT" "$kit"
-printf 'code_page=1252\r\n' >"$kit/machine-facts.txt"
 
 results=()
 failed=0
@@ -50,6 +50,15 @@ kit() {
     tr -d '\r' <"$WORK/out.txt" >"$WORK/out.lf" && mv "$WORK/out.lf" "$WORK/out.txt"
     sed 's/^/    /' "$WORK/out.txt"
 }
+
+echo "kit: prepare.cmd"
+kit prepare.cmd
+facts=$(tr -d '\r' <"$kit/machine-facts.txt" 2>/dev/null)
+check PrepareRecordsFacts "$(yes_if test "$status" -eq 2 && grep -qx 'code_page=1252' <<<"$facts" &&
+    grep -qx 'test_root=installed' <<<"$facts" && grep -q '^test_root_valid=' <<<"$facts" &&
+    grep -q 'cleanup.cmd' "$WORK/out.txt")" \
+    "exit code $status, or machine-facts.txt lacks a fact, or no word of cleanup.cmd"
+printf 'code_page=1252\r\n' >"$kit/machine-facts.txt"
 
 # Each refused call: its case name, then the arguments.
 refused=("Command|x&echo hi" "Path|..\\x" "Quote|x\"&echo hi" "Two|main|extra" "None|")
