@@ -11,8 +11,12 @@ cd /d "%~dp0"
 set "sys=%SystemRoot%\System32"
 set "powershell=%SystemRoot%\System32\WindowsPowerShell\v1.0\powershell.exe"
 
-"%sys%\net.exe" session >nul 2>&1
-if errorlevel 1 (
+rem Elevated: "net session" answers only an elevated administrator, and so does fltmc where
+rem the Server service that net asks is off.
+set elevated=
+"%sys%\net.exe" session >nul 2>&1 && set elevated=yes
+if not defined elevated "%sys%\fltmc.exe" >nul 2>&1 && set elevated=yes
+if not defined elevated (
     echo prepare: not an administrator. Open the command prompt with "Run as administrator"
     echo and run prepare.cmd again. Nothing was changed.
     exit /b 2

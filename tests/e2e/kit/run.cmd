@@ -26,8 +26,12 @@ if not defined known if exist e2e_tests.exe (
 if defined extra set known=
 if not defined known goto usage
 
-"%sys%\net.exe" session >nul 2>&1
-if errorlevel 1 (
+rem Elevated: "net session" answers only an elevated administrator, and so does fltmc where
+rem the Server service that net asks is off.
+set elevated=
+"%sys%\net.exe" session >nul 2>&1 && set elevated=yes
+if not defined elevated "%sys%\fltmc.exe" >nul 2>&1 && set elevated=yes
+if not defined elevated (
     echo run: not elevated. The programs install drivers and services for the whole machine,
     echo which Windows allows only an elevated administrator: open the command prompt with
     echo "Run as administrator" and run run.cmd !machine! again. Nothing was run.
