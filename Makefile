@@ -176,7 +176,7 @@ test-e2e: dist
 	scripts/run-wine-tests.sh --suite e2e --keep build/e2e --reports $(REPORTS) -- $(GTEST_FLAGS)
 
 # The kit's programs under Wine with Wine's detection off: their Windows branches, where Wine
-# can serve them (scripts/windows-mode-tests.sh).
+# can serve them, and the kit's .cmd files under Wine's cmd (scripts/windows-mode-tests.sh).
 test-windows-mode: dist kit
 	scripts/windows-mode-tests.sh --reports $(REPORTS) -- $(GTEST_FLAGS)
 
