@@ -85,7 +85,8 @@ KIT_FILES := build/mingw/tests/conformance/conformance_tests.exe \
 	build/mingw/tests/checker/zelk_validate.exe build/mingw/package/*.msi \
 	build/mingw/tests/wine/session.msi build/mingw/tests/wine/record_args.exe \
 	build/mingw/sample/kernel/zelk_testdrv.sys build/mingw/sample/test-root.cer \
-	tests/e2e/kit/prepare.cmd tests/e2e/kit/run.cmd tests/e2e/kit/collect.cmd
+	tests/e2e/kit/prepare.cmd tests/e2e/kit/run.cmd tests/e2e/kit/collect.cmd \
+	tests/e2e/kit/cleanup.cmd
 
 kit: mingw
 	@rm -rf $(KIT) && mkdir -p $(KIT)
@@ -175,8 +176,8 @@ test-e2e: dist
 	scripts/run-wine-tests.sh --suite e2e --keep build/e2e --reports $(REPORTS) -- $(GTEST_FLAGS)
 
 # The kit's programs under Wine with Wine's detection off: their Windows branches, where Wine
-# can serve them (scripts/windows-mode-tests.sh).
-test-windows-mode: dist
+# can serve them, and the kit's .cmd files under Wine's cmd (scripts/windows-mode-tests.sh).
+test-windows-mode: dist kit
 	scripts/windows-mode-tests.sh --reports $(REPORTS) -- $(GTEST_FLAGS)
 
 # zelk_ca_check.exe on the sample package and on broken variants of it, and beside it the

@@ -198,13 +198,14 @@ run_group_job() {
 }
 
 run_suite() {
-    local groups=() claimed=() line name kind filter environment main_environment=
+    local groups=() claimed=() line name kind filter environment main_environment='' main_filter=-
     while read -r line; do
         [[ -z $line || $line == \#* ]] && continue
         read -r name kind filter environment <<<"$line"
-        # A line for group main gives only its environment; its tests are the unclaimed ones.
+        # Group main's line gives its environment, and its tests: those named, or with "-" the
+        # ones no other group claims.
         if [[ $name == main ]]; then
-            main_environment=$environment
+            main_environment=$environment main_filter=$filter
             continue
         fi
         groups+=("$name|$kind|$filter|$environment")
@@ -212,7 +213,8 @@ run_suite() {
     done <"$groups_file"
     local unclaimed
     unclaimed=$(IFS=:; echo "${claimed[*]}")
-    groups=("main|shared|*${unclaimed:+-$unclaimed}|$main_environment" "${groups[@]}")
+    [[ $main_filter == - ]] && main_filter="*${unclaimed:+-$unclaimed}"
+    groups=("main|shared|$main_filter|$main_environment" "${groups[@]}")
 
     wine_ensure_template
     wine_copy_prefix "${run_prefix}shared"

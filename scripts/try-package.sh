@@ -14,8 +14,9 @@
 # The runs: [OLD.msi installed], PACKAGE.msi installed, [repaired], then removed, each in its own
 # section: the command line, msiexec's full exit code (a shell would see only its low byte, so
 # a Windows program runs msiexec and prints it), each custom action of the package that calls
-# one of the DLL's nine entries with its result (1 ran and succeeded, "failed (returned N)",
-# "-" did not run; a deferred action's result is that of its run from the script, never the
+# one of the DLL's nine entries with its result (1 ran and succeeded, "failed (returned N)"
+# with ", ignored" for a failure the installer ignores, "- (scheduled, not run)" for a rollback
+# or commit action only recorded, "-" did not run; a deferred action's result is that of its run from the script, never the
 # "Return value" the log writes when it is scheduled), REBOOT as the log's property dump ends,
 # the certificate utility's command line, the install-state values seen during the run (signed,
 # with their texts), what changed on the machine (devices, kernel driver services, install-state

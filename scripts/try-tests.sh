@@ -89,7 +89,7 @@ try_status=0
 "$repo/scripts/try-package.sh" "$packages/zelk_drivers_v2.msi" \
     --upgrade-from "$packages/zelk_drivers.msi" >"$WORK/try-upgrade.txt" 2>&1 || try_status=$?
 check TryUpgradeRunsOlderFirst "$(yes_if test "$try_status" -eq 0 -a \
-    "$(grep -c '^== install-old: msiexec /i .*zelk_drivers\.msi' "$WORK/try-upgrade.txt")" -eq 1)" \
+    "$(grep -c '^== install-old: "[^"]*\\msiexec\.exe" /i .*zelk_drivers\.msi' "$WORK/try-upgrade.txt")" -eq 1)" \
     "try-package.sh --upgrade-from exited with $try_status or showed no run of the older package"
 check TryUpgradeNamesOlderVersion \
     "$(yes_if grep -qE '^  the older version 1\.0\.0 \(\{[0-9A-F-]+\}\) was removed$' \

@@ -4,7 +4,8 @@
 # read: they take their Windows branches where Wine can serve them and say, with the reason,
 # where it cannot. The runner still lays the stand-ins, and each msiexec log is rewritten in
 # UTF-16LE, as Windows writes it, before the program reads it (ZELK_WINDOWS_MODE_LOGS=as-written
-# keeps Wine's single bytes). The checker's program takes no branch of its own on Windows.
+# keeps Wine's single bytes). The checker's program takes no branch of its own on Windows. The
+# kit's .cmd files run under Wine's cmd too (scripts/kit-tests.sh, report windows-mode-kit.xml).
 # Ends with how many Windows branches ran, and how many Wine could not serve.
 #
 # usage: windows-mode-tests.sh [--reports DIR] [--suite conformance|e2e] [-- GTEST_ARGS...]
@@ -39,6 +40,8 @@ for suite in "${suites[@]}"; do
     "$repo/scripts/run-wine-tests.sh" --suite "$suite" --keep "$repo/build/windows-mode/$suite" \
         --reports "$reports" --report-prefix "$prefix" -- "${gtest_args[@]}" || status=1
 done
+
+"$repo/scripts/kit-tests.sh" --report "$reports/windows-mode-kit.xml" || status=1
 
 # Each Windows branch a case took is a property of that case; so is each one Wine cannot serve.
 shopt -s nullglob

@@ -59,6 +59,7 @@ Run RunMsiexec(const std::string& name, const Msiexec& what,
 using trytool::ActionResult;
 using trytool::ActionStarted;
 using trytool::HasLine;
+using trytool::LanguageProblem;
 using trytool::LoggedProperty;
 using trytool::RolledBack;
 // What a deferred action did when the script ran it: "1", "failed (returned N)", "- (scheduled,

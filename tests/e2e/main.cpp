@@ -1,6 +1,7 @@
 // The end-to-end program's entry. Under Wine (windows mode too) it lays the stand-ins where the
 // installer's processes load them (tests/e2e/groups.txt tells Wine to load them); with --report
-// it ends with the report of what each custom action did.
+// it ends with the report of what each custom action did. --machine NAME runs that machine's
+// scenarios of the table it carries (the kit's run.cmd does); --machines lists the names.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "machines.h"
 #include "support/wine_detection.h"
 
 namespace zelk::e2e {
@@ -17,11 +19,38 @@ std::vector<std::string>& ReportLines();
 
 }  // namespace zelk::e2e
 
+namespace {
+
+constexpr int kUsage = 2;
+
+void PrintMachines() {
+    for (const auto& machine : zelk::e2e::Machines()) {
+        std::printf("%s\n", machine.name.c_str());
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     bool report = false;
     for (int i = 1; i < argc; ++i) {
         report = report || std::strcmp(argv[i], "--report") == 0;
+        if (std::strcmp(argv[i], "--machines") == 0) {
+            PrintMachines();
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--machine") != 0) {
+            continue;
+        }
+        const auto filter = i + 1 < argc ? zelk::e2e::FilterOf(argv[i + 1]) : std::nullopt;
+        if (!filter) {
+            std::printf("e2e: --machine takes one of these names:\n");
+            PrintMachines();
+            return kUsage;
+        }
+        GTEST_FLAG_SET(filter, *filter);
+        ++i;
     }
     zelk::wine::WindowsBranchSink() = [](const std::string& name, const std::string& value) {
         testing::Test::RecordProperty(name, value);

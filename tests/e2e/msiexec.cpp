@@ -63,6 +63,11 @@ std::string Outcome(const Run& run, const std::string& action) {
 }
 
 bool RefusedAtLaunch(const Run& run) {
+    // A log in another language has no readable LaunchConditions result: the installation
+    // stopping before InstallInitialize, which the engine's own lines show, is the refusal.
+    if (!trytool::LanguageProblem(run.log).empty()) {
+        return !ActionStarted(run.log, "InstallInitialize");
+    }
     const std::string launch = ActionResult(run.log, "LaunchConditions");
     return UnderWine() ? launch == "0" : launch != "1" && launch != "-";
 }

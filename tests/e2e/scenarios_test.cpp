@@ -169,9 +169,23 @@ bool Matches(const std::string& text, const std::string& pattern) {
     return std::regex_search(text, std::regex(pattern));
 }
 
+// Whether the log's language lets the result of an action that runs when the sequence reaches
+// it be read. A log in another language than English cannot say it: the case records why, as
+// the property not_judged:STEP, and leaves that check out, since a language is no fault of the
+// product's.
+bool Judged(const Run& run) {
+    const std::string problem = LanguageProblem(run.log);
+    if (!problem.empty()) {
+        testing::Test::RecordProperty("not_judged:" + run.name, problem);
+    }
+    return problem.empty();
+}
+
 void ExpectActionsSucceeded(const Run& run, const std::vector<std::string>& actions) {
     for (const auto& action : actions) {
-        EXPECT_EQ(Outcome(run, action), "1") << action;
+        if (action != "ZelkCheckReboot" || Judged(run)) {
+            EXPECT_EQ(Outcome(run, action), "1") << action;
+        }
     }
 }
 
@@ -180,10 +194,21 @@ void ExpectKernelServiceFailed(const Run& run) {
         << "ZelkInstallKernelService: " << Outcome(run, "ZelkInstallKernelService");
 }
 
+const char* const kRootDevicePartners[] = {"ZelkRollbackVirtualDriver", "ZelkRollbackLanDriver"};
+
 // The rollback partners of the root devices' actions ran after the failure.
 void ExpectRootDevicesRolledBack(const Run& run) {
-    for (const char* partner : {"ZelkRollbackVirtualDriver", "ZelkRollbackLanDriver"}) {
+    for (const char* partner : kRootDevicePartners) {
         EXPECT_TRUE(RolledBack(run.log, partner)) << partner << " did not run in the rollback";
+    }
+}
+
+// An installation that succeeded only recorded them: the log must not read as a rollback (the
+// sample's removal of an older OEM package fails, ignored, before them on every installation).
+void ExpectNothingRolledBack(const Run& run) {
+    for (const char* partner : kRootDevicePartners) {
+        EXPECT_FALSE(RolledBack(run.log, partner)) << partner << " reads as rolled back";
+        EXPECT_EQ(Outcome(run, partner), "- (scheduled, not run)") << partner;
     }
 }
 
@@ -224,6 +249,7 @@ std::string KernelServiceLine() {
 // Installed on a machine with an older OEM package and a pending restart: every action ran.
 void CheckInstall(const Run& run) {
     ExpectActionsSucceeded(run, kInstallActions);
+    ExpectNothingRolledBack(run);
     EXPECT_FALSE(ActionStarted(run.log, "ZelkUninstall")) << "a removal action ran";
     const auto uninst = wine::RecordedCommandLine(OldFolder() + "\\uninst.exe");
     EXPECT_EQ(uninst.value_or("(not run)"), "\" /U \" /S \"" + OldFolder() + "\\install.log\"")
@@ -254,7 +280,9 @@ void CheckInstall(const Run& run) {
         EXPECT_TRUE(HasLine(run.log, "Property(S): REBOOT = Force")) << "RebootForced";
     } else {
         // The administrator's suppression stays; the exit code 3010 carries the decision.
-        EXPECT_EQ(ActionResult(run.log, "ScheduleReboot"), "1") << "RestartScheduled";
+        if (Judged(run)) {
+            EXPECT_EQ(ActionResult(run.log, "ScheduleReboot"), "1") << "RestartScheduled";
+        }
         EXPECT_EQ(LoggedProperty(run.log, "REBOOT"), "ReallySuppress") << "RebootSuppressed";
     }
     ExpectStateKeyDeleted();
@@ -342,7 +370,9 @@ void CheckUninstall(const Run& run) {
 // does not restart, REBOOT keeps the administrator's value, and the recorded outcomes are
 // deleted.
 void ExpectRestartReported(const Run& run, const std::string& reboot) {
-    EXPECT_EQ(ActionResult(run.log, "ScheduleReboot"), "1") << "RestartScheduled";
+    if (Judged(run)) {
+        EXPECT_EQ(ActionResult(run.log, "ScheduleReboot"), "1") << "RestartScheduled";
+    }
     EXPECT_EQ(LoggedProperty(run.log, "REBOOT"), reboot) << "RebootAsTheAdministratorSetIt";
     ExpectStateKeyDeleted();
     ExpectRunning(kKernelService);
@@ -671,7 +701,9 @@ void CheckLastRemoved(const Run&) {
 
 // The error action before InstallInitialize refuses: nothing is installed.
 void CheckRefusedLate(const Run& run) {
-    EXPECT_EQ(ActionResult(run.log, "LaunchConditions"), "1") << "passed the launch conditions";
+    if (Judged(run)) {
+        EXPECT_EQ(ActionResult(run.log, "LaunchConditions"), "1") << "passed the launch conditions";
+    }
     EXPECT_EQ(LoggedProperty(run.log, "RollbackDisabled"), "1") << "DisableRollbackRan";
     EXPECT_TRUE(ActionStarted(run.log, "ZelkRefuseWithoutRollback")) << "not refused";
     ExpectNotStarted(run, {"InstallFiles", "ZelkInstall"});
@@ -933,8 +965,10 @@ void ExpectExit(const Step& step, const Run& run) {
     }
     EXPECT_TRUE(run.exitCode == ERROR_SUCCESS || run.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED)
         << "msiexec exited with " << Exit(run) << "; see " << step.name << ".log";
-    EXPECT_EQ(ActionResult(run.log, "INSTALL"), "1")
-        << "INSTALL's result in " << step.name << ".log";
+    if (Judged(run)) {
+        EXPECT_EQ(ActionResult(run.log, "INSTALL"), "1")
+            << "INSTALL's result in " << step.name << ".log";
+    }
 }
 
 // Why the machine cannot take the step as it is, or "": a removal or a repair needs its

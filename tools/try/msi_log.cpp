@@ -2,6 +2,7 @@
 #include "msi_log.h"
 
 #include <fstream>
+#include <string>
 #include <iterator>
 
 namespace zelk::trytool {
@@ -80,11 +81,52 @@ std::string DigitsAt(std::string_view text, std::size_t at) {
     return std::string(text.substr(at, (end == std::string_view::npos ? text.size() : end) - at));
 }
 
-// Windows: "CustomAction X returned actual error code N (note ...)".
-std::string ActualErrorCode(std::string_view log, std::string_view action) {
+std::string_view LineAt(std::string_view log, std::size_t at) {
+    const auto start = at == 0 ? 0 : log.rfind('\n', at - 1) + 1;
+    const auto end = log.find('\n', at);
+    return log.substr(start, end == std::string_view::npos ? end : end - start);
+}
+
+bool Contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+// The custom action's types an operation of the script names (msidbCustomActionType...).
+constexpr unsigned kTypeRollback = 0x100;
+constexpr unsigned kTypeCommit = 0x200;
+constexpr std::string_view kOp = "Executing op: ";
+constexpr std::string_view kContinueMarking = "due to continue marking";
+constexpr std::string_view kRemoval = "RemoveExistingProducts";
+
+// "Action start 10:00:01: X." or "Action ended 10:00:01: X. Return value N.": X, or "".
+std::string_view ActionLineName(std::string_view line, std::string_view lead) {
+    if (line.substr(0, lead.size()) != lead) {
+        return {};
+    }
+    const auto name = line.find(": ", lead.size());
+    if (name == std::string_view::npos) {
+        return {};
+    }
+    const auto rest = line.substr(name + 2);
+    return rest.substr(0, rest.find('.'));
+}
+
+// The value of "Key=" in an operation's line up to the next comma or parenthesis, or "".
+std::string OpField(std::string_view line, std::string_view key) {
+    const auto at = line.find(key);
+    if (at == std::string_view::npos) {
+        return "";
+    }
+    const auto value = line.substr(at + key.size());
+    return std::string(value.substr(0, value.find_first_of(",)")));
+}
+
+// Windows: "CustomAction X returned actual error code N (note ...)", or "... N but will be
+// translated to success due to continue marking". The line, or "".
+std::string_view ActualErrorLine(std::string_view log, std::string_view action) {
     const std::string lead = "CustomAction " + std::string(action) + " returned actual error code ";
     const auto at = log.find(lead);
-    return at == std::string_view::npos ? "" : DigitsAt(log, at + lead.size());
+    return at == std::string_view::npos ? std::string_view{} : LineAt(log, at);
 }
 
 // Wine: "invalid Return Code N" on the line before the one that names the halted action,
@@ -99,6 +141,87 @@ std::string WineInvalidCode(std::string_view errors, std::string_view action) {
     const std::string_view lead = "invalid Return Code ";
     const auto code = before.rfind(lead);
     return code == std::string_view::npos ? "" : DigitsAt(before, code + lead.size());
+}
+
+// The package's own lines and each nested product's, in one pass. A nested run is the span of
+// the outermost RemoveExistingProducts (its own RemoveExistingProducts lines nest inside), and
+// the script operations after another product's "ProductInfo(ProductKey=" until a script's
+// header or the package's own ProductInfo.
+struct SplitLog {
+    std::string own;
+    std::vector<ProductRun> nested;
+};
+
+SplitLog Split(std::string_view log) {
+    SplitLog split;
+    const std::string ownCode = LoggedProperty(log, "ProductCode");
+    int removalDepth = 0;
+    std::string scriptProduct;  // another product's, while its operations execute
+    const auto runOf = [&](const std::string& product) -> ProductRun& {
+        for (auto& run : split.nested) {
+            if (run.product == product) {
+                return run;
+            }
+        }
+        return split.nested.emplace_back(ProductRun{product, ""});
+    };
+    std::size_t start = 0;
+    while (start < log.size()) {
+        const auto end = log.find('\n', start);
+        const auto stop = end == std::string_view::npos ? log.size() : end + 1;
+        const std::string_view line = log.substr(start, stop - start);
+        start = stop;
+        const bool removalStart = ActionLineName(line, "Action start ") == kRemoval;
+        const bool removalEnd = ActionLineName(line, "Action ended ") == kRemoval;
+        if (removalStart && removalDepth++ == 0) {
+            split.own += line;
+            split.nested.push_back({});
+            continue;
+        }
+        if (removalEnd && removalDepth > 0 && --removalDepth == 0) {
+            split.own += line;
+            continue;
+        }
+        const auto op = line.find(kOp);
+        if (removalDepth > 0) {
+            auto& run = split.nested.back();
+            if (run.product.empty() && op != std::string_view::npos) {
+                run.product = OpField(line, "ProductInfo(ProductKey=");
+            }
+            run.text += line;
+            continue;
+        }
+        if (op != std::string_view::npos) {
+            const auto operation = line.substr(op + kOp.size());
+            if (operation.rfind("Header(", 0) == 0) {
+                scriptProduct.clear();
+            } else if (operation.rfind("ProductInfo(", 0) == 0) {
+                const std::string product = OpField(operation, "ProductKey=");
+                scriptProduct = ownCode.empty() || product == ownCode ? "" : product;
+            }
+        }
+        const bool scriptLine = op != std::string_view::npos || line.rfind("CustomAction ", 0) == 0;
+        if (!scriptProduct.empty() && scriptLine) {
+            runOf(scriptProduct).text += line;
+            continue;
+        }
+        split.own += line;
+    }
+    // A removal that removed nothing leaves an empty span.
+    std::erase_if(split.nested, [](const ProductRun& run) { return run.text.empty(); });
+    return split;
+}
+
+// The engine's rollback script starts with a header of script type 2.
+bool RolledBackInScript(std::string_view own, std::string_view action) {
+    const std::string header = std::string(kOp) + "Header(";
+    for (auto at = own.find(header); at != std::string_view::npos; at = own.find(header, at + 1)) {
+        if (OpField(LineAt(own, at), "ScriptType=") == "2") {
+            return Contains(own.substr(at),
+                            std::string(kOp) + "ActionStart(Name=" + std::string(action) + ",");
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -135,33 +258,78 @@ LogText ReadLog(const std::string& path) {
     return {std::move(*text), ""};
 }
 
+bool WrittenByWindows(std::string_view log) {
+    for (const std::string_view lead : {"MSI (s) (", "MSI (c) ("}) {
+        const auto at = log.find(lead);
+        if (at != std::string_view::npos && StartsLine(log, at, lead)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string LanguageProblem(std::string_view log) {
+    for (const std::string_view lead : {"Action start ", "Action ended "}) {
+        for (auto at = log.find(lead); at != std::string_view::npos; at = log.find(lead, at + 1)) {
+            if (StartsLine(log, at, lead)) {
+                return "";
+            }
+        }
+    }
+    if (!WrittenByWindows(log)) {
+        return "";
+    }
+    return "the log is not in English (Windows translates its \"Action ended ... Return value\" "
+           "lines), so the results of the actions that run when the sequence reaches them cannot "
+           "be judged from it; msiexec's exit code and the script's untranslated operations stand "
+           "for the run";
+}
+
+std::string OwnRun(std::string_view log) {
+    return Split(log).own;
+}
+
+std::vector<ProductRun> NestedRuns(std::string_view log) {
+    return Split(log).nested;
+}
+
 std::string ActionResult(std::string_view log, std::string_view action) {
+    const std::string own = OwnRun(log);
     const std::string ending = ": " + std::string(action) + ". Return value ";
     std::string result = "-";
-    for (auto at = log.find(ending); at != std::string_view::npos; at = log.find(ending, at + 1)) {
-        if (StartsLine(log, at, "Action ended ")) {
+    for (auto at = own.find(ending); at != std::string::npos; at = own.find(ending, at + 1)) {
+        if (StartsLine(own, at, "Action ended ")) {
             const auto value = at + ending.size();
-            result = std::string(log.substr(value, log.find('.', value) - value));
+            result = own.substr(value, own.find('.', value) - value);
         }
     }
     return result;
 }
 
 int TimesEnded(std::string_view log, std::string_view action) {
+    const std::string own = OwnRun(log);
     const std::string ending = ": " + std::string(action) + ". Return value ";
     int times = 0;
-    for (auto at = log.find(ending); at != std::string_view::npos; at = log.find(ending, at + 1)) {
-        times += StartsLine(log, at, "Action ended ") ? 1 : 0;
+    for (auto at = own.find(ending); at != std::string::npos; at = own.find(ending, at + 1)) {
+        times += StartsLine(own, at, "Action ended ") ? 1 : 0;
     }
     return times;
 }
 
 bool ActionStarted(std::string_view log, std::string_view namePrefix) {
+    const std::string own = OwnRun(log);
     constexpr std::string_view lead = "Action start ";
-    for (auto at = log.find(lead); at != std::string_view::npos; at = log.find(lead, at + 1)) {
-        const auto name = log.find(": ", at);
-        if (StartsLine(log, at, lead) && name != std::string_view::npos &&
-            log.substr(name + 2, namePrefix.size()) == namePrefix) {
+    for (auto at = own.find(lead); at != std::string::npos; at = own.find(lead, at + 1)) {
+        if (StartsLine(own, at, lead) &&
+            ActionLineName(LineAt(own, at), lead).substr(0, namePrefix.size()) == namePrefix) {
+            return true;
+        }
+    }
+    // The engine's own lines, which Windows writes in English whatever its language.
+    for (const std::string& engine :
+         {"Doing action: " + std::string(namePrefix),
+          std::string(kOp) + "ActionStart(Name=" + std::string(namePrefix)}) {
+        if (Contains(own, engine)) {
             return true;
         }
     }
@@ -194,26 +362,41 @@ std::string LoggedProperty(std::string_view log, std::string_view name) {
 
 DeferredOutcome DeferredResult(std::string_view log, std::string_view wineErrors,
                                std::string_view action) {
+    const std::string own = OwnRun(log);
+    const std::string name(action);
     DeferredOutcome outcome;
-    const int ended = TimesEnded(log, action);
-    outcome.scheduled = ended > 0;
-    if (auto code = ActualErrorCode(log, action); !code.empty()) {
+    const int ended = TimesEnded(own, action);
+    const auto schedule = own.find(std::string(kOp) + "CustomActionSchedule(Action=" + name + ",");
+    outcome.scheduled = ended > 0 || schedule != std::string::npos;
+    if (const auto failure = ActualErrorLine(own, action); !failure.empty()) {
+        const std::string_view lead = " returned actual error code ";
         outcome.run = ScriptRun::Failed;
-        outcome.code = std::move(code);
+        outcome.code = DigitsAt(failure, failure.find(lead) + lead.size());
+        outcome.ignored = Contains(failure, kContinueMarking);
         return outcome;
     }
-    // Wine's second line is the run's; the first, like Windows' only one, is the scheduling.
-    if (ended >= 2) {
-        const bool succeeded = ActionResult(log, action) == "1";
-        outcome.run = succeeded ? ScriptRun::Succeeded : ScriptRun::Failed;
-        outcome.code = succeeded ? "" : WineInvalidCode(wineErrors, action);
+    if (!WrittenByWindows(own)) {
+        // Wine's second line is the run's; the first, like Windows' only one, is the scheduling.
+        if (ended >= 2) {
+            const bool succeeded = ActionResult(own, action) == "1";
+            outcome.run = succeeded ? ScriptRun::Succeeded : ScriptRun::Failed;
+            outcome.code = succeeded ? "" : WineInvalidCode(wineErrors, action);
+        }
         return outcome;
     }
-    const std::string executed =
-        "Executing op: CustomActionSchedule(Action=" + std::string(action) + ",";
-    if (log.find(executed) != std::string_view::npos) {
-        outcome.run = ScriptRun::Succeeded;
+    if (schedule == std::string::npos) {
+        return outcome;
     }
+    // The forward script runs a deferred action, and only records a rollback or commit one.
+    const std::string type = OpField(LineAt(own, schedule), "ActionType=");
+    const unsigned bits = type.empty() ? 0 : static_cast<unsigned>(std::stoul(type));
+    bool ran = true;
+    if ((bits & kTypeRollback) != 0) {
+        ran = RolledBack(own, action);
+    } else if ((bits & kTypeCommit) != 0) {
+        ran = Contains(own, std::string(kOp) + "CustomActionCommit(Action=" + name + ",");
+    }
+    outcome.run = ran ? ScriptRun::Succeeded : ScriptRun::NotRun;
     return outcome;
 }
 
@@ -221,8 +404,11 @@ std::string DescribeOutcome(const DeferredOutcome& outcome) {
     switch (outcome.run) {
         case ScriptRun::Succeeded:
             return "1";
-        case ScriptRun::Failed:
-            return outcome.code.empty() ? "failed" : "failed (returned " + outcome.code + ")";
+        case ScriptRun::Failed: {
+            const std::string failed =
+                outcome.code.empty() ? "failed" : "failed (returned " + outcome.code + ")";
+            return outcome.ignored ? failed + ", ignored" : failed;
+        }
         case ScriptRun::NotRun:
             break;
     }
@@ -230,17 +416,13 @@ std::string DescribeOutcome(const DeferredOutcome& outcome) {
 }
 
 bool RolledBack(std::string_view log, std::string_view rollbackAction) {
-    if (TimesEnded(log, rollbackAction) >= 2) {
-        return true;
+    const std::string own = OwnRun(log);
+    if (!WrittenByWindows(own)) {
+        return TimesEnded(own, rollbackAction) >= 2;
     }
     const std::string action(rollbackAction);
-    if (HasLine(log, "Rollback: " + action)) {
-        return true;
-    }
-    const auto failure = log.find(" returned actual error code ");
-    return failure != std::string_view::npos &&
-           log.find("Executing op: ActionStart(Name=" + action + ",", failure) !=
-               std::string_view::npos;
+    return Contains(own, std::string(kOp) + "CustomActionRollback(Action=" + action + ",") ||
+           HasLine(own, "Rollback: " + action) || RolledBackInScript(own, rollbackAction);
 }
 
 }  // namespace zelk::trytool

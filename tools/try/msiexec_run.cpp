@@ -191,7 +191,9 @@ std::optional<DWORD> StartAndWait(const std::string& commandLine, bool wine) {
 }  // namespace
 
 std::string MsiexecCommandLine(const std::string& name, const Msiexec& what, bool wine) {
-    std::string line = "msiexec ";
+    // By its full path: CreateProcess looks in the program's own folder first, where anyone who
+    // could write there would have an administrator run their msiexec.exe.
+    std::string line = Quoted(SystemFolder() + "\\msiexec.exe") + " ";
     switch (what.command) {
         case Command::Install:
             line += "/i " + Quoted(PackagePath(what.package));

@@ -31,8 +31,9 @@ struct Run {
     bool stateTextSeen = false;  // a "_Text" value appeared
 };
 
-// The command line of a run; a package with a full path is taken where it is, any other
-// beside the program. `wine`: Wine's msiexec /f takes no product code, so a repair is spelt out.
+// The command line of a run, msiexec named by its full path in the system folder; a package with a
+// full path is taken where it is, any other beside the program. `wine`: Wine's msiexec /f takes no
+// product code, so a repair is spelt out.
 std::string MsiexecCommandLine(const std::string& name, const Msiexec& what, bool wine);
 // `stateKey` below HKEY_LOCAL_MACHINE, or "" for none to watch.
 Run RunMsiexec(const std::string& name, const Msiexec& what, const std::string& stateKey,

@@ -71,20 +71,40 @@ void PrintExitCode(const Run& run) {
 }
 
 // A deferred action's own line is written when it is scheduled; its run is read from what the
-// installer writes for the script.
-std::string ResultOf(const Run& run, const DllAction& action) {
+// installer writes for the script. A log in another language says nothing of an immediate one.
+std::string ResultOf(const std::string& log, const std::string& wineErrors,
+                     const DllAction& action) {
     if ((action.type & kInScript) != 0) {
-        return DescribeOutcome(DeferredResult(run.log, run.wineErrors, action.name));
+        return DescribeOutcome(DeferredResult(log, wineErrors, action.name));
     }
-    return ActionResult(run.log, action.name);
+    return LanguageProblem(log).empty() ? ActionResult(log, action.name) : "? (not judged)";
 }
 
-void PrintActions(const Run& run, const Package& package) {
+void PrintActionTable(const std::string& log, const std::string& wineErrors,
+                      const Package& package) {
     std::printf("  %-34s %-36s %-9s %s\n", "action", "entry", "kind", "result");
     for (const auto& action : package.actions) {
-        const std::string result = ResultOf(run, action);
+        const std::string result = ResultOf(log, wineErrors, action);
         std::printf("  %-34s %-36s %-9s %s\n", action.name.c_str(), action.entry.c_str(),
                     KindOf(action.type), result.c_str());
+    }
+}
+
+// The package's own actions; then, in an upgrade, the older version's, whose removal Windows
+// runs inside the new installation and writes into its log.
+void PrintActions(const Run& run, const Package& package, const Package* older) {
+    PrintActionTable(run.log, run.wineErrors, package);
+    if (const auto problem = LanguageProblem(run.log); !problem.empty()) {
+        std::printf("  not judged: %s\n", problem.c_str());
+    }
+    if (older == nullptr) {
+        return;
+    }
+    for (const auto& nested : NestedRuns(run.log)) {
+        std::printf(
+            "  the older version's run inside this one (%s):\n",
+            nested.product.empty() ? "its product code not logged" : nested.product.c_str());
+        PrintActionTable(nested.text, "", *older);
     }
 }
 
@@ -286,7 +306,7 @@ bool TryRun(const Step& step, const Package* older, Given& given, Faults& faults
     if (!run.logProblem.empty()) {
         faults.Add(step.name, run.logProblem);
     }
-    PrintActions(run, package);
+    PrintActions(run, package, older);
     const auto reboot = LoggedProperty(run.log, "REBOOT");
     std::printf("  REBOOT = %s\n", reboot.empty() ? "(not set)" : reboot.c_str());
     if (UnderWine()) {

@@ -64,6 +64,11 @@ inline std::string DriverLack(const std::map<std::string, std::string>& facts) {
         return "needs a kernel driver that loads: test signing is off (bcdedit /set testsigning "
                "on as administrator, then a restart; see prepare.cmd)";
     }
+    if (fact("test_root_valid").rfind("no ", 0) == 0) {
+        return "needs a kernel driver that loads: the test root certificate is not valid at this "
+               "machine's clock (" +
+               fact("test_root_valid") + "; see prepare.cmd)";
+    }
     if (fact("test_root") != "installed") {
         return "needs a kernel driver that loads: the test root certificate is not in the "
                "machine's Root store (prepare.cmd puts it there)";
