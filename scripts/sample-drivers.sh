@@ -2,7 +2,9 @@
 # Lays out the sample's signed driver packages in OUT, as the sample package's PackageDir:
 #   drivers/      each INF of INF_DIR, its kernel image signed (Authenticode), and its catalog
 #                 (the INF's CatalogFile) holding the hashes of both, signed
-#   kernel/       the kernel-service image, signed
+#   kernel/       the kernel-service image, signed (it has no INF: CA_InstallNonePnPDriver registers
+#                 it in the system's drivers folder, so unlike the INFs' images it cannot run from
+#                 the driver store)
 #   certificate/  zelk_publisher.cer: the code-signing certificate that signed all of them
 #   test-root.cer the test root that issued it, for the Root store of a test machine
 # The certificates are a throwaway test pair made on first use in CA_DIR (the signer's key stays
