@@ -1,7 +1,11 @@
 /* The sample plug-and-play function driver: the image of the virtual and LAN root devices and
    of the USB interfaces. It attaches one device object to each device's stack, takes the device
    through start and removal, and passes every other request down unchanged. It reads no
-   hardware; a device it drives only shows as started. */
+   hardware; a device it drives only shows as started.
+
+   Every request holds the device's remove lock while it is in this driver (Microsoft's "Using
+   Remove Locks"): the removal waits for those in flight, and one that arrives after it is
+   refused, so that no request reaches the device object after it is deleted. */
 #include <wdm.h>
 
 typedef enum { DeviceAdded, DeviceStarted, DeviceRemoved } DEVICE_STATE;
@@ -9,15 +13,32 @@ typedef enum { DeviceAdded, DeviceStarted, DeviceRemoved } DEVICE_STATE;
 typedef struct {
     PDEVICE_OBJECT lower;
     DEVICE_STATE state;
+    IO_REMOVE_LOCK removeLock;
 } DEVICE_EXTENSION, *PDEVICE_EXTENSION;
+
+/* The remove lock's tag: "Zelk" as a tool reads its bytes. */
+#define REMOVE_LOCK_TAG 0x6B6C655AUL
 
 static PDEVICE_EXTENSION ExtensionOf(PDEVICE_OBJECT device) {
     return (PDEVICE_EXTENSION)device->DeviceExtension;
 }
 
-static NTSTATUS PassDown(PDEVICE_OBJECT device, PIRP irp) {
+/* A request that comes once the removal has begun: the device is going. */
+static NTSTATUS Refuse(PIRP irp, NTSTATUS status) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+/* Passes the request down and lets go of the remove lock its caller took: once the request is
+   with the driver below, this device object is no longer needed for it. */
+static NTSTATUS PassDownAndRelease(PDEVICE_OBJECT device, PIRP irp) {
+    PDEVICE_EXTENSION extension = ExtensionOf(device);
     IoSkipCurrentIrpStackLocation(irp);
-    return IoCallDriver(ExtensionOf(device)->lower, irp);
+    NTSTATUS status = IoCallDriver(extension->lower, irp);
+    IoReleaseRemoveLock(&extension->removeLock, irp);
+    return status;
 }
 
 static NTSTATUS NTAPI SignalCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
@@ -44,22 +65,30 @@ static NTSTATUS StartDevice(PDEVICE_OBJECT device, PIRP irp) {
     }
     irp->IoStatus.Status = status;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
+    IoReleaseRemoveLock(&ExtensionOf(device)->removeLock, irp);
     return status;
 }
 
-/* The device object goes only after the request has gone down, so that the drivers below
-   see the removal while this one is still attached. */
+/* The removal first waits until no other request holds the remove lock (and refuses any that
+   comes later); the device object goes only after the request has gone down, so that the
+   drivers below see the removal while this one is still attached. */
 static NTSTATUS RemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
     PDEVICE_EXTENSION extension = ExtensionOf(device);
     extension->state = DeviceRemoved;
+    IoReleaseRemoveLockAndWait(&extension->removeLock, irp);
     irp->IoStatus.Status = STATUS_SUCCESS;
-    NTSTATUS status = PassDown(device, irp);
+    IoSkipCurrentIrpStackLocation(irp);
+    NTSTATUS status = IoCallDriver(extension->lower, irp);
     IoDetachDevice(extension->lower);
     IoDeleteDevice(device);
     return status;
 }
 
 static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
+    NTSTATUS locked = IoAcquireRemoveLock(&ExtensionOf(device)->removeLock, irp);
+    if (!NT_SUCCESS(locked)) {
+        return Refuse(irp, locked);
+    }
     switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
         case IRP_MN_START_DEVICE:
             return StartDevice(device, irp);
@@ -73,21 +102,33 @@ static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
         case IRP_MN_CANCEL_REMOVE_DEVICE:
         case IRP_MN_SURPRISE_REMOVAL:
             irp->IoStatus.Status = STATUS_SUCCESS;
-            return PassDown(device, irp);
+            return PassDownAndRelease(device, irp);
         default:
-            return PassDown(device, irp);
+            return PassDownAndRelease(device, irp);
     }
 }
 
 static NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
+    PDEVICE_EXTENSION extension = ExtensionOf(device);
+    NTSTATUS status = IoAcquireRemoveLock(&extension->removeLock, irp);
+    if (!NT_SUCCESS(status)) {
+        PoStartNextPowerIrp(irp);
+        return Refuse(irp, status);
+    }
     IoSkipCurrentIrpStackLocation(irp);
-    return PoCallDriver(ExtensionOf(device)->lower, irp);
+    status = PoCallDriver(extension->lower, irp);
+    IoReleaseRemoveLock(&extension->removeLock, irp);
+    return status;
 }
 
 /* Requests this driver has no business with (system control among them) belong to the
    drivers below. */
 static NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT device, PIRP irp) {
-    return PassDown(device, irp);
+    NTSTATUS locked = IoAcquireRemoveLock(&ExtensionOf(device)->removeLock, irp);
+    if (!NT_SUCCESS(locked)) {
+        return Refuse(irp, locked);
+    }
+    return PassDownAndRelease(device, irp);
 }
 
 static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physical) {
@@ -99,6 +140,7 @@ static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physical) 
     }
     PDEVICE_EXTENSION extension = ExtensionOf(device);
     extension->state = DeviceAdded;
+    IoInitializeRemoveLock(&extension->removeLock, REMOVE_LOCK_TAG, 0, 0);
     extension->lower = IoAttachDeviceToDeviceStack(device, physical);
     if (extension->lower == NULL) {
         IoDeleteDevice(device);

@@ -13,8 +13,12 @@
 #    server;
 #  - the sample's drivers: every image and catalog verifies against the build's test root, each
 #    image is in its own package's catalog and a changed one is not, each catalog lists its INF;
+#    and a second hand (verify-sample-signing.py, no code shared with the signing tools)
+#    computes the INF hashes, the images' Authenticode hashes and every signature again, and
+#    refuses a changed image, INF and catalog; the test root is constrained and its key gone;
 #  - the audit names a runtime piece the lean link keeps out when a link map shows it;
-#  - the release archive: what it must hold, its checksums and their signature, the check
+#  - the release archive: what it must hold, its checksums and their signature (the signer
+#    pinned: another certificate of the same authority fails), no private key shipped, the check
 #    command run from it; an unsigned archive says so in its name, and nothing is packed when
 #    signing was asked for but dist/ is not signed.
 # Everything stays in build/release/.
@@ -105,18 +109,33 @@ done
 
 # --- signing ----------------------------------------------------------------------------------
 
+# A throwaway authority issues the project's signer (cert.pem) and another code-signing
+# certificate (other.pem), whose signature the pinned check must refuse.
 readonly CERT=$WORK/certificate
 mkdir -p "$CERT"
+# issue NAME SUBJECT: NAME.pem and its key NAME-key.pem, a code-signing certificate of the CA.
+issue() {
+    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=$2" -keyout "$CERT/$1-key.pem" \
+        -out "$CERT/$1.csr"
+    openssl x509 -req -in "$CERT/$1.csr" -CA "$CERT/ca.pem" -CAkey "$CERT/ca-key.pem" \
+        -set_serial "0x$(openssl rand -hex 8)" -days 2 -extfile "$CERT/signer.ext" -out "$CERT/$1.pem"
+}
 {
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test signer" \
-        -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
-        -keyout "$CERT/key.pem" -out "$CERT/cert.pem"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test authority" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+        -keyout "$CERT/ca-key.pem" -out "$CERT/ca.pem"
+    printf '%s\n' "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature" \
+        "extendedKeyUsage=codeSigning" >"$CERT/signer.ext"
+    issue signer "Throwaway test signer"
+    mv "$CERT/signer.pem" "$CERT/cert.pem"
+    mv "$CERT/signer-key.pem" "$CERT/key.pem"
+    issue other "Another signer of the same authority"
     openssl pkcs12 -export -in "$CERT/cert.pem" -inkey "$CERT/key.pem" -passout pass:throwaway \
         -out "$CERT/cert.p12"
     openssl pkey -in "$CERT/key.pem" -aes256 -passout pass:throwaway -out "$CERT/key-encrypted.pem"
 } >>"$WORK/commands.log" 2>&1
 printf 'throwaway\n' >"$CERT/password"
-export ZELK_SIGN_CA=$CERT/cert.pem
+export ZELK_SIGN_CA=$CERT/ca.pem
 
 # The signing tools behind wrappers that log every command line, to look for the password.
 readonly SPY=$WORK/spy
@@ -159,7 +178,7 @@ for package in zelk_drivers.msi zelk_minimal.msi; do
         echo yes || echo no)" "the signed $package's Binary table does not hold the signed DLL"
 done
 msiinfo extract "$SIGNED/zelk_ca.cub" Binary.ZelkCaIce >"$WORK/cube-evaluator.dll"
-check CubeEvaluatorSigned "$(passes osslsigncode verify -CAfile "$CERT/cert.pem" \
+check CubeEvaluatorSigned "$(passes osslsigncode verify -CAfile "$CERT/ca.pem" \
     -in "$WORK/cube-evaluator.dll")" "the cube's zelk_ca_ice.dll does not verify after signing"
 echo "release: signed zelk_ca.dll $(stat -c %s "$SIGNED/zelk_ca.dll") bytes," \
     "unsigned $(stat -c %s "$DIST/zelk_ca.dll")"
@@ -170,7 +189,7 @@ byte=$(od -An -tu1 -j "$offset" -N1 "$WORK/tampered.dll" | tr -d ' ')
 # shellcheck disable=SC2059  # the format is the octal escape of the changed byte
 printf "\\$(printf %o $((byte ^ 1)))" |
     dd of="$WORK/tampered.dll" bs=1 seek="$offset" conv=notrunc status=none
-tampered_verifies=$(passes osslsigncode verify -CAfile "$CERT/cert.pem" -in "$WORK/tampered.dll")
+tampered_verifies=$(passes osslsigncode verify -CAfile "$CERT/ca.pem" -in "$WORK/tampered.dll")
 check TamperedDllFailsVerification "$([[ $tampered_verifies == no ]] && echo yes || echo no)" \
     "a signed DLL with a byte changed still verifies"
 
@@ -270,6 +289,46 @@ for row in "drivers/zelk_virtual.inf|yes" "drivers/zelk_lan.inf|yes" "drivers/ze
         "${inf##*/}: catalog \"$catalog\" lists its hash $digest: $listed, expected $expected"
 done
 
+# A second hand: the INF hashes, each image's Authenticode hash and every signature computed by
+# code of our own (no osslsigncode, no OpenSSL), compared with what the catalogs and signatures
+# hold; and the same program refuses a changed image, INF and catalog.
+independent() {
+    python3 "$repo/scripts/verify-sample-signing.py" --root "$SAMPLE/test-root.cer" "$1" || true
+}
+while read -r verdict name detail; do
+    check "SampleIndependent_${name%:}" "$([[ $verdict == ok ]] && echo yes || echo no)" "$detail"
+done < <(independent "$SAMPLE")
+rm -rf "$WORK/tampered-sample" && cp -r "$SAMPLE" "$WORK/tampered-sample"
+cp "$WORK/tampered.sys" "$WORK/tampered-sample/drivers/zelk_usb.sys"
+cp "$WORK/tampered.inf" "$WORK/tampered-sample/drivers/zelk_usb.inf"
+# One digit of the trust list's time, which the catalog's signature covers.
+tampered_catalog=$WORK/tampered-sample/drivers/zelk_virtual.cat
+utctime=$(openssl asn1parse -inform DER -in "$tampered_catalog" |
+    sed -n 's/^ *\([0-9]*\):d=[0-9]* *hl=\([0-9]*\).*UTCTIME.*/\1 \2/p' | head -1)
+digit=$((${utctime% *} + ${utctime#* } + 1))
+byte=$(od -An -tu1 -j "$digit" -N1 "$tampered_catalog" | tr -d ' ')
+# shellcheck disable=SC2059  # the format is the octal escape of the changed byte
+printf "\\$(printf %o $((byte ^ 1)))" |
+    dd of="$tampered_catalog" bs=1 seek="$digit" conv=notrunc status=none
+refused=$(independent "$WORK/tampered-sample" | sed -n 's/^FAIL \([^:]*\):.*/\1/p' | sort | tr '\n' ' ')
+expected_refusals="CatalogMember_zelk_usb.cat_zelk_usb.inf CatalogMember_zelk_usb.cat_zelk_usb.sys "
+expected_refusals+="CatalogSignature_zelk_virtual.cat ImageHash_zelk_usb.sys "
+check SampleIndependentRefusesChanges "$([[ $refused == "$expected_refusals" ]] && echo yes || echo no)" \
+    "on a changed image, INF and catalog the second hand refused \"$refused\", not \"$expected_refusals\""
+
+# The test root can sign nothing but code, and no certificate below its own; its key is gone
+# once it has issued the signer, and no private key is in anything shipped (below).
+root_text=$(openssl x509 -inform DER -in "$SAMPLE/test-root.cer" -noout -text)
+constraints=$(grep -A1 -e 'Basic Constraints: critical' -e 'Key Usage: critical' \
+    -e 'Extended Key Usage:' <<<"$root_text" | grep -v -e '^--' | tr -s ' ' | sed 's/ *$//' |
+    tr '\n' '|')
+expected_constraints=" X509v3 Basic Constraints: critical| CA:TRUE, pathlen:0| X509v3 Key Usage: critical|"
+expected_constraints+=" Certificate Sign, CRL Sign| X509v3 Extended Key Usage:| Code Signing|"
+check SampleRootConstrained "$([[ $constraints == "$expected_constraints" ]] && echo yes || echo no)" \
+    "the test root's constraints read \"$constraints\""
+check SampleRootKeyGone "$([[ -f $BUILD/sample-ca/signer.key && ! -e $BUILD/sample-ca/root.key ]] &&
+    echo yes || echo no)" "the test root's key is still in $BUILD/sample-ca (or the signer's is missing)"
+
 # --- the audit by name, and the archive -------------------------------------------------------
 
 sed 's/(eh_call\.o)/(cp-demangle.o)/' "$BUILD/zelk_ca.map" >"$WORK/demangler.map"
@@ -311,11 +370,14 @@ fi
 [[ $archive_ok == yes ]] && archive_ok=$(cd "$WORK/dist" && passes sha256sum --quiet -c SHA256SUMS)
 check ReleaseArchive "$archive_ok" \
     "zelk_ca-$VERSION.zip is missing, lacks a file, or its checksums do not match"
-# The command README.md gives for the signature of SHA256SUMS.
+# The command README.md gives for the signature of SHA256SUMS (CONTENT [SIGNATURE]): the signer
+# pinned to SIGNER.pem, published beside the archive.
 verify_sums() {
-    openssl cms -verify -binary -inform DER -in "$WORK/dist/SHA256SUMS.p7s" \
-        -content "$1" -purpose any -CAfile "$CERT/cert.pem" -out /dev/null
+    openssl cms -verify -binary -inform DER -in "${2:-$WORK/dist/SHA256SUMS.p7s}" -content "$1" \
+        -nointern -certfile "$WORK/dist/SIGNER.pem" -purpose any -CAfile "$CERT/ca.pem" -out /dev/null
 }
+check SignerPublished "$([[ -f $WORK/dist/SIGNER.pem && $(openssl x509 -in "$WORK/dist/SIGNER.pem" -noout -fingerprint -sha256) == "$(openssl x509 -in "$CERT/cert.pem" -noout -fingerprint -sha256)" ]] &&
+    echo yes || echo no)" "dist/SIGNER.pem is missing or is not the certificate that signed"
 check ChecksumsSignatureVerifies "$(passes verify_sums "$WORK/dist/SHA256SUMS")" \
     "dist/SHA256SUMS.p7s is missing or does not verify"
 tampered_fails=no
@@ -325,6 +387,23 @@ if [[ -f $WORK/dist/SHA256SUMS ]]; then
 fi
 check TamperedChecksumsFailVerification "$tampered_fails" \
     "SHA256SUMS.p7s verifies a changed SHA256SUMS (or there was none)"
+# A changed SHA256SUMS signed by another certificate of the same authority: the chain alone
+# accepts it, the pinned command does not.
+other_signed=$(passes openssl cms -sign -binary -outform DER -in "$WORK/tampered-sums" \
+    -signer "$CERT/other.pem" -inkey "$CERT/other-key.pem" -out "$WORK/other-signer.p7s")
+unpinned_accepts=$(passes openssl cms -verify -binary -inform DER -in "$WORK/other-signer.p7s" \
+    -content "$WORK/tampered-sums" -purpose any -CAfile "$CERT/ca.pem" -out /dev/null)
+pinned_accepts=$(passes verify_sums "$WORK/tampered-sums" "$WORK/other-signer.p7s")
+check OtherSignerOfTheAuthorityFails "$([[ $other_signed == yes && $unpinned_accepts == yes &&
+    $pinned_accepts == no ]] && echo yes || echo no)" \
+    "another signer of the same authority: signed $other_signed, chain alone accepts $unpinned_accepts, pinned command accepts $pinned_accepts"
+# No private key in anything shipped: dist/ (the kit's windows-check/ with it) and the archive.
+keys_shipped=$({
+    find "$DIST" "$unpacked" -type f \( -name '*.key' -o -name '*.p12' -o -name '*.pfx' -o -name '*.pvk' \)
+    grep -rlas -e 'PRIVATE KEY' "$DIST" "$unpacked" || true
+} | sort -u | tr '\n' ' ')
+check NoPrivateKeyShipped "$([[ -z $keys_shipped ]] && echo yes || echo no)" \
+    "private keys in what is shipped: $keys_shipped"
 check ArchivedCheckCommandRuns "$(passes "$unpacked/zelk_ca-$VERSION/scripts/check-package.sh" \
     "$unpacked/zelk_ca-$VERSION/zelk_drivers.msi")" \
     "scripts/check-package.sh from the archive did not pass the sample package"

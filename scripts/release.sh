@@ -10,8 +10,8 @@
 # Signed or not, never by surprise. Signing is asked for when a certificate is set
 # (ZELK_SIGN_CERT or ZELK_SIGN_PKCS12), when ZELK_RELEASE_REQUIRE_SIGNED=1, or when sign.sh has
 # signed DIST (DIST/SIGNED). Then every binary packed must be the signed form sign.sh recorded,
-# or nothing is packed, and DIST/SHA256SUMS.p7s is its detached signature (sign.sh
-# --checksums). Otherwise the archive is DIST/zelk_ca-VERSION-unsigned.zip. Signs no binary
+# or nothing is packed, DIST/SHA256SUMS.p7s is its detached signature (sign.sh --checksums) and
+# DIST/SIGNER.pem the certificate that made it, whose fingerprint the release notes publish. Otherwise the archive is DIST/zelk_ca-VERSION-unsigned.zip. Signs no binary
 # itself: run sign.sh first.
 #
 # usage: release.sh [--dist DIR] [--build DIR]   (defaults: dist/ and build/mingw/)
@@ -102,7 +102,7 @@ find "$root" -exec touch -h -d "@$epoch" {} +
 archive=$dist/$name.zip
 # No archive, checksum or signature of an earlier run stays beside this one.
 rm -f "$dist/zelk_ca-$version.zip" "$dist/zelk_ca-$version-unsigned.zip" "$dist/SHA256SUMS" \
-    "$dist/SHA256SUMS.p7s"
+    "$dist/SHA256SUMS.p7s" "$dist/SIGNER.pem"
 (cd "$stage" && find "$name" | sort | TZ=UTC zip -q -X -D "$archive" -@)
 (cd "$dist" && sha256sum "$name.zip" >SHA256SUMS)
 if [[ -n $signing_reason ]]; then
@@ -110,6 +110,13 @@ if [[ -n $signing_reason ]]; then
         rm -f "$archive" "$dist/SHA256SUMS"
         fail "SHA256SUMS could not be signed; the certificate must be set to sign a release"
     fi
+    # The certificate that signed, for those who check the release to pin (README.md): only a
+    # signature by it is the project's, not one by any certificate of the same authority.
+    openssl cms -verify -binary -inform DER -in "$dist/SHA256SUMS.p7s" -content "$dist/SHA256SUMS" \
+        -noverify -signer "$dist/SIGNER.pem" -out /dev/null 2>/dev/null ||
+        fail "cannot read the signer's certificate from SHA256SUMS.p7s"
+    echo "release: signed by $(openssl x509 -in "$dist/SIGNER.pem" -noout -subject)," \
+        "$(openssl x509 -in "$dist/SIGNER.pem" -noout -fingerprint -sha256)"
 fi
 echo "release: $archive"
 cat "$dist/SHA256SUMS"

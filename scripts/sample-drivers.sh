@@ -2,11 +2,14 @@
 # Lays out the sample's signed driver packages in OUT, as the sample package's PackageDir:
 #   drivers/      each INF of INF_DIR, its kernel image signed (Authenticode), and its catalog
 #                 (the INF's CatalogFile) holding the hashes of both, signed
-#   kernel/       the kernel-service image, signed
+#   kernel/       the kernel-service image, signed (it has no INF: CA_InstallNonePnPDriver registers
+#                 it in the system's drivers folder, so unlike the INFs' images it cannot run from
+#                 the driver store)
 #   certificate/  zelk_publisher.cer: the code-signing certificate that signed all of them
 #   test-root.cer the test root that issued it, for the Root store of a test machine
-# The certificates are a throwaway test pair made on first use in CA_DIR (keys stay there, in
-# the build tree); no real key is ever involved. Every signature is verified, and every image
+# The certificates are a throwaway test pair made on first use in CA_DIR (the signer's key stays
+# there, in the build tree; the root's is deleted once it has issued the signer); no real key is
+# ever involved. Every signature is verified, and every image
 # is looked up in its catalog, before the script ends.
 #
 # usage: sample-drivers.sh --out OUT --ca CA_DIR --infs INF_DIR --kernel SYS IMAGE.sys...
@@ -35,31 +38,48 @@ readonly SIP_PE='{C689AAB8-8E78-11D0-8C47-00C04FC295EE}'
 readonly SIP_FLAT='{DE351A42-8E59-11D0-8C47-00C04FC295EE}'
 # A name-value attribute readable by everyone, its value a text (CRYPTCAT_ATTR_* flags).
 readonly NAME_VALUE_FLAGS=0x10010001
-# The systems the packages are for: Windows 7 to Windows 11, as catalog version 2:major.minor.
-readonly OS_ATTRIBUTE=2:6.1,2:6.2,2:6.3,2:10.0
+# The systems the packages are for: Windows 10 and 11 (their INFs run the images from the
+# driver store, DIRID 13, from Windows 10 version 1709), as catalog version 2:major.minor.
+readonly OS_ATTRIBUTE=2:10.0
 
 fail() {
     echo "sample-drivers: $*" >&2
     exit 1
 }
 
+# How long the test certificates are valid, and how much of that a build must find left before
+# it reuses them. A Windows test kit is made once per release candidate and run on test machines
+# for weeks, and the signatures carry no time stamp, so they stop validating when the signer
+# expires: two years of validity, made again once fewer than 180 days remain, gives every kit
+# built at least half a year.
+readonly CERT_DAYS=730
+readonly CERT_MIN_DAYS_LEFT=180
+
 # make_test_ca: the test root and its code-signing certificate in CA_DIR, made again when they
-# are missing or the signer expires within a day (a build tree can outlive its year).
+# are missing or the signer has less than CERT_MIN_DAYS_LEFT left. The root can sign nothing
+# else: it is constrained to issue end certificates for code signing only (Windows reads a CA
+# certificate's extended key usage as a limit on what it issues), and its key is deleted once
+# the signer is issued. Only the signer's key stays, in CA_DIR in the build tree.
 make_test_ca() {
-    if [[ -f $ca/root.pem && -f $ca/signer.pem ]] &&
-        openssl x509 -checkend 86400 -noout -in "$ca/signer.pem" >/dev/null; then
+    # A root key left beside them is from before the root was retired after use: made again.
+    if [[ -f $ca/root.pem && -f $ca/signer.pem && -f $ca/signer.key && ! -e $ca/root.key ]] &&
+        openssl x509 -checkend $((CERT_MIN_DAYS_LEFT * 86400)) -noout -in "$ca/signer.pem" >/dev/null; then
         return 0
     fi
     mkdir -p "$ca"
-    openssl req -x509 -newkey rsa:2048 -nodes -days 365 -subj "/CN=Zelk sample test root" \
-        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    rm -f "$ca"/{root,signer,chain}.* "$ca/root.srl"
+    openssl req -x509 -newkey rsa:2048 -nodes -days "$CERT_DAYS" -subj "/CN=Zelk sample test root" \
+        -addext "basicConstraints=critical,CA:TRUE,pathlen:0" \
+        -addext "keyUsage=critical,keyCertSign,cRLSign" -addext "extendedKeyUsage=codeSigning" \
         -keyout "$ca/root.key" -out "$ca/root.pem" 2>/dev/null
     openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Zelk sample test publisher" \
         -keyout "$ca/signer.key" -out "$ca/signer.csr" 2>/dev/null
     printf '%s\n' "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature" \
         "extendedKeyUsage=codeSigning" >"$ca/signer.ext"
     openssl x509 -req -in "$ca/signer.csr" -CA "$ca/root.pem" -CAkey "$ca/root.key" \
-        -CAcreateserial -days 365 -extfile "$ca/signer.ext" -out "$ca/signer.pem" 2>/dev/null
+        -set_serial "0x$(openssl rand -hex 16)" -days "$CERT_DAYS" -extfile "$ca/signer.ext" \
+        -out "$ca/signer.pem" 2>/dev/null
+    rm -f "$ca/root.key" "$ca/signer.csr" "$ca/signer.ext"
     cat "$ca/signer.pem" "$ca/root.pem" >"$ca/chain.pem"
 }
 
@@ -74,22 +94,29 @@ last_octet_string() {
     openssl asn1parse -inform DER -in "$1" | sed -n 's/.*OCTET STRING *\[HEX DUMP\]://p' | tail -1
 }
 
-# member_sections N FILE: the generator sections of catalog member N, FILE hashed with SHA-1
-# as the system hashes it: a PE image without its checksum and signature (Authenticode, from
-# osslsigncode), anything else whole.
-member_sections() {
-    local n=$1 file=$2 digest sip
+# member_digest FILE: FILE hashed with SHA-1 as the system hashes it, in upper-case hex: a PE
+# image without its checksum and signature (Authenticode, from osslsigncode), anything else
+# whole.
+member_digest() {
+    local file=$1 digest
     if [[ $file == *.sys ]]; then
         rm -f "$work/data.der"
         osslsigncode extract-data -h sha1 -in "$file" -out "$work/data.der" >/dev/null
         digest=$(last_octet_string "$work/data.der")
-        sip=$SIP_PE
     else
         digest=$(sha1sum "$file" | cut -d' ' -f1)
-        sip=$SIP_FLAT
     fi
     [[ ${#digest} == 40 ]] || fail "no SHA-1 digest for $file"
-    digest=${digest^^}
+    echo "${digest^^}"
+}
+
+# member_sections N FILE: the generator sections of catalog member N, FILE and its digest.
+member_sections() {
+    local n=$1 file=$2 digest sip=$SIP_FLAT
+    digest=$(member_digest "$file")
+    if [[ $file == *.sys ]]; then
+        sip=$SIP_PE
+    fi
     cat <<EOF
 [m$n]
 tag = FORMAT:HEX,OCTETSTRING:$(utf16_hex "$digest")
@@ -193,13 +220,18 @@ EOF
     done
 }
 
-# make_catalog CAT FILE...: CAT, signed, holding the hashes of FILE... The generator writes
-# the catalog unsigned, as PKCS#7 SignedData without signers; osslsigncode signs it the way it
-# signs any catalog, so that the digest covers the list as Windows computes it.
+# make_catalog CAT FILE...: CAT, signed, holding the hashes of FILE... in ascending order of
+# their tags (the hash as text), the order makecat writes. The generator writes the catalog
+# unsigned, as PKCS#7 SignedData without signers; osslsigncode signs it the way it signs any
+# catalog, so that the digest covers the list as Windows computes it.
 make_catalog() {
-    local catalog=$1
+    local catalog=$1 file
     shift
-    catalog_config "$@" >"$work/catalog.cnf"
+    local -a ordered
+    mapfile -t ordered < <(for file in "$@"; do
+        printf '%s %s\n' "$(member_digest "$file")" "$file"
+    done | LC_ALL=C sort | cut -d' ' -f2-)
+    catalog_config "${ordered[@]}" >"$work/catalog.cnf"
     openssl asn1parse -genconf "$work/catalog.cnf" -noout -out "$work/unsigned.cat" >/dev/null
     sign_image "$work/unsigned.cat" "$catalog"
 }

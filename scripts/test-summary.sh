@@ -66,14 +66,22 @@ if [[ " ${LAYERS[*]} " == *" conf-host "* ]]; then
         open && /property name="unconfirmed:/ { kind = "unconfirmed" }
         open && (/<testcase [^>]*\/>/ || /<\/testcase>/) { count[kind]++; open = 0 }
         END { print count["confirmed"] + 0, count["marked"] + 0, count["unconfirmed"] + 0 }')
-    # Every unconfirmed answer counts, also where one case holds several.
-    unconfirmed_answers=$(cat "$reports"/conf-host.xml /dev/null 2>/dev/null |
-        grep -o 'property name="unconfirmed:[^"]*"' | sort -u | wc -l)
+    # Every unconfirmed answer counts, also where one case holds several, and by the evidence
+    # short of a Windows test it has: indirect, conflicting or none.
+    answers_with() {
+        cat "$reports"/conf-host.xml /dev/null 2>/dev/null |
+            grep -o "property name=\"$1:[^\"]*\"" | sed 's/.*://' | sort -u | wc -l
+    }
+    unconfirmed_answers=$(answers_with unconfirmed)
+    indirect=$(answers_with evidence_indirect)
+    conflicting=$(answers_with evidence_conflicting)
     shopt -u nullglob
     printf '  %-12s %d marked Wine differences, each with the Windows answer beside it\n' conf "$marks"
     printf '  %-12s cases: %d confirmed, %d marked, %d unconfirmed (their Windows answer rests on no test)\n' \
         conf "$confirmed" "$marked" "$unconfirmed"
-    printf '  %-12s %d unconfirmed Windows answers in those cases\n' conf "$unconfirmed_answers"
+    printf '  %-12s %d unconfirmed Windows answers in those cases: %d with indirect evidence, %d with conflicting evidence, %d with none\n' \
+        conf "$unconfirmed_answers" "$indirect" "$conflicting" \
+        "$((unconfirmed_answers - indirect - conflicting))"
 fi
 
 # The windows-mode layer's cases note each Windows branch they took under Wine, and each one

@@ -1,4 +1,11 @@
 // The only three operations that talk to the installer.
+//
+// The DLL keeps no log of its own. The one message it posts is CA_InstallDriver's warning when
+// a package given without a state location could not be installed; everything else an engineer
+// needs is already recorded elsewhere: the installer's verbose log (each action, its return
+// value, its CustomActionData), the install-state values, the Setup API's setupapi.dev.log and
+// the try tool's report. Adding a message here is adding an output every author's package and
+// test must expect: see docs/README.md, "What the DLL tells, and where to look", first.
 #pragma once
 
 #include "platform/win32.h"

@@ -32,6 +32,12 @@ void Unconfirmed(const char* tag, const char* why) {
     ::testing::Test::RecordProperty(std::string("unconfirmed:") + tag, why);
 }
 
+void Weigh(const char* tag, Evidence evidence, const char* sources) {
+    const char* kind = evidence == Evidence::Indirect ? "indirect" : "conflicting";
+    std::cout << "[ EVIDENCE  ] " << tag << " (" << kind << "): " << sources << "\n";
+    ::testing::Test::RecordProperty(std::string("evidence_") + kind + ":" + tag, sources);
+}
+
 bool OnRealWindows() {
 #ifdef _WIN32
     return !UnderWine();

@@ -106,6 +106,13 @@ class Case : public ::testing::Test {
 // and why it was chosen; the summary counts such cases.
 void Unconfirmed(const char* tag, const char* why);
 
+// Evidence short of a Windows test for an unconfirmed answer: sources that point to the chosen
+// answer without asserting it on Windows (a page on a neighbouring case, Wine's own code, user
+// reports), or sources that point different ways. The answer stays unconfirmed; the summary
+// counts unconfirmed answers by the evidence they have.
+enum class Evidence { Indirect, Conflicting };
+void Weigh(const char* tag, Evidence evidence, const char* sources);
+
 // Records the mark (for the summary) and checks the answer of the side this runs on.
 template <class Actual, class Windows, class Wine>
 void ExpectAsWindows(const Actual& actual, const Windows& windows, const Wine& wine,

@@ -150,6 +150,10 @@ TEST_F(Files, LaunchFindsNoMissingProgramAndHandsTheCommandLineOver) {
     }
     // A folder is no program.
     Unconfirmed("launch_folder", "no test; opening a folder as a file is refused with 5");
+    Weigh("launch_folder", Evidence::Indirect,
+          "kernel32/tests/file.c test_CreateFileA: an existing folder opened as a file (no "
+          "FILE_FLAG_BACKUP_SEMANTICS) fails with ERROR_ACCESS_DENIED on Windows; a launch opens "
+          "its program as a file first");
     PROCESS_INFORMATION folderProcess;
     const BOOL folderStarted = Launch(f + "sub", "sub", folderProcess);
     EXPECT_FALSE(folderStarted);

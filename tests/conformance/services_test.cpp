@@ -113,6 +113,11 @@ TEST_F(Services, DriverServiceLivesUntilDeletedAndClosed) {
     SetLastError(kPoison);
     EXPECT_EQ(Create(manager.get(), name, missingImage), nullptr);
     EXPECT_LAST_ERROR(ERROR_SERVICE_MARKED_FOR_DELETE);
+    Weigh("start_marked_for_delete", Evidence::Indirect,
+          "[MS-SCMR] 3.1.4.3 RDeleteService: the server MUST change Start to SERVICE_DISABLED; "
+          "MSDN StartService: a disabled service answers ERROR_SERVICE_DISABLED; user reports of "
+          "a deleted service turning Disabled (dokan-dev/dokany issue 738, citing Microsoft KB "
+          "287516)");
     SetLastError(kPoison);
     EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
     EXPECT_UNCONFIRMED(GetLastError(), DWORD{ERROR_SERVICE_DISABLED}, DWORD{ERROR_DLL_INIT_FAILED},

@@ -1,9 +1,9 @@
 // Windows Installer conditions, judged as the installer judges them: names and values are
 // case-sensitive, a property that is not set reads as empty, the "~" operators compare without
-// regard to case, NOT binds tighter than AND, OR, XOR, EQV and IMP, in that order (BASIC's
-// precedence, which the installer's documentation names). An integer compared with a quoted
-// literal holds only for "<>"; a property's value is converted. Between two integers "><",
-// "<<" and ">>" test bits.
+// regard to case, NOT binds tighter than AND, OR, XOR, EQV and IMP, in that order (the order in
+// which "Conditional Statement Syntax" lists the logical operators, "high-to-low precedence").
+// An integer compared with a quoted literal holds only for "<>"; a property's value is
+// converted. Between two integers "><", "<<" and ">>" test bits.
 #pragma once
 
 #include <map>
