@@ -1,7 +1,8 @@
 @echo off
 rem Runs one machine of the kit: "run.cmd checks" runs the conformance suite and the package
 rem checker's tests, "run.cmd main" (and clean, rollback, suppress, upgrade, removal,
-rem norollback, features, minor, shared, latenorb) the end-to-end scenarios of that machine. The GoogleTest reports go to results\.
+rem norollback, features, minor, shared, latenorb, migrate, again, small) the end-to-end scenarios
+rem of that machine. The GoogleTest reports go to results\.
 setlocal EnableExtensions
 cd /d "%~dp0"
 
@@ -28,8 +29,11 @@ if "%machine%"=="features" set filter=*/FeatureAddedThenRemoved
 if "%machine%"=="minor" set filter=*/MinorUpgradeRefused
 if "%machine%"=="shared" set filter=*/SharedVirtualDevice
 if "%machine%"=="latenorb" set filter=*/RollbackTurnedOffLate
+if "%machine%"=="migrate" set filter=*/FeaturesCarriedOver
+if "%machine%"=="again" set filter=*/ReinstalledAtOnce
+if "%machine%"=="small" set filter=*/SmallUpdateRefused
 if not defined filter (
-    echo usage: run.cmd checks^|main^|clean^|rollback^|suppress^|upgrade^|removal^|norollback^|features^|minor^|shared^|latenorb
+    echo usage: run.cmd checks^|main^|clean^|rollback^|suppress^|upgrade^|removal^|norollback^|features^|minor^|shared^|latenorb^|migrate^|again^|small
     exit /b 2
 )
 e2e_tests.exe --gtest_filter=%filter% --report --gtest_output=xml:results\e2e-%machine%.xml
