@@ -6,7 +6,8 @@
 # removed; on a package whose installation fails it must exit 1 and show msiexec's full exit
 # code; on a package whose driver action records a failure while msiexec reports success, or
 # whose kernel service outlives its removal, or on an upgrade whose root devices lose their
-# services a moment after msiexec returned, it must exit 1 with a fault line; it must refuse to
+# services a moment after msiexec returned, it must exit 1 with a fault line (and 0 when the
+# version it upgrades is of that kind and the new one is built with the include as it is); it must refuse to
 # make a prefix over an existing folder and leave none behind; check-package.sh must return the
 # checker's exit code (0 on the smaller package, 2 on a missing file, 2 and "the checker
 # crashed" when the checker ends with 1 and no finding); --help of the three authors' scripts
@@ -117,6 +118,13 @@ check TryEarlyRemovalIsOne "$(yes_if test "$try_status" -eq 1 -a \
     "$(grep -cE '^fault: install: after [0-9]+ s: the root device ROOT\\ZELK_(VIRTUAL|LAN) is there, but the service ZELK_(VIRTUAL|LAN) (is not running: none|is marked for deletion)$' \
         "$WORK/try-early-removal.txt")" -eq 2)" \
     "try-package.sh on the upgrade that loses the devices' services exited with $try_status or showed no fault line for each"
+# The same older version upgraded by a version built with the include as it is: the new
+# version installs first, so the older one's removal leaves the shared devices and services.
+try_status=0
+"$repo/scripts/try-package.sh" "$packages/zelk_drivers_v2.msi" --upgrade-from "$early_v1" \
+    >"$WORK/try-from-early.txt" 2>&1 || try_status=$?
+check TryUpgradeFromEarlierIncludeKeepsDevices "$(yes_if test "$try_status" -eq 0)" \
+    "try-package.sh on the upgrade from a version of the earlier include exited with $try_status: $(grep -m1 '^fault:' "$WORK/try-from-early.txt")"
 
 # Faults that msiexec does not report. The driver file beside the INF left out: the driver
 # action records -1 with its text and stages nothing, and the installation still succeeds.

@@ -404,6 +404,9 @@ void CheckUpgrade(const Run& run) {
     ExpectActionsSucceeded(run, kInstallActions);
     EXPECT_LT(run.log.find(": InstallFiles."), run.log.find(": RemoveExistingProducts."))
         << "the older version was removed before this one installed";
+    // The older version's kernel service taken over: stopped, deleted and registered anew from
+    // the new image, which is the one running.
+    EXPECT_EQ(Outcome(run, "ZelkUninstallKernelService"), "1") << "KernelServiceTakenOver";
     const std::string v1 = ProductCodeOf(kPackage);
     const std::string v2 = LoggedProperty(run.log, "ProductCode");
     EXPECT_FALSE(wine::MachineKeyExists(kUninstallKeys + "\\" + v1)) << "Version1Removed " << v1;
@@ -1032,6 +1035,10 @@ const Scenario kMaintenanceScenarios[] = {
       {"again-reinstall", nullptr, kInstall, false, kSucceeds, CheckReinstalledAtOnce,
        kSignedDrivers},
       {"again-last-uninstall", nullptr, kUninstall, false, kSucceeds, CheckLastRemoved, kNothing},
+      // Nothing the removed product left is taken for another product's device: a failed
+      // installation right after takes its devices away again.
+      {"again-failing", nullptr, Install(kPackageBadDriver), false, ERROR_INSTALL_FAILURE,
+       CheckFailedStart, kNothing},
       {"marked-for-deletion", MarkVirtualServiceDeleted, kInstall, false, ERROR_INSTALL_FAILURE,
        CheckRefusedMarkedForDeletion, kNothing}}},
     {"RollbackTurnedOffLate",
