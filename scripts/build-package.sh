@@ -8,7 +8,9 @@
 # - HideTarget and TerminalServerAware are dropped;
 # - an error action (Error) is not written at all: the include gives wixl a property-setting
 #   action with the Error attribute beside it, which becomes an error action (Type 19) here;
-# - IncludeMaximum="yes" of an UpgradeVersion is dropped: its row gets the bit here.
+# - IncludeMaximum="yes" and MigrateFeatures="yes" of an UpgradeVersion are dropped: its row
+#   gets their bits here;
+# - Secure="yes" of a Property is dropped: its name is added to SecureCustomProperties here.
 # The type is worked out from the action's base type in the built table and the Execute,
 # Impersonate, Return, HideTarget and TerminalServerAware of its CustomAction element, so any
 # package is built right, whatever its actions are called. An action the sources declare
@@ -117,6 +119,7 @@ for source in "${sources[@]}"; do
 done
 grep -o '<CustomAction [^>]*>' "$work/source.xml" >"$work/actions" || true
 grep -o '<UpgradeVersion [^>]*>' "$work/source.xml" >"$work/upgrades" || true
+grep -o '<Property [^>]*>' "$work/source.xml" >"$work/properties" || true
 
 if ! wixl "${wixl_args[@]}" -o "$work/package.msi" "${sources[@]}" 2>"$work/wixl.err"; then
     grep -v -e '^$' -e 'GLib-GObject-WARNING' "$work/wixl.err" >&2 || true
@@ -198,28 +201,54 @@ while IFS= read -r element; do
     fi
 done <"$work/actions"
 
-# An inclusive maximum, by the row's property (unique among a package's Upgrade rows). The
-# attributes are part of the row's key, so the row is written anew.
-readonly VERSION_MAX_INCLUSIVE=512
+# The bits of an Upgrade row that wixl drops, by the row's property (unique among a package's
+# Upgrade rows). The attributes are part of the row's key, so the row is written anew.
+readonly MIGRATE_FEATURES=1 VERSION_MAX_INCLUSIVE=512
 msiinfo export "$work/package.msi" Upgrade 2>/dev/null | tail -n +4 | tr -d '\r' >"$work/upgrade_table" || true
 while IFS= read -r element; do
-    [[ $(attribute "$element" IncludeMaximum) == yes ]] || continue
+    bits=0 words=()
+    if [[ $(attribute "$element" IncludeMaximum) == yes ]]; then
+        bits=$((bits | VERSION_MAX_INCLUSIVE)) words+=("maximum inclusive")
+    fi
+    if [[ $(attribute "$element" MigrateFeatures) == yes ]]; then
+        bits=$((bits | MIGRATE_FEATURES)) words+=("features migrated")
+    fi
+    ((bits)) || continue
     property=$(attribute "$element" Property)
     IFS='|' read -r code minimum maximum language built remove _ < <(
         awk -F'\t' -v OFS='|' -v p="$property" '$7 == p { $1 = $1; print }' "$work/upgrade_table")
     [[ -n ${built:-} ]] || fail "wixl wrote no Upgrade row for $property"
-    ((built & VERSION_MAX_INCLUSIVE)) && continue
+    (((built & bits) == bits)) && continue
     # msibuild takes no NULL: an empty column is left out.
     columns="\`UpgradeCode\`, \`Attributes\`, \`ActionProperty\`"
-    values="'$code', $((built | VERSION_MAX_INCLUSIVE)), '$property'"
+    values="'$code', $((built | bits)), '$property'"
     for pair in "VersionMin=$minimum" "VersionMax=$maximum" "Language=$language" "Remove=$remove"; do
         [[ -n ${pair#*=} ]] || continue
         columns+=", \`${pair%%=*}\`" values+=", '${pair#*=}'"
     done
     statements+=(-q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = '$property'"
         -q "INSERT INTO \`Upgrade\` ($columns) VALUES ($values)")
-    changes+=("build-package: Upgrade row $property: maximum inclusive")
+    described=$(printf '%s, ' "${words[@]}")
+    changes+=("build-package: Upgrade row $property: ${described%, }")
 done <"$work/upgrades"
+
+# Secure properties: those of the sources added to what wixl wrote for the Upgrade rows.
+secure=$(msiinfo export "$work/package.msi" Property 2>/dev/null | tr -d '\r' |
+    awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
+written=$secure
+while IFS= read -r element; do
+    [[ $(attribute "$element" Secure) == yes ]] || continue
+    property=$(attribute "$element" Id)
+    [[ ";$secure;" == *";$property;"* ]] || secure+=${secure:+;}$property
+done <"$work/properties"
+if [[ $secure != "$written" ]]; then
+    if [[ -n $written ]]; then
+        statements+=(-q "UPDATE \`Property\` SET \`Value\` = '$secure' WHERE \`Property\` = 'SecureCustomProperties'")
+    else
+        statements+=(-q "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('SecureCustomProperties', '$secure')")
+    fi
+    changes+=("build-package: SecureCustomProperties = $secure")
+fi
 
 if ((${#statements[@]})); then
     msibuild "$work/package.msi" "${statements[@]}" || fail "msibuild could not set the action types"

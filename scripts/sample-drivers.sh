@@ -289,4 +289,5 @@ main() {
     echo "sample-drivers: $# driver packages and the kernel image signed in $out"
 }
 
-main "$@"
+# Sourced (scripts/test-sign.sh), it only defines the functions.
+[[ ${BASH_SOURCE[0]} != "$0" ]] || main "$@"

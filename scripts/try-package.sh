@@ -23,10 +23,13 @@
 # values and the driver packages staged in the INF folder) and, after an upgrade, whether the
 # older version was removed. A run that fails ends the tries.
 #
-# A "fault:" line names what a run left wrong although msiexec may have reported success: a
-# driver action that recorded a negative outcome, a driver package the package gives that is not
-# staged in the INF folder, a kernel service it installs that is not running after the
-# installation, or one that remains after the removal. newdev.dll and certutil.exe in the
+# A "fault:" line names what a run left wrong although msiexec may have reported success, read
+# at once and again 10 s later ("after 10 s:"), once the machine has settled: a driver action
+# that recorded a negative outcome, a driver package the package gives that is not staged in
+# the INF folder, a root device it creates that is missing or off its running service, a
+# kernel service it installs that is not running, a service of either marked for deletion,
+# after an upgrade a feature the older version had installed and the new one has not, or,
+# after the removal, a device or service that remains. newdev.dll and certutil.exe in the
 # system folder are the test stand-ins (Wine's newdev cannot update a driver, and the
 # certificate utility is recorded, not run).
 #

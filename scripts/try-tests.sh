@@ -5,12 +5,15 @@
 # 1 and what they changed; an upgrade must install the older package first and say that it was
 # removed; on a package whose installation fails it must exit 1 and show msiexec's full exit
 # code; on a package whose driver action records a failure while msiexec reports success, or
-# whose kernel service outlives its removal, it must exit 1 with a fault line; it must refuse to make a
-# prefix over an existing folder and leave none behind; check-package.sh must return the
+# whose kernel service outlives its removal, or on an upgrade whose root devices lose their
+# services a moment after msiexec returned, it must exit 1 with a fault line (and 0 when the
+# version it upgrades is of that kind and the new one is built with the include as it is); it must refuse to
+# make a prefix over an existing folder and leave none behind; check-package.sh must return the
 # checker's exit code (0 on the smaller package, 2 on a missing file, 2 and "the checker
 # crashed" when the checker ends with 1 and no finding); --help of the three authors' scripts
 # must print their usage without starting Wine; and none may create ~/.wine (all run with a
-# throwaway HOME). A run prefix (wine-env.sh, which check-package.sh ships with) shares only
+# throwaway HOME); test-sign.sh must sign an author's own INF, image and catalog, and refuse an
+# INF that names another image. A run prefix (wine-env.sh, which check-package.sh ships with) shares only
 # Wine's system images with its template, never a file a runner lays a stand-in over, and a
 # run that writes through to a shared image fails and marks the template for making anew. The
 # outputs stay in build/try/.
@@ -95,6 +98,34 @@ check TryUpgradeNamesOlderVersion \
     "$(yes_if grep -qE '^  the older version 1\.0\.0 \(\{[0-9A-F-]+\}\) was removed$' \
         "$WORK/try-upgrade.txt")" "the upgrade's section does not say that version 1.0.0 was removed"
 
+# The upgrade as the include had it before: the older version removed first (its removal
+# taking the root devices away while their drivers still ran), then the new one installed.
+# msiexec reports success, and the devices' services are gone a moment later.
+early_removal() {
+    cp "$1" "$2"
+    msibuild "$2" \
+        -q "UPDATE InstallExecuteSequence SET Sequence = 1501 WHERE Action = 'RemoveExistingProducts'" \
+        -q "DELETE FROM InstallExecuteSequence WHERE Action = 'ZelkStopVirtualService'" \
+        -q "DELETE FROM InstallExecuteSequence WHERE Action = 'ZelkStopLanService'"
+}
+early_v1=$WORK/early_removal_v1.msi early_v2=$WORK/early_removal_v2.msi
+early_removal "$packages/zelk_drivers.msi" "$early_v1"
+early_removal "$packages/zelk_drivers_v2.msi" "$early_v2"
+try_status=0
+"$repo/scripts/try-package.sh" "$early_v2" --upgrade-from "$early_v1" \
+    >"$WORK/try-early-removal.txt" 2>&1 || try_status=$?
+check TryEarlyRemovalIsOne "$(yes_if test "$try_status" -eq 1 -a \
+    "$(grep -cE '^fault: install: after [0-9]+ s: the root device ROOT\\ZELK_(VIRTUAL|LAN) is there, but the service ZELK_(VIRTUAL|LAN) (is not running: none|is marked for deletion)$' \
+        "$WORK/try-early-removal.txt")" -eq 2)" \
+    "try-package.sh on the upgrade that loses the devices' services exited with $try_status or showed no fault line for each"
+# The same older version upgraded by a version built with the include as it is: the new
+# version installs first, so the older one's removal leaves the shared devices and services.
+try_status=0
+"$repo/scripts/try-package.sh" "$packages/zelk_drivers_v2.msi" --upgrade-from "$early_v1" \
+    >"$WORK/try-from-early.txt" 2>&1 || try_status=$?
+check TryUpgradeFromEarlierIncludeKeepsDevices "$(yes_if test "$try_status" -eq 0)" \
+    "try-package.sh on the upgrade from a version of the earlier include exited with $try_status: $(grep -m1 '^fault:' "$WORK/try-from-early.txt")"
+
 # Faults that msiexec does not report. The driver file beside the INF left out: the driver
 # action records -1 with its text and stages nothing, and the installation still succeeds.
 no_driver=$WORK/no_driver_file.msi
@@ -141,6 +172,29 @@ check TryKeepRefusesExistingFolder \
     "$(yes_if test "$try_status" -eq 2 -a ! -e "$WORK/existing/drive_c")" \
     "try-package.sh --keep over an existing folder exited with $try_status"
 
+# test-sign.sh on an author's own names: the image and the catalog the INF names, signed, the
+# image found in the catalog; an INF that still names the sample's image is refused.
+own=$WORK/own-driver
+mkdir -p "$own"
+sed 's/zelk_usb/acme_usb/g' "$repo/package/drivers/zelk_usb.inf" >"$own/acme_usb.inf"
+cp "$repo/dist/sample/drivers/zelk_usb.sys" "$own/acme_usb.sys"
+sign_status=0
+"$repo/scripts/test-sign.sh" --out "$WORK/own-signed" --ca "$WORK/own-ca" "$own/acme_usb.inf" \
+    >"$WORK/test-sign.txt" 2>&1 || sign_status=$?
+signed=$WORK/own-signed
+check TestSignOwnNames "$(yes_if test "$sign_status" -eq 0 && osslsigncode verify \
+    -CAfile "$WORK/own-ca/root.pem" -catalog "$signed/drivers/acme_usb.cat" \
+    -in "$signed/drivers/acme_usb.sys" >/dev/null 2>&1 && test -s "$signed/certificate/publisher.cer")" \
+    "test-sign.sh exited with $sign_status or acme_usb.sys is not signed and in acme_usb.cat"
+cp "$repo/package/drivers/zelk_usb.inf" "$own/acme_can.inf"
+cp "$own/acme_usb.sys" "$own/acme_can.sys"
+sign_status=0
+"$repo/scripts/test-sign.sh" --out "$WORK/own-signed" --ca "$WORK/own-ca" "$own/acme_can.inf" \
+    >"$WORK/test-sign-foreign.txt" 2>&1 || sign_status=$?
+check TestSignRefusesForeignImage "$(yes_if test "$sign_status" -eq 1 &&
+    grep -q 'acme_can.inf names no acme_can.sys' "$WORK/test-sign-foreign.txt")" \
+    "test-sign.sh on an INF naming another image exited with $sign_status"
+
 check_status=0
 "$repo/scripts/check-package.sh" "$PACKAGE" >"$WORK/check.txt" 2>&1 || check_status=$?
 check CheckPasses "$(yes_if test "$check_status" -eq 0)" \
@@ -155,7 +209,7 @@ for program in wine wine64 wineserver wineboot; do
     printf '#!/bin/sh\ntouch "%s/wine-started"\nexit 1\n' "$WORK" >"$WORK/fake-bin/$program"
     chmod +x "$WORK/fake-bin/$program"
 done
-for script in build-package check-package try-package; do
+for script in build-package check-package try-package test-sign; do
     help_status=0
     PATH="$WORK/fake-bin:$PATH" "$repo/scripts/$script.sh" --help >"$WORK/help-$script.txt" 2>&1 ||
         help_status=$?

@@ -46,9 +46,15 @@ constexpr const char* kSecondStateKey = "SOFTWARE\\Zelk\\Virtual CAN\\InstallSta
 constexpr const char* kTwoFeatures = "zelk_drivers_two_features.msi";
 constexpr const char* kFixedCode = "zelk_drivers_fixed_code.msi";
 constexpr const char* kMinor = "zelk_drivers_minor.msi";
+constexpr const char* kSmallUpdate = "zelk_drivers_small_update.msi";
 constexpr const char* kSecond = "zelk_second_product.msi";
 constexpr const char* kSecondFailing = "zelk_second_product_failing.msi";
 constexpr const char* kLateNoRollback = "zelk_drivers_late_no_rollback.msi";
+constexpr const char* kOptionalLan = "zelk_drivers_optional_lan.msi";
+constexpr const char* kOptionalLanV2 = "zelk_drivers_optional_lan_v2.msi";
+// How long a customer's machine is given to settle after msiexec returned: a service deleted
+// while its driver ran goes only when the driver has unloaded.
+constexpr DWORD kSettleMilliseconds = 10000;
 constexpr DWORD kSucceeds = ERROR_SUCCESS;  // or ERROR_SUCCESS_REBOOT_REQUIRED
 const std::vector<std::string> kInstallActions = {
     "ZelkRemoveOldOemPackage", "ZelkInstallCertificate", "ZelkInstallVirtualDriver",
@@ -411,10 +417,26 @@ void CheckKernelServiceRunning(const Run& run) {
            DescribeService(kKernelService));
 }
 
-// Version 2 over version 1: version 1 is removed first, with its devices and services, and
-// version 2 installs its own; afterwards everything version 2 needs is there.
+// The machine once it has settled: each root device present on its running service, none
+// marked for deletion, and the kernel service running.
+void ExpectSettledWhole(const std::vector<std::string>& rootServices) {
+    Sleep(kSettleMilliseconds);
+    for (const auto& service : rootServices) {
+        EXPECT_EQ(RootDeviceFault(service), "") << "after the machine settled";
+    }
+    EXPECT_EQ(KernelServiceFault(kKernelService), "") << "after the machine settled";
+}
+
+// Version 2 over version 1: version 2 installs first, taking the root devices over and
+// registering the kernel service anew (its new image running), then version 1's removal
+// leaves what the two share; afterwards everything version 2 needs is there, and stays.
 void CheckUpgrade(const Run& run) {
     ExpectActionsSucceeded(run, kInstallActions);
+    EXPECT_LT(run.log.find(": InstallFiles."), run.log.find(": RemoveExistingProducts."))
+        << "the older version was removed before this one installed";
+    // The older version's kernel service taken over: stopped, deleted and registered anew from
+    // the new image, which is the one running.
+    EXPECT_EQ(Outcome(run, "ZelkUninstallKernelService"), "1") << "KernelServiceTakenOver";
     const std::string v1 = ProductCodeOf(kPackage);
     const std::string v2 = LoggedProperty(run.log, "ProductCode");
     EXPECT_FALSE(wine::MachineKeyExists(kUninstallKeys + "\\" + v1)) << "Version1Removed " << v1;
@@ -432,7 +454,10 @@ void CheckUpgrade(const Run& run) {
         EXPECT_TRUE(wine::PathExists(InstallFolder() + "\\Drivers\\" + inf)) << inf;
     }
     ExpectStateKeyDeleted();
-    Report("version 1 to 2: msiexec /i exited with " + Exit(run));
+    ExpectSettledWhole(kRootServices);
+    Report("version 1 to 2: msiexec /i exited with " + Exit(run) +
+           "; 10 s later ROOT\\ZELK_VIRTUAL " + DescribeDevice("ROOT\\ZELK_VIRTUAL") +
+           ", ZELK_VIRTUAL " + DescribeService("ZELK_VIRTUAL"));
 }
 
 // A service of the kernel driver's name exists already: the kernel service action fails with
@@ -473,30 +498,30 @@ std::string ProductKeyOf(const std::string& runName) {
     return kUninstallKeys + "\\" + LoggedProperty(Runs().at(runName).log, "ProductCode");
 }
 
-// The older version goes inside the new installation's transaction: when the new one fails,
-// Windows' rollback restores the older version's files and registration, and the rollback
-// partners of its removal actions put its devices and its running service back. Wine runs
-// RemoveExistingProducts as an msiexec of its own that commits before the failure, so there
-// the older version stays removed; the partners are shown by the failed removal instead.
+// The older version is removed after the new one has installed, inside its transaction: a
+// version 2 that fails never reaches that removal, and its rollback leaves version 1 installed
+// with its root devices on their services, and the kernel service it took over registered
+// again. Windows puts the image version 2 replaced back and starts it; Wine's rollback does
+// not put replaced files back, so there the service stays stopped on version 2's image.
 void CheckFailedUpgrade(const Run& run) {
     ExpectKernelServiceFailed(run);
-    const auto removal = run.log.find(": RemoveExistingProducts.");
-    EXPECT_NE(removal, std::string::npos) << "the older version was not removed";
-    EXPECT_LT(run.log.find(": InstallInitialize."), removal)
-        << "RemoveExistingProducts runs inside the transaction, after InstallInitialize";
+    EXPECT_EQ(run.log.find(": RemoveExistingProducts."), std::string::npos)
+        << "the older version's removal ran";
     EXPECT_FALSE(wine::MachineKeyExists(ProductKeyOf("failed-upgrade"))) << "Version2Registered";
+    EXPECT_TRUE(wine::MachineKeyExists(ProductKeyOf("upgrade-base"))) << "Version1Kept";
     ExpectStateKeyDeleted();
-    if (UnderWine() ||
-        wine::WineCannotServe("upgrade_restored",
-                              "Wine's RemoveExistingProducts is an msiexec of its own that "
-                              "commits before the failure, so version 1 stays removed")) {
-        EXPECT_EQ(DescribeService(kKernelService), "none") << "no stopped service is left";
+    Sleep(kSettleMilliseconds);
+    for (const auto& service : kRootServices) {
+        EXPECT_EQ(RootDeviceFault(service), "") << "after the machine settled";
+    }
+    if (UnderWine() || wine::WineCannotServe(
+                           "upgrade_restored",
+                           "Wine's rollback does not put back the files an installation "
+                           "replaced, so the kernel image stays version 2's, which cannot start")) {
+        EXPECT_TRUE(Matches(DescribeService(kKernelService), "^state=stopped type=1 "))
+            << "ServiceRegisteredAgain: " << DescribeService(kKernelService);
     } else {
         wine::WindowsBranch("upgrade_restored");
-        EXPECT_TRUE(wine::MachineKeyExists(ProductKeyOf("upgrade-base"))) << "Version1Kept";
-        for (const auto& service : kRootServices) {
-            ExpectRootDevice(run, service, "");
-        }
         ExpectRunning(kKernelService);
     }
     Report("version 1 to a version 2 whose driver cannot start: msiexec /i exited with " +
@@ -606,6 +631,15 @@ void CheckWithoutLan(const Run& run) {
     ExpectKernelDriverRunning();
 }
 
+// Rollback turned off: adding a feature that brings a driver is refused as a first
+// installation is, before anything changes.
+void CheckFeatureAddRefusedWithoutRollback(const Run& run) {
+    EXPECT_TRUE(ActionStarted(run.log, "ZelkRefuseWithoutRollback")) << "not refused";
+    ExpectNotStarted(run, {"InstallFiles", "ZelkInstall"});
+    ExpectNoDevice("ZELK_LAN");
+    ExpectDevice("ZELK_VIRTUAL");
+}
+
 // The feature added: its device is created like on a first installation; what was installed
 // already is left alone.
 void CheckLanAdded(const Run& run) {
@@ -647,14 +681,35 @@ void CheckRestRemoved(const Run& run) {
 void CheckMinorUpgradeRefused(const Run& run) {
     EXPECT_TRUE(RefusedAtLaunch(run))
         << "RefusedAtLaunch: LaunchConditions " << ActionResult(run.log, "LaunchConditions");
-    EXPECT_EQ(LoggedProperty(run.log, "ZELK_INSTALLED_VERSION"), "1.0.0") << "InstalledVersionRead";
-    EXPECT_EQ(LoggedProperty(run.log, "ProductVersion"), "1.0.1");
+    EXPECT_EQ(LoggedProperty(run.log, "REINSTALLMODE"), "vomus");
     ExpectNotStarted(run, {"ZelkInstall", "ZelkUninstall", "InstallFiles"});
     EXPECT_EQ(wine::ReadMachineString(ProductKeyOf("fixed-install"), "DisplayVersion")
                   .value_or("(not registered)"),
               "1.0.0");
     ExpectDevice("ZELK_VIRTUAL");
     ExpectDevice("ZELK_LAN");
+    ExpectKernelDriverRunning();
+}
+
+// A small update (the same version from another package) is refused as a minor upgrade is.
+void CheckSmallUpdateRefused(const Run& run) {
+    CheckMinorUpgradeRefused(run);
+    EXPECT_EQ(LoggedProperty(run.log, "ProductVersion"), "1.0.0");
+}
+
+// The uninstall entry's version, which an earlier check compared, is not what refuses.
+void DeleteDisplayVersion() {
+    const std::string key = ProductKeyOf("fixed-install");
+    const auto entry = OpenMachineKey(key, KEY_SET_VALUE);
+    ASSERT_TRUE(entry) << key;
+    ASSERT_EQ(RegDeleteValueA(entry.get(), "DisplayVersion"), ERROR_SUCCESS);
+}
+
+void CheckMinorUpgradeRefusedWithoutVersion(const Run& run) {
+    EXPECT_TRUE(RefusedAtLaunch(run))
+        << "RefusedAtLaunch: LaunchConditions " << ActionResult(run.log, "LaunchConditions");
+    ExpectNotStarted(run, {"ZelkInstall", "ZelkUninstall", "InstallFiles"});
+    ExpectDevice("ZELK_VIRTUAL");
     ExpectKernelDriverRunning();
 }
 
@@ -711,8 +766,66 @@ void CheckRefusedLate(const Run& run) {
     ExpectNoDevice("ZELK_VIRTUAL");
 }
 
+// --- an upgrade carries the installed features over ------------------------------------------
+
+void CheckOptionalLanInstalled(const Run&) {
+    ExpectDevice("ZELK_LAN");
+    EXPECT_EQ(InstalledFeatures(ProductCodeOf(kOptionalLan), {"Lan"}).count("Lan"), 1u);
+}
+
+// Version 1 had the optional Lan feature installed: version 2 has it too, with its device on
+// its running service once the machine has settled. Wine's MigrateFeatureStates does nothing:
+// there version 2 gets its default features, and version 1's removal takes the LAN device
+// away with its service, leaving nothing behind.
+void CheckFeatureCarriedOver(const Run& run) {
+    const auto features = InstalledFeatures(LoggedProperty(run.log, "ProductCode"), {"Lan"});
+    if (UnderWine() ||
+        wine::WineCannotServe("features_migrated",
+                              "Wine's MigrateFeatureStates is a stub: the new version gets its "
+                              "default features")) {
+        EXPECT_EQ(features.count("Lan"), 0u)
+            << "Wine migrated the feature: take the Windows branch";
+        Sleep(kSettleMilliseconds);
+        EXPECT_EQ(DescribeDevice("ROOT\\ZELK_LAN"), "none");
+        EXPECT_EQ(DescribeService("ZELK_LAN"), "none");
+        EXPECT_EQ(RootDeviceFault("ZELK_VIRTUAL"), "");
+        return;
+    }
+    wine::WindowsBranch("features_migrated");
+    EXPECT_EQ(features.count("Lan"), 1u) << "FeatureCarriedOver";
+    ExpectSettledWhole(kRootServices);
+}
+
+// --- a removal followed at once by an installation ----------------------------------------------
+
+// The removal stopped the removed devices' drivers, so their services went at once: the
+// installation right after creates them again, and they stay.
+void CheckReinstalledAtOnce(const Run&) {
+    ExpectSettledWhole(kRootServices);
+}
+
+// A service marked for deletion (its DeleteFlag) would be lost a moment after the installation:
+// the installation refuses at its launch conditions, saying to restart first.
+void MarkVirtualServiceDeleted() {
+    ASSERT_TRUE(CreateKernelService("ZELK_VIRTUAL", ExistingBinary()));
+    ASSERT_TRUE(wine::WriteMachineDword("SYSTEM\\CurrentControlSet\\Services\\ZELK_VIRTUAL",
+                                        "DeleteFlag", 1));
+}
+
+void CheckRefusedMarkedForDeletion(const Run& run) {
+    EXPECT_TRUE(RefusedAtLaunch(run))
+        << "RefusedAtLaunch: LaunchConditions " << ActionResult(run.log, "LaunchConditions");
+    ExpectNotStarted(run, {"InstallFiles", "ZelkInstall"});
+    EXPECT_FALSE(ProductInstalled(kPackage)) << "installed";
+    EXPECT_TRUE(wine::DeleteServiceNamed("ZELK_VIRTUAL"));
+}
+
 // The administrator's override: installed without rollback.
 void CheckInstalledWithoutRollback(const Run& run) {
+    // Secure, so that an elevated installation by a user keeps it.
+    EXPECT_NE(LoggedProperty(run.log, "SecureCustomProperties").find("ZELK_ALLOW_NO_ROLLBACK"),
+              std::string::npos)
+        << LoggedProperty(run.log, "SecureCustomProperties");
     EXPECT_EQ(Outcome(run, "ZelkInstallKernelService"), "1");
     ExpectKernelDriverRunning();
     ExpectDevice("ZELK_VIRTUAL");
@@ -899,6 +1012,9 @@ const Scenario kMaintenanceScenarios[] = {
     {"FeatureAddedThenRemoved",
      {{"feature-first", nullptr, Install(kTwoFeatures, "ADDLOCAL=Drivers"), false, kSucceeds,
        CheckWithoutLan, kSignedDrivers},
+      {"feature-added-no-rollback", nullptr,
+       Install(kTwoFeatures, "ADDLOCAL=Lan DISABLEROLLBACK=1"), false, ERROR_INSTALL_FAILURE,
+       CheckFeatureAddRefusedWithoutRollback, kNothing},
       {"feature-added", nullptr, Install(kTwoFeatures, "ADDLOCAL=Lan"), false, kSucceeds,
        CheckLanAdded, kSignedDrivers},
       {"feature-removed", nullptr, Install(kTwoFeatures, "REMOVE=Lan"), false, kSucceeds,
@@ -919,6 +1035,15 @@ const Scenario kMaintenanceScenarios[] = {
        kSignedDrivers},
       {"minor-upgrade", nullptr, Install(kMinor, "REINSTALL=ALL REINSTALLMODE=vomus"), false,
        ERROR_INSTALL_FAILURE, CheckMinorUpgradeRefused, kNothing}}},
+    // A small update, then a minor upgrade whose uninstall entry lost its version: both are
+    // refused. Last on its machine, as the refused minor upgrade above.
+    {"SmallUpdateRefused",
+     {{"fixed-install", nullptr, Install(kFixedCode), false, kSucceeds, nullptr, kSignedDrivers},
+      {"small-update", nullptr, Install(kSmallUpdate, "REINSTALL=ALL REINSTALLMODE=vomus"), false,
+       ERROR_INSTALL_FAILURE, CheckSmallUpdateRefused, kNothing},
+      {"minor-without-version", DeleteDisplayVersion,
+       Install(kMinor, "REINSTALL=ALL REINSTALLMODE=vomus"), false, ERROR_INSTALL_FAILURE,
+       CheckMinorUpgradeRefusedWithoutVersion, kNothing}}},
     {"SharedVirtualDevice",
      {{"shared-first", nullptr, kInstall, false, kSucceeds, nullptr, kSignedDrivers},
       {"shared-second", nullptr, Install(kSecond), false, kSucceeds, CheckSecondInstalled,
@@ -929,6 +1054,25 @@ const Scenario kMaintenanceScenarios[] = {
        CheckFailedSecondDeviceKept, kSignedDrivers, kSecondStateKey},
       {"shared-last-uninstall", nullptr, kUninstall, false, kSucceeds, CheckLastRemoved,
        kNothing}}},
+    {"FeaturesCarriedOver",
+     {{"optional-install", nullptr, Install(kOptionalLan, "ADDLOCAL=ALL"), false, kSucceeds,
+       CheckOptionalLanInstalled, kSignedDrivers},
+      {"optional-upgrade", nullptr, Install(kOptionalLanV2), false, kSucceeds,
+       CheckFeatureCarriedOver, kSignedDrivers},
+      {"optional-uninstall", nullptr, Uninstall(kOptionalLanV2), false, kSucceeds, CheckLastRemoved,
+       kNothing}}},
+    {"ReinstalledAtOnce",
+     {{"again-install", nullptr, kInstall, false, kSucceeds, nullptr, kSignedDrivers},
+      {"again-uninstall", nullptr, kUninstall, false, kSucceeds, nullptr, kNothing},
+      {"again-reinstall", nullptr, kInstall, false, kSucceeds, CheckReinstalledAtOnce,
+       kSignedDrivers},
+      {"again-last-uninstall", nullptr, kUninstall, false, kSucceeds, CheckLastRemoved, kNothing},
+      // Nothing the removed product left is taken for another product's device: a failed
+      // installation right after takes its devices away again.
+      {"again-failing", nullptr, Install(kPackageBadDriver), false, ERROR_INSTALL_FAILURE,
+       CheckFailedStart, kNothing},
+      {"marked-for-deletion", MarkVirtualServiceDeleted, kInstall, false, ERROR_INSTALL_FAILURE,
+       CheckRefusedMarkedForDeletion, kNothing}}},
     {"RollbackTurnedOffLate",
      {{"late-no-rollback", nullptr, Install(kLateNoRollback), false, ERROR_INSTALL_FAILURE,
        CheckRefusedLate, kNothing},

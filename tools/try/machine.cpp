@@ -2,7 +2,10 @@
 #include "machine.h"
 
 #include <cfgmgr32.h>
+#include <msi.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -170,6 +173,78 @@ std::string StagedCopyOf(const std::string& inf) {
         }
     } while (FindNextFileA(search, &found));
     return "";
+}
+
+bool MarkedForDeletion(const std::string& service) {
+    const auto key = OpenMachineKey("SYSTEM\\CurrentControlSet\\Services\\" + service, KEY_READ);
+    if (key && RegQueryValueExA(key.get(), "DeleteFlag", nullptr, nullptr, nullptr, nullptr) ==
+                   ERROR_SUCCESS) {
+        return true;
+    }
+    // Wine writes no DeleteFlag: a change that changes nothing is refused on a service
+    // marked for deletion, on both.
+    const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const ServiceHandle handle(
+        manager ? OpenServiceA(manager.get(), service.c_str(), SERVICE_CHANGE_CONFIG) : nullptr);
+    return handle &&
+           !ChangeServiceConfigA(handle.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                 SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr) &&
+           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+std::string KernelServiceFault(const std::string& service) {
+    const std::string now = DescribeService(service);
+    if (now.rfind("state=running ", 0) != 0) {
+        return "the service " + service + " is not running: " + now;
+    }
+    if (MarkedForDeletion(service)) {
+        return "the service " + service + " is marked for deletion";
+    }
+    return "";
+}
+
+std::string RootDeviceFault(const std::string& service) {
+    const std::string device = DescribeDevice("ROOT\\" + service);
+    if (device == "none") {
+        return "the root device ROOT\\" + service + " is missing";
+    }
+    if (device.find(" service=" + service + " present=yes") == std::string::npos) {
+        return "the root device ROOT\\" + service + " is not present on its service: " + device;
+    }
+    const std::string fault = KernelServiceFault(service);
+    return fault.empty() ? "" : "the root device ROOT\\" + service + " is there, but " + fault;
+}
+
+std::string RootDeviceLeftover(const std::string& service) {
+    const std::string device = DescribeDevice("ROOT\\" + service);
+    if (device != "none") {
+        return "the root device ROOT\\" + service + " remains: " + device;
+    }
+    const std::string now = DescribeService(service);
+    return now == "none" ? "" : "the service " + service + " of the removed device remains: " + now;
+}
+
+std::string RootServiceOfInf(const std::string& infPath) {
+    std::string name = infPath.substr(infPath.find_last_of("\\/") + 1);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (name == "zelk_virtual.inf") {
+        return "ZELK_VIRTUAL";
+    }
+    return name == "zelk_lan.inf" ? "ZELK_LAN" : "";
+}
+
+std::set<std::string> InstalledFeatures(const std::string& productCode,
+                                        const std::vector<std::string>& features) {
+    std::set<std::string> installed;
+    for (const auto& feature : features) {
+        const INSTALLSTATE state = MsiQueryFeatureStateA(productCode.c_str(), feature.c_str());
+        if (state == INSTALLSTATE_LOCAL || state == INSTALLSTATE_SOURCE) {
+            installed.insert(feature);
+        }
+    }
+    return installed;
 }
 
 RegKeyHandle OpenMachineKey(const std::string& path, REGSAM access) {

@@ -8,7 +8,9 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "runtime/handles.h"
 
@@ -50,6 +52,24 @@ std::string DescribeDeviceElement(HDEVINFO set, SP_DEVINFO_DATA& device);
 std::string DescribeService(const std::string& name);
 // The file of C:\windows\inf with the same bytes as `inf`, or "".
 std::string StagedCopyOf(const std::string& inf);
+
+// What a customer would find wrong after an installation, each a sentence, "" when whole.
+// A root device (its service named like its hardware ID after "ROOT\\"): missing, not
+// present, not on its service, or its service not running or marked for deletion.
+std::string RootDeviceFault(const std::string& service);
+// A kernel driver service: missing, not running, or marked for deletion.
+std::string KernelServiceFault(const std::string& service);
+// After a removal: the root device or its service still there.
+std::string RootDeviceLeftover(const std::string& service);
+// Whether the service control manager marked the service for deletion (its key's DeleteFlag).
+bool MarkedForDeletion(const std::string& service);
+// The root device's service a driver package creates, by the INF's file name ("ZELK_VIRTUAL"
+// for zelk_virtual.inf, any case), or "" for a package that creates none.
+std::string RootServiceOfInf(const std::string& infPath);
+// Which of the named features of an installed product are installed (locally or to run from
+// source). Wine's MsiEnumFeatures lists none, so the names come from the package.
+std::set<std::string> InstalledFeatures(const std::string& productCode,
+                                        const std::vector<std::string>& features);
 
 // What a run can change, each thing by name ("device ROOT\\...", "service zelk_bus", "state
 // Usb", "inf oem3.inf") with how it is: devices, kernel driver services, the values of the

@@ -77,6 +77,7 @@ std::optional<Package> ReadPackage(const std::string& path) {
         }
     }
     package.stateKey = FindStateKey(tables->customActions, package.actions);
+    package.features = tables->features;
     return package;
 }
 

@@ -25,6 +25,7 @@ struct Package {
     std::string productVersion;
     std::vector<DllAction> actions;
     std::string stateKey;  // below HKEY_LOCAL_MACHINE; "" when the package names none
+    std::vector<std::string> features;
 };
 
 // None when the file cannot be opened as an installer database.

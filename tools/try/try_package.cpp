@@ -189,11 +189,16 @@ void PrintWineErrors(const Run& run) {
 }
 
 // What the package's runs gave the machine, by the data the driver actions were given: the
-// INFs to stage and the kernel services to install.
+// INFs to stage, the root devices they create (by service) and the kernel services.
 struct Given {
     std::set<std::string> infs;
+    std::set<std::string> rootServices;
     std::set<std::string> kernelServices;
 };
+
+// How long the machine is given to settle before it is read again: a service deleted while
+// its driver ran goes only when the driver has unloaded, a moment after msiexec returned.
+constexpr DWORD kSettleSeconds = 10;
 
 // What a run left wrong, each a sentence; they make the try exit 1.
 class Faults {
@@ -229,7 +234,11 @@ void NoteGiven(const Run& run, const Package& package, Given& given) {
             continue;
         }
         if (action.entry == "CA_InstallDriver") {
-            given.infs.insert(data.substr(0, data.find('@')));
+            const std::string inf = data.substr(0, data.find('@'));
+            given.infs.insert(inf);
+            if (const std::string service = RootServiceOfInf(inf); !service.empty()) {
+                given.rootServices.insert(service);
+            }
         } else if (action.entry == "CA_InstallNonePnPDriver" ||
                    action.entry == "CA_UninstallNonePnPDriver") {
             given.kernelServices.insert(data.substr(0, data.find('@')));
@@ -251,25 +260,66 @@ void CheckOutcomes(const Run& run, Faults& faults) {
     }
 }
 
-void CheckInstalled(const std::string& step, const Given& given, Faults& faults) {
+// `when` is "" at once, or says how long after the run the machine was read.
+void CheckInstalled(const std::string& step, const Given& given, const std::string& when,
+                    Faults& faults) {
     for (const auto& inf : given.infs) {
         if (StagedCopyOf(inf).empty()) {
-            faults.Add(step, "the driver package " + inf + " is not staged in the INF folder");
+            faults.Add(step,
+                       when + "the driver package " + inf + " is not staged in the INF folder");
+        }
+    }
+    for (const auto& service : given.rootServices) {
+        if (const std::string fault = RootDeviceFault(service); !fault.empty()) {
+            faults.Add(step, when + fault);
         }
     }
     for (const auto& service : given.kernelServices) {
-        const std::string now = DescribeService(service);
-        if (now.rfind("state=running ", 0) != 0) {
-            faults.Add(step, "the kernel service " + service + " is not running: " + now);
+        if (const std::string fault = KernelServiceFault(service); !fault.empty()) {
+            faults.Add(step, when + "the kernel " + fault);
         }
     }
 }
 
-void CheckRemoved(const std::string& step, const Given& given, Faults& faults) {
+void CheckRemoved(const std::string& step, const Given& given, const std::string& when,
+                  Faults& faults) {
+    for (const auto& service : given.rootServices) {
+        if (const std::string fault = RootDeviceLeftover(service); !fault.empty()) {
+            faults.Add(step, when + fault);
+        }
+    }
     for (const auto& service : given.kernelServices) {
         const std::string now = DescribeService(service);
         if (now != "none") {
-            faults.Add(step, "the kernel service " + service + " remains: " + now);
+            faults.Add(step, when + "the kernel service " + service + " remains: " + now);
+        }
+    }
+}
+
+// The machine as a customer finds it, at once and once it has settled.
+void CheckMachine(const std::string& step, Command command, const Given& given, Faults& faults) {
+    const auto check = [&](const std::string& when) {
+        if (command == Command::Uninstall) {
+            CheckRemoved(step, given, when, faults);
+        } else {
+            CheckInstalled(step, given, when, faults);
+        }
+    };
+    check("");
+    std::fflush(stdout);
+    Sleep(kSettleSeconds * 1000);
+    check("after " + std::to_string(kSettleSeconds) + " s: ");
+}
+
+// An upgrade carries the installed features over: each one the older version had installed is
+// installed in the new one.
+void CheckFeaturesKept(const std::string& step, const std::set<std::string>& before,
+                       const Package& package, Faults& faults) {
+    const auto after = InstalledFeatures(package.productCode, package.features);
+    for (const auto& feature : before) {
+        if (after.count(feature) == 0) {
+            faults.Add(step, "the feature " + feature +
+                                 " was installed before the upgrade and is not installed after it");
         }
     }
 }
@@ -300,6 +350,9 @@ bool TryRun(const Step& step, const Package* older, Given& given, Faults& faults
                 MsiexecCommandLine(step.name, step.what, UnderWine()).c_str());
     std::fflush(stdout);
     const Snapshot before = TakeSnapshot(package.stateKey);
+    const bool upgrades = older != nullptr && older->productCode != package.productCode;
+    const auto featuresBefore =
+        upgrades ? InstalledFeatures(older->productCode, older->features) : std::set<std::string>{};
     const Run run = RunMsiexec(step.name, step.what, package.stateKey, UnderWine());
     const Snapshot after = TakeSnapshot(package.stateKey);
     PrintExitCode(run);
@@ -320,16 +373,13 @@ bool TryRun(const Step& step, const Package* older, Given& given, Faults& faults
     PrintWineErrors(run);
     CheckOutcomes(run, faults);
     const bool ended = EndedAsInstallation(run);
-    if (ended && step.what.command == Command::Install) {
-        Given installed;
-        NoteGiven(run, package, installed);
-        CheckInstalled(step.name, installed, faults);
-        given.infs.insert(installed.infs.begin(), installed.infs.end());
-        given.kernelServices.insert(installed.kernelServices.begin(),
-                                    installed.kernelServices.end());
-    } else if (ended && step.what.command == Command::Uninstall) {
+    if (ended) {
+        // What an older version gave stays given: an upgrade keeps it.
         NoteGiven(run, package, given);
-        CheckRemoved(step.name, given, faults);
+        if (upgrades) {
+            CheckFeaturesKept(step.name, featuresBefore, package, faults);
+        }
+        CheckMachine(step.name, step.what.command, given, faults);
     }
     std::fflush(stdout);
     return ended;
