@@ -7,6 +7,12 @@
 #include <string>
 
 #include "package_checks.h"
+#include "rule_table.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
 
 using zelk::checker::CheckPackage;
 using zelk::checker::CustomActionRow;
@@ -31,10 +37,11 @@ PackageTables KernelServicePackage() {
     const auto action = [&](const std::string& name, int type, const std::string& target,
                             int sequence, const std::string& source = "ZelkCaFile") {
         tables.customActions.push_back({name, type, source, target});
-        tables.installExecuteSequence.push_back({name, "NOT Installed", sequence});
+        tables.installExecuteSequence.push_back({name, "$Bus=3 AND NOT ?Bus=3", sequence});
     };
     tables.installExecuteSequence = {
-        {"InstallInitialize", "", 1500}, {"InstallFiles", "", 4000}, {"InstallFinalize", "", 6600}};
+        {"InstallInitialize", "", 1500}, {"StopServices", "", 1900}, {"DeleteServices", "", 2000},
+        {"RemoveFiles", "", 3500},       {"InstallFiles", "", 4000}, {"InstallFinalize", "", 6600}};
     // The service utility deletes a service whose driver never started.
     action("RollbackServiceEntry", 50 + 1280 + 2048, "delete zelk_bus", 4049, "ServiceUtility");
     action("SetRollbackService", kSetProperty, "zelk_bus", 4050, "RollbackService");
@@ -45,7 +52,9 @@ PackageTables KernelServicePackage() {
     tables.componentDirectories["Bus"] = "DriversDir";
     tables.files["BusSys"] = {"Bus", "zelk_bus.sys"};
     tables.features = {"Drivers"};
-    tables.serviceControls = {{"BusService", "zelk_bus", 0x20 | 0x80}};
+    tables.featureLevels = {{"Drivers", 1}};
+    tables.componentFeatures = {{"Bus", "Drivers"}};
+    tables.serviceControls = {{"BusService", "zelk_bus", 0x20 | 0x80, "Bus"}};
     tables.properties["ALLUSERS"] = "1";
     return tables;
 }
@@ -76,8 +85,8 @@ void AddOptionalDriver(PackageTables& tables, const std::string& condition) {
     tables.files["UsbInf"] = {"Usb", "zelk_usb.inf"};
     tables.files["UsbSys"] = {"Usb", "zelk_usb.sys"};
     tables.features.push_back("Optional");
-    tables.featureLevels = {{"Drivers", 1}, {"Optional", 3}};
-    tables.componentFeatures = {{"Bus", "Drivers"}, {"Usb", "Optional"}};
+    tables.featureLevels["Optional"] = 3;
+    tables.componentFeatures.emplace("Usb", "Optional");
     tables.customActions.push_back({"SetInstallUsb", kSetProperty, "InstallUsb", "[#UsbInf]"});
     tables.customActions.push_back({"InstallUsb", kDeferred, "ZelkCaFile", "CA_InstallDriver"});
     tables.installExecuteSequence.push_back({"SetInstallUsb", condition, 4060});
@@ -110,13 +119,14 @@ struct Row {
 const Row kRows[] = {
     {"correct", [](PackageTables&) {}, {}},
     // Correct packages written otherwise.
-    {"component-state conditions",
+    // The kernel service's feature removed and added again: nothing registers it again.
+    {"first installation only",
      [](PackageTables& t) {
          SetCondition(
-             t, "$Bus=3 AND NOT ?Bus=3",
+             t, "NOT Installed",
              {"SetRollbackService", "RollbackService", "SetInstallService", "InstallService"});
      },
-     {}},
+     {"ZCA104"}},
     {"component action outside repairs",
      [](PackageTables& t) {
          SetCondition(
@@ -139,7 +149,8 @@ const Row kRows[] = {
     {"rule ignored by the package",
      [](PackageTables& t) {
          t.serviceControls.clear();
-         t.properties["ZelkCaCheckIgnore"] = "zca001; ZCA074";
+         // The end states then show what the missing row does: ignored with it.
+         t.properties["ZelkCaCheckIgnore"] = "zca001; ZCA074 ZCA100,ZCA104";
      },
      {}},
     // Mistakes.
@@ -280,23 +291,96 @@ const Row kRows[] = {
      {"ZCA096"}},
 };
 
+// The findings' lines, for a row that fails.
+std::string Lines(const std::vector<Finding>& findings) {
+    std::string lines;
+    for (const Finding& finding : findings) {
+        lines += finding.rule + ": " + finding.subject + ": " + finding.message + "\n";
+    }
+    return lines;
+}
+
 TEST(PackageChecksTest, EachChangeAddsItsRules) {
     for (const Row& row : kRows) {
         PackageTables tables = KernelServicePackage();
         row.change(tables);
-        EXPECT_EQ(RulesOf(CheckPackage(tables)), row.rules) << row.name;
+        const std::vector<Finding> findings = CheckPackage(tables);
+        EXPECT_EQ(RulesOf(findings), row.rules) << row.name << "\n" << Lines(findings);
+        for (const Finding& finding : findings) {
+            const zelk::checker::RuleEntry* rule = zelk::checker::FindRule(finding.rule);
+            ASSERT_NE(rule, nullptr) << finding.rule;
+            EXPECT_EQ(finding.severity, rule->severity) << finding.rule;
+        }
     }
 }
 
 TEST(PackageChecksTest, IgnoresTheRulesItIsGiven) {
     PackageTables tables = KernelServicePackage();
     tables.serviceControls.clear();
-    EXPECT_EQ(RulesOf(CheckPackage(tables, {"ZCA074"})), std::set<std::string>{});
+    EXPECT_EQ(RulesOf(CheckPackage(tables, {"ZCA074", "ZCA100", "ZCA104"})),
+              std::set<std::string>{});
+    // Alone, the older rule's mistake still shows on the paths.
+    EXPECT_EQ(RulesOf(CheckPackage(tables, {"ZCA074"})),
+              (std::set<std::string>{"ZCA100", "ZCA104"}));
     std::string unknown;
     EXPECT_FALSE(zelk::checker::ParseRuleList("ZCA074,ZCA999", unknown));
     EXPECT_EQ(unknown, "ZCA999");
     EXPECT_EQ(zelk::checker::ParseRuleList(" zca074 ;ZCA048,, ", unknown),
               (std::set<std::string>{"ZCA048", "ZCA074"}));
+}
+
+std::string SourceText(const std::string& path) {
+    std::ifstream file(std::string(ZELK_SOURCE_DIR) + "/" + path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+const char* SeverityName(zelk::checker::Severity severity) {
+    switch (severity) {
+        case zelk::checker::Severity::Error:
+            return "error";
+        case zelk::checker::Severity::Warning:
+            return "warning";
+        default:
+            return "info";
+    }
+}
+
+// One table for every rule: its page's section, its family's file, --ignore.
+TEST(RuleTable, MatchesThePageAndTheSources) {
+    const std::string page = SourceText("docs/zelk_ca_check.md");
+    std::set<std::string> registered;
+    for (const zelk::checker::RuleEntry& rule : zelk::checker::kRules) {
+        registered.insert(rule.id);
+        const std::string heading = std::string("\n### ") + rule.id + ": " + rule.title + " (" +
+                                    SeverityName(rule.severity) + ")\n";
+        EXPECT_NE(page.find(heading), std::string::npos) << "no section" << heading;
+        EXPECT_NE(SourceText(std::string("tools/checker/") + rule.family)
+                      .find(std::string("\"") + rule.id + "\""),
+                  std::string::npos)
+            << rule.id << " is not reported in " << rule.family;
+        std::string unknown;
+        EXPECT_TRUE(zelk::checker::ParseRuleList(rule.id, unknown)) << rule.id;
+    }
+    const std::regex section("\n### (ZCA[0-9]+):");
+    for (auto match = std::sregex_iterator(page.begin(), page.end(), section);
+         match != std::sregex_iterator(); ++match) {
+        EXPECT_EQ(registered.count((*match)[1]), 1U) << (*match)[1] << " has a section only";
+    }
+    // No source reports a rule the table does not hold.
+    const std::regex literal("\"(ZCA[0-9]{3})\"");
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             std::string(ZELK_SOURCE_DIR) + "/tools/checker")) {
+        const std::string path = entry.path().string();
+        if (entry.path().extension() != ".cpp" && entry.path().extension() != ".h") {
+            continue;
+        }
+        std::ifstream file(path, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(file)), {});
+        for (auto match = std::sregex_iterator(text.begin(), text.end(), literal);
+             match != std::sregex_iterator(); ++match) {
+            EXPECT_EQ(registered.count((*match)[1]), 1U) << (*match)[1] << " in " << path;
+        }
+    }
 }
 
 }  // namespace

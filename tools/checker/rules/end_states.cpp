@@ -1,0 +1,413 @@
+// Rules: the machine at the end of each maintenance path the path player plays. A finding
+// names the path, the action and what is wrong on the machine.
+#include "path_player.h"
+
+namespace zelk::checker::model {
+namespace {
+
+// A version below this one: the last of the three fields that is not 0 lowered by one.
+std::string EarlierVersion(const std::string& version) {
+    int fields[3] = {0, 0, 0};
+    std::size_t at = 0;
+    for (int& field : fields) {
+        const auto [end, error] =
+            std::from_chars(version.data() + at, version.data() + version.size(), field);
+        at = static_cast<std::size_t>(end - version.data()) + 1;
+        if (error != std::errc() || at > version.size()) {
+            break;
+        }
+    }
+    for (int i = 2; i >= 0; --i) {
+        if (fields[i] > 0) {
+            --fields[i];
+            break;
+        }
+    }
+    return std::to_string(fields[0]) + "." + std::to_string(fields[1]) + "." +
+           std::to_string(fields[2]);
+}
+
+// The machine as an earlier version of this package left it.
+Machine AsEarlierVersion(const Machine& machine, const std::string& version) {
+    Machine earlier = machine;
+    for (auto& [component, clients] : earlier.clients) {
+        if (clients.erase(kThisProduct) != 0) {
+            clients.insert(kEarlierProduct);
+        }
+    }
+    earlier.products.clear();
+    earlier.versions.clear();
+    const auto installed = machine.products.find(kThisProduct);
+    if (installed != machine.products.end()) {
+        earlier.products[kEarlierProduct] = installed->second;
+        earlier.versions[kEarlierProduct] = version;
+    }
+    return earlier;
+}
+
+// What a rollback left different from the machine before the path; "" when nothing.
+std::string Difference(const Machine& before, const Machine& after) {
+    std::vector<std::string> changes;
+    for (const auto& [id, count] : after.devices) {
+        const auto was = before.devices.find(id);
+        if (count > 0 && (was == before.devices.end() || was->second == 0)) {
+            changes.push_back("the device " + id + " stays");
+        }
+    }
+    for (const auto& [id, count] : before.devices) {
+        const auto is = after.devices.find(id);
+        if (count > 0 && (is == after.devices.end() || is->second == 0)) {
+            changes.push_back("the device " + id + " is gone");
+        }
+    }
+    for (const auto& [name, service] : after.services) {
+        const auto was = before.services.find(name);
+        if (was == before.services.end()) {
+            changes.push_back("the service " + Quoted(name) + " stays registered");
+        } else if (was->second.running && !service.running) {
+            changes.push_back("the service " + Quoted(name) + " is left stopped");
+        }
+    }
+    for (const auto& [name, service] : before.services) {
+        if (after.services.count(name) == 0) {
+            changes.push_back("the service " + Quoted(name) + " is gone");
+        }
+    }
+    for (const auto& [product, features] : before.products) {
+        if (after.products.count(product) == 0) {
+            changes.push_back(product == kEarlierProduct ? "the earlier version is gone"
+                                                         : "the product is gone");
+        }
+    }
+    if (after.stateValues != before.stateValues) {
+        changes.push_back("recorded outcomes stay in the state key");
+    }
+    std::string text;
+    for (std::size_t i = 0; i < changes.size() && i < 3; ++i) {
+        text += (i == 0 ? "" : ", ") + changes[i];
+    }
+    return text;
+}
+
+bool Suppresses(const std::string& reboot) {
+    return !reboot.empty() &&
+           (reboot[0] == 'R' || reboot[0] == 'r' || reboot[0] == 'S' || reboot[0] == 's');
+}
+
+bool Forces(const std::string& reboot) {
+    return !reboot.empty() && (reboot[0] == 'F' || reboot[0] == 'f');
+}
+
+}  // namespace
+
+// Why the action of this export did or did not do its work on the path: its condition, or
+// that it ran.
+std::string PackageChecker::WhyNotRun(const SessionResult& result, Export id,
+                                      const std::string& inf) const {
+    const DllAction* named = nullptr;
+    for (const DllAction& action : actions_) {
+        if (action.Id() != id || !action.IsForward() || (!inf.empty() && InfOf(action) != inf)) {
+            continue;
+        }
+        named = &action;
+        if (result.ran.count(action.name) != 0) {
+            return Quoted(action.name) + " runs, but does not do it";
+        }
+    }
+    if (named == nullptr) {
+        return std::string("no action calls ") + EntryOf(id) + " for it";
+    }
+    return Quoted(named->name) + " does not run: " + ConditionOf(*named) + " is false on this path";
+}
+
+void PackageChecker::PathError(const char* rule, const std::string& subject,
+                               const std::string& message, Severity severity) {
+    const std::string key = std::string(rule) + "|" + subject;
+    if (!pathReported_.insert(key).second) {
+        return;
+    }
+    const bool isAction =
+        std::any_of(tables_.customActions.begin(), tables_.customActions.end(),
+                    [&](const CustomActionRow& row) { return row.action == subject; });
+    findings_.push_back({rule, severity, subject, message, isAction ? "CustomAction" : "Component",
+                         isAction ? "Action" : "Component"});
+}
+
+std::string PackageChecker::SubjectFor(Export id, const std::string& inf) const {
+    for (const DllAction& action : actions_) {
+        if (action.Id() == id && action.IsForward() && (inf.empty() || InfOf(action) == inf)) {
+            return action.name;
+        }
+    }
+    return "InstallExecuteSequence";
+}
+
+void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
+    const SessionResult& result = played.result;
+    const std::string& path = played.path;
+    if (result.refused) {
+        return;
+    }
+    if (played.spec.failAt > 0) {
+        if (!result.failure) {
+            return;
+        }
+        const std::string left = Difference(played.before, played.after);
+        if (!left.empty()) {
+            PathError("ZCA108", result.failure->action,
+                      path + ", " + Quoted(result.failure->action) +
+                          " failing: after the rollback " + left +
+                          "; every change needs a rollback action scheduled before it, under "
+                          "the same condition.");
+        }
+        return;
+    }
+    for (const RunNote& note : result.notes) {
+        if (note.problem.rfind("runs without data", 0) == 0) {
+            PathError("ZCA101", note.action,
+                      path + ": it " + note.problem +
+                          "; its Type 51 action must run wherever it runs (the same condition).");
+        } else if (note.problem.rfind("runs before", 0) == 0) {
+            PathError("ZCA109", note.action,
+                      path + ": it " + note.problem +
+                          ": Windows does not trust the drivers' publisher yet; run the "
+                          "certificate action synchronously (Return=\"check\") before it.");
+        }
+    }
+    if (result.failure) {
+        PathError(
+            "ZCA100", result.failure->action,
+            path + ": it " +
+                (result.failure->why.empty() ? "fails with " + std::to_string(result.failure->code)
+                                             : result.failure->why) +
+                ", and the installation fails and rolls back.");
+        return;
+    }
+    const Machine& machine = played.after;
+    for (const auto& [component, inf] : player.InfComponents()) {
+        if (machine.Holds(component) && machine.staged.count(inf) == 0) {
+            PathError("ZCA102", SubjectFor(Export::InstallDriver, inf),
+                      path + ": " + Quoted(inf) + " of component " + Quoted(component) +
+                          " is on the machine but never staged: " +
+                          WhyNotRun(result, Export::InstallDriver, inf) +
+                          "; condition the driver action and its data on the component ($" +
+                          component + "=3 AND NOT ?" + component + "=3).");
+        }
+    }
+    for (const auto& [component, hardwareId] : player.RootDevices()) {
+        const bool owned = machine.Holds(component);
+        const auto device = machine.devices.find(hardwareId);
+        const bool exists = device != machine.devices.end() && device->second > 0;
+        const std::string inf = player.InfComponents().at(component);
+        if (owned && !exists) {
+            PathError("ZCA103", SubjectFor(Export::InstallDriver, inf),
+                      path + ": " + hardwareId + " is missing while component " +
+                          Quoted(component) +
+                          " is installed: " + WhyNotRun(result, Export::InstallDriver, inf) + ".");
+        } else if (!owned && exists) {
+            const Export removal =
+                inf == kVirtualInf ? Export::UninstallVirtualDriver : Export::UninstallLanDriver;
+            PathError("ZCA103", SubjectFor(removal, ""),
+                      path + ": " + hardwareId + " stays although no installed product holds " +
+                          "component " + Quoted(component) + ": " + WhyNotRun(result, removal, "") +
+                          "; condition it on the component (?" + component + "=3 AND $" +
+                          component + "=2).");
+        }
+    }
+    for (const auto& [service, component] : player.KernelServices()) {
+        if (component.empty()) {
+            continue;
+        }
+        const bool owned = machine.Holds(component);
+        const auto found = machine.services.find(service);
+        if (owned && (found == machine.services.end() || !found->second.running)) {
+            const bool registered = found != machine.services.end();
+            PathError("ZCA104",
+                      registered ? "ServiceControl" : SubjectFor(Export::InstallKernelService, ""),
+                      path + ": the kernel service " + Quoted(service) +
+                          (registered ? " is left stopped while component " + Quoted(component) +
+                                            " is installed: nothing starts it again after the "
+                                            "installer stopped it; stop it on uninstall only"
+                                      : " is missing while component " + Quoted(component) +
+                                            " is installed: " +
+                                            WhyNotRun(result, Export::InstallKernelService, "")) +
+                          ".");
+        } else if (!owned && found != machine.services.end()) {
+            PathError("ZCA104", SubjectFor(Export::UninstallKernelService, ""),
+                      path + ": the kernel service " + Quoted(service) +
+                          " stays registered although component " + Quoted(component) +
+                          " and its image are gone: " +
+                          WhyNotRun(result, Export::UninstallKernelService, "") +
+                          ", and the next installation fails with ERROR_SERVICE_EXISTS (1073).");
+        }
+    }
+    if (result.outcomesRecorded > 0) {
+        const std::string initial =
+            played.spec.commandLine.count("REBOOT") ? played.spec.commandLine.at("REBOOT") : "";
+        const bool asked = Suppresses(initial) ? result.rebootScheduled && Suppresses(result.reboot)
+                                               : Forces(result.reboot) || result.rebootScheduled;
+        if (!asked) {
+            std::string why = WhyNotRun(result, Export::RebootDecision, "");
+            for (const RunNote& note : result.notes) {
+                if (note.problem == "sets REBOOT" &&
+                    result.ran.count(SubjectFor(Export::RebootDecision, "")) != 0) {
+                    why = Quoted(note.action) + " sets REBOOT to " + Quoted(result.reboot) +
+                          " after the decision";
+                }
+            }
+            PathError("ZCA105", SubjectFor(Export::RebootDecision, ""),
+                      path +
+                          ": a driver action records that a restart is needed, but the "
+                          "installation ends with REBOOT " +
+                          Quoted(result.reboot) +
+                          (result.rebootScheduled ? "" : " and no ScheduleReboot") + ": " + why +
+                          "; the restart is lost.");
+        }
+    }
+    if (!machine.stateValues.empty()) {
+        PathError("ZCA106", SubjectFor(Export::ClearState, ""),
+                  path + ": outcomes stay in the state key (" + *machine.stateValues.begin() +
+                      "): " + WhyNotRun(result, Export::ClearState, "") +
+                      ", and the next installation's decision forces a restart for them.",
+                  Severity::Warning);
+    }
+    if (played.spec.request == Request::Uninstall && !played.spec.removedByUpgrade) {
+        for (const std::string& component : player.DriverComponents()) {
+            if (result.kept.count(component) != 0) {
+                PathError("ZCA107", component,
+                          path + ": component " + Quoted(component) +
+                              " stays on the machine with its drivers: its feature is disabled "
+                              "on this run (its Condition rows give it level 0 without the "
+                              "properties of the installation), so the uninstall keeps it; "
+                              "condition the feature on what the machine tells, or keep the "
+                              "property (a registry search).");
+            }
+        }
+    }
+}
+
+void PackageChecker::CheckPaths() {
+    if (actions_.empty()) {
+        return;
+    }
+    const PathPlayer player(tables_, actions_);
+    std::vector<Played> played;
+    const auto play = [&](const std::string& path, const SessionSpec& spec, const Machine& from) {
+        Played one{path, spec, from, from, {}};
+        one.result = player.Play(spec, one.after);
+        JudgePath(player, one);
+        return one;
+    };
+    // Failures at each point of the script where an action can fail, and at its end.
+    const auto failing = [&](const Played& base) {
+        if (base.result.failure || base.result.refused) {
+            return;
+        }
+        const int points = PathPlayer::FailurePoints(base.result);
+        for (int point = 1; point <= points; ++point) {
+            SessionSpec spec = base.spec;
+            spec.failAt = point;
+            play(base.path + ", failing", spec, base.before);
+        }
+    };
+    const Machine empty;
+    const Played first = play("first installation", {}, empty);
+    failing(first);
+    SessionSpec every;
+    every.request = Request::FirstEvery;
+    const Played all = play("first installation with every feature (ADDLOCAL=ALL)", every, empty);
+    if (all.after.products != first.after.products) {
+        failing(all);
+    }
+    SessionSpec quiet;
+    quiet.commandLine["REBOOT"] = "ReallySuppress";
+    play("first installation with REBOOT=ReallySuppress", quiet, empty);
+    if (first.result.failure || first.result.refused) {
+        return;
+    }
+    SessionSpec repair;
+    repair.request = Request::Repair;
+    play("repair", repair, first.after);
+    SessionSpec uninstall;
+    uninstall.request = Request::Uninstall;
+    failing(play("uninstall", uninstall, first.after));
+    if (!all.result.failure && all.after.products != first.after.products) {
+        play("uninstall after every feature", uninstall, all.after);
+    }
+    // Each feature that holds a driver, added to or removed from the first installation.
+    std::set<std::string> features;
+    for (const std::string& component : player.DriverComponents()) {
+        const auto [from, to] = tables_.componentFeatures.equal_range(component);
+        for (auto feature = from; feature != to; ++feature) {
+            features.insert(feature->second);
+        }
+    }
+    const std::set<std::string>& installed = first.after.products.at(kThisProduct);
+    for (const std::string& feature : features) {
+        SessionSpec change;
+        change.feature = feature;
+        if (installed.count(feature) == 0) {
+            change.request = Request::Add;
+            failing(play("feature " + feature + " added", change, first.after));
+            continue;
+        }
+        change.request = Request::Remove;
+        const Played removed = play("feature " + feature + " removed", change, first.after);
+        failing(removed);
+        if (!removed.result.failure) {
+            change.request = Request::Add;
+            play("feature " + feature + " added again", change, removed.after);
+        }
+    }
+    // A feature only a command-line property enables: installed with it, removed without it.
+    for (const FeatureCondition& row : tables_.featureConditions) {
+        std::string property;
+        for (std::size_t at = 0; at < row.condition.size();) {
+            std::size_t end = at;
+            while (end < row.condition.size() &&
+                   (std::isalnum(static_cast<unsigned char>(row.condition[end])) ||
+                    row.condition[end] == '_' || row.condition[end] == '.')) {
+                ++end;
+            }
+            const std::string word = row.condition.substr(at, end - at);
+            if (!word.empty() && std::isupper(static_cast<unsigned char>(word[0])) &&
+                player.BaseProperties().count(word) == 0 && word != "NOT" && word != "AND" &&
+                word != "OR" && word != "Installed") {
+                property = word;
+                break;
+            }
+            at = end == at ? at + 1 : end;
+        }
+        if (property.empty() || row.level <= 0) {
+            continue;
+        }
+        SessionSpec switched;
+        switched.request = Request::FirstDefault;
+        switched.commandLine[property] = "1";
+        const Played with = play("first installation with " + property + "=1", switched, empty);
+        if (!with.result.failure && !with.result.refused) {
+            play("uninstall from Programs and Features after an installation with " + property +
+                     "=1",
+                 uninstall, with.after);
+        }
+    }
+    // A major upgrade from an earlier version, and from a rebuild of this one.
+    const auto version = tables_.properties.find("ProductVersion");
+    if (version == tables_.properties.end()) {
+        return;
+    }
+    SessionSpec upgrade;
+    upgrade.upgrade = true;
+    const std::string earlier = EarlierVersion(version->second);
+    const Played upgraded = play("major upgrade from version " + earlier, upgrade,
+                                 AsEarlierVersion(first.after, earlier));
+    failing(upgraded);
+    if (!upgraded.result.failure && !upgraded.result.refused) {
+        failing(play("major upgrade from version " + earlier + ", then the uninstall", uninstall,
+                     upgraded.after));
+    }
+    play("major upgrade from a rebuild of version " + version->second, upgrade,
+         AsEarlierVersion(first.after, version->second));
+}
+
+}  // namespace zelk::checker::model
