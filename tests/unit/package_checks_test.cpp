@@ -126,7 +126,8 @@ const Row kRows[] = {
              t, "NOT Installed",
              {"SetRollbackService", "RollbackService", "SetInstallService", "InstallService"});
      },
-     {"ZCA104"}},
+     // Left out of the first installation, the service fails to start without its image.
+     {"ZCA100", "ZCA104"}},
     {"component action outside repairs",
      [](PackageTables& t) {
          SetCondition(
@@ -238,12 +239,54 @@ const Row kRows[] = {
          t.properties["INSTALLLEVEL"] = "3";
      },
      {"ZCA093"}},
+    // Installed by default, but a user may leave it out and add it later.
     {"INF in a feature installed at a higher INSTALLLEVEL",
      [](PackageTables& t) {
          AddOptionalDriver(t, "NOT Installed");
          t.properties["INSTALLLEVEL"] = "3";
      },
+     {"ZCA102"}},
+    {"INF in a feature a Condition row raises on 64-bit Windows",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3");
+         t.featureLevels["Optional"] = 0;
+         t.featureConditions = {{"Optional", 1, "VersionNT64"}};
+     },
      {}},
+    {"service named through a property",
+     [](PackageTables& t) {
+         t.properties["BUS_SERVICE"] = "zelk_bus";
+         t.serviceControls[0].name = "[BUS_SERVICE]";
+     },
+     {}},
+    {"service stopped on installation too",
+     [](PackageTables& t) { t.serviceControls[0].event |= 0x02; },
+     {"ZCA104"}},
+    {"service utility's rollback impersonated",
+     [](PackageTables& t) { ActionRow(t, "RollbackServiceEntry").type &= ~2048; },
+     {"ZCA108"}},
+    {"rollback turned off in the script",
+     [](PackageTables& t) {
+         t.installExecuteSequence.push_back({"DisableRollback", "", 1600});
+     },
+     {"ZCA108"}},
+    {"component state without its operator",
+     [](PackageTables& t) { SetCondition(t, "Bus=3 AND NOT ?Bus=3", {"SetInstallService"}); },
+     {"ZCA111", "ZCA040"}},
+    {"kernel service opted out by a property",
+     [](PackageTables& t) {
+         t.componentConditions["Bus"] = "NOT NOBUS";
+         SetCondition(
+             t, "NOT Installed",
+             {"SetRollbackService", "RollbackService", "SetInstallService", "InstallService"});
+     },
+     {"ZCA100", "ZCA104"}},
+    {"feature only a command-line property enables",
+     [](PackageTables& t) {
+         t.featureLevels["Drivers"] = 0;
+         t.featureConditions = {{"Drivers", 1, "WITHBUS"}};
+     },
+     {"ZCA107"}},
     {"no action of the DLL", [](PackageTables& t) { t.customActions.clear(); }, {"ZCA001"}},
     {"install failure ignored",
      [](PackageTables& t) { ActionRow(t, "InstallService").type |= 64; },
@@ -275,6 +318,14 @@ const Row kRows[] = {
                        {"{A1B2C3D4-0000-4000-8000-000000000001}", 0x100}};
      },
      {}},
+    {"upgrade without MigrateFeatures",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3");
+         t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});
+         t.properties["UpgradeCode"] = "{A1B2C3D4-0000-4000-8000-000000000001}";
+         t.upgrades = {{"{A1B2C3D4-0000-4000-8000-000000000001}", 0x100 | 0x200}};
+     },
+     {"ZCA112"}},
     {"upgrade that only detects",
      [](PackageTables& t) {
          t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});

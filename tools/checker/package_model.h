@@ -555,6 +555,10 @@ class PackageChecker {
     // Why the action of the export (for the INF, where one is given) did not do its work.
     std::string WhyNotRun(const SessionResult& result, Export id, const std::string& inf) const;
 
+    static std::string CommandLineProperty(const std::string& condition, const PathPlayer& player);
+
+    std::string RanOnPath(const SessionResult& result, Export id) const;
+
     // The first forward action of the export (for the INF), the subject of a path finding.
     std::string SubjectFor(Export id, const std::string& inf) const;
 

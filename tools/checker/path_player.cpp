@@ -97,6 +97,16 @@ std::vector<std::string> SplitList(const std::string& list) {
     return items;
 }
 
+Op MakeOp(Op::Kind kind, const std::string& name, int product,
+          std::vector<std::string> items = {}) {
+    Op op;
+    op.kind = kind;
+    op.name = name;
+    op.product = product;
+    op.items = std::move(items);
+    return op;
+}
+
 bool IsFailurePoint(const Op& op) {
     return (op.kind == Op::Kind::Action && op.dll != nullptr && !op.immediate && !op.rollback &&
             !op.ignored) ||
@@ -338,9 +348,10 @@ void PathPlayer::Cost(Session& session, const Machine& machine) const {
                 if (installed) {
                     break;
                 }
-                if (level > 0 && (session.migrate ? session.migrated.count(feature) != 0
-                                  : spec.request == Request::FirstEvery ? true
-                                                                        : level <= installLevel)) {
+                if (level > 0 && feature != spec.feature &&
+                    (session.migrate                       ? session.migrated.count(feature) != 0
+                     : spec.request == Request::FirstEvery ? true
+                                                           : level <= installLevel)) {
                     action = kStateLocal;
                 }
                 break;
@@ -459,7 +470,7 @@ void PathPlayer::RunRow(Session& session, Machine& machine, const SequenceRow& r
         return components;
     };
     const auto serviceStep = [&](Op::Kind kind, int onInstall, int onUninstall) {
-        Op op{kind, name, session.spec.product};
+        Op op = MakeOp(kind, name, session.spec.product);
         for (const ServiceControlRow& control : tables_.serviceControls) {
             const auto action = session.componentAction.find(control.component);
             const int state =
@@ -482,22 +493,22 @@ void PathPlayer::RunRow(Session& session, Machine& machine, const SequenceRow& r
         }
     } else if (name == "InstallFinalize") {
         const bool removed = session.spec.request == Request::Uninstall;
-        Op registration{removed ? Op::Kind::Unregister : Op::Kind::Register, name,
-                        session.spec.product};
+        Op registration =
+            MakeOp(removed ? Op::Kind::Unregister : Op::Kind::Register, name, session.spec.product);
         registration.features = session.featuresAfter;
         Queue(session, std::move(registration), parent);
         if (!nested) {
             RunPending(session, machine);
-            Queue(session, Op{Op::Kind::Commit, name, session.spec.product}, nullptr);
+            Queue(session, MakeOp(Op::Kind::Commit, name, session.spec.product), nullptr);
             RunPending(session, machine);
         }
         session.inScript = false;
     } else if (name == "InstallFiles") {
-        Op op{Op::Kind::AddFiles, name, session.spec.product, componentsIn(kStateLocal)};
+        Op op = MakeOp(Op::Kind::AddFiles, name, session.spec.product, componentsIn(kStateLocal));
         Queue(session, std::move(op), parent);
     } else if (name == "RemoveFiles") {
         Queue(session,
-              Op{Op::Kind::RemoveFiles, name, session.spec.product, componentsIn(kStateAbsent)},
+              MakeOp(Op::Kind::RemoveFiles, name, session.spec.product, componentsIn(kStateAbsent)),
               parent);
     } else if (name == "StopServices") {
         serviceStep(Op::Kind::StopServices, kStopOnInstall, kStopOnUninstall);
@@ -508,7 +519,7 @@ void PathPlayer::RunRow(Session& session, Machine& machine, const SequenceRow& r
     } else if (name == "ScheduleReboot") {
         session.result.rebootScheduled = true;
     } else if (name == "DisableRollback") {
-        Queue(session, Op{Op::Kind::DisableRollback, name, session.spec.product}, parent);
+        Queue(session, MakeOp(Op::Kind::DisableRollback, name, session.spec.product), parent);
         if (!session.inScript && !nested) {
             RunPending(session, machine);
         }
@@ -540,7 +551,7 @@ void PathPlayer::RunRow(Session& session, Machine& machine, const SequenceRow& r
         // Outside the transaction the removal is carried out and committed at once.
         if (!session.inScript && !older.empty()) {
             RunPending(session, machine);
-            Queue(session, Op{Op::Kind::Commit, name, session.spec.product}, nullptr);
+            Queue(session, MakeOp(Op::Kind::Commit, name, session.spec.product), nullptr);
             RunPending(session, machine);
         }
     } else {
@@ -563,7 +574,7 @@ void PathPlayer::RunRow(Session& session, Machine& machine, const SequenceRow& r
             session.result.refused = true;
             return;
         }
-        Op op{Op::Kind::Action, name, session.spec.product};
+        Op op = MakeOp(Op::Kind::Action, name, session.spec.product);
         op.immediate = !inScript;
         op.rollback = ModeOf(action.type) == Mode::Rollback;
         op.ignored = (action.type & kContinue) != 0;
@@ -659,6 +670,7 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
         }
         case Op::Kind::DisableRollback:
             session.rollbackOn = false;
+            session.result.rollbackDisabledBy = op.name;
             session.undo.clear();
             return;
         case Op::Kind::AddFiles:
@@ -733,10 +745,10 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
     const bool failing = IsFailurePoint(op) && ++session.points == session.spec.failAt;
     if (op.dll != nullptr && op.dll->Id() == Export::InstallDriver &&
         !session.certificateAction.empty() && !machine.certificateTrusted) {
-        session.result.notes.push_back({op.name, "runs before " +
-                                                     Quoted(session.certificateAction) +
-                                                     " has put the publisher's certificate in "
-                                                     "the store"});
+        session.result.notes.push_back(
+            {session.certificateAction,
+             "puts the publisher's certificate in the store only after " + Quoted(op.name) +
+                 " has installed a driver"});
     }
     std::string why;
     const unsigned code = Apply(machine, op, failing, why);
@@ -747,7 +759,8 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
     if (!why.empty() && code == 0) {
         session.result.notes.push_back({op.name, why});
     }
-    if (failing || (code != 0 && !op.ignored)) {
+    // A DLL the installer cannot load fails the installation whatever the action's flags.
+    if (failing || (code != 0 && (!op.ignored || code == kDllNotLoaded))) {
         session.result.failure = Failure{op.name, failing && code == 0 ? kInstallFailure : code,
                                          failing ? "a failure of the action" : why};
         Roll(session, machine);

@@ -108,6 +108,8 @@ struct SessionResult {
     bool rebootScheduled = false;
     bool rebootAskedInitially = false;
     int outcomesRecorded = 0;
+    // The action that turned rollback off, if one did.
+    std::string rollbackDisabledBy;
     // On a removal: the components of the product it does not remove (a disabled feature's).
     std::set<std::string> kept;
 };
@@ -115,7 +117,7 @@ struct SessionResult {
 struct SessionSpec {
     int product = kThisProduct;
     Request request = Request::FirstDefault;
-    std::string feature;  // Add, Remove
+    std::string feature;  // Add, Remove; FirstDefault: a feature left out
     // Properties of the command line (REBOOT=ReallySuppress, a feature's switch).
     Properties commandLine;
     // A major upgrade: the Upgrade rows are searched for an installed earlier version.

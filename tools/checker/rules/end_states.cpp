@@ -120,6 +120,16 @@ std::string PackageChecker::WhyNotRun(const SessionResult& result, Export id,
     return Quoted(named->name) + " does not run: " + ConditionOf(*named) + " is false on this path";
 }
 
+// The forward action of the export that ran on the path; "" for none.
+std::string PackageChecker::RanOnPath(const SessionResult& result, Export id) const {
+    for (const DllAction& action : actions_) {
+        if (action.Id() == id && action.IsForward() && result.ran.count(action.name) != 0) {
+            return action.name;
+        }
+    }
+    return "";
+}
+
 void PackageChecker::PathError(const char* rule, const std::string& subject,
                                const std::string& message, Severity severity) {
     const std::string key = std::string(rule) + "|" + subject;
@@ -153,25 +163,36 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
             return;
         }
         const std::string left = Difference(played.before, played.after);
-        if (!left.empty()) {
-            PathError("ZCA108", result.failure->action,
-                      path + ", " + Quoted(result.failure->action) +
-                          " failing: after the rollback " + left +
-                          "; every change needs a rollback action scheduled before it, under "
-                          "the same condition.");
+        if (left.empty()) {
+            return;
         }
+        if (!result.rollbackDisabledBy.empty()) {
+            PathError("ZCA108", result.rollbackDisabledBy,
+                      path + ", " + Quoted(result.failure->action) +
+                          " failing: " + Quoted(result.rollbackDisabledBy) +
+                          " has turned rollback off, so " + left +
+                          "; leave rollback on (the include refuses to install without it).");
+            return;
+        }
+        PathError("ZCA108", result.failure->action,
+                  path + ", " + Quoted(result.failure->action) + " failing: after the rollback " +
+                      left +
+                      "; every change needs a rollback action scheduled before it, under "
+                      "the same condition, that can undo it with the installer's rights.");
         return;
     }
+    std::set<std::string> withoutData;
     for (const RunNote& note : result.notes) {
         if (note.problem.rfind("runs without data", 0) == 0) {
+            withoutData.insert(note.action);
             PathError("ZCA101", note.action,
                       path + ": it " + note.problem +
                           "; its Type 51 action must run wherever it runs (the same condition).");
-        } else if (note.problem.rfind("runs before", 0) == 0) {
+        } else if (note.problem.rfind("puts the publisher's", 0) == 0) {
             PathError("ZCA109", note.action,
                       path + ": it " + note.problem +
-                          ": Windows does not trust the drivers' publisher yet; run the "
-                          "certificate action synchronously (Return=\"check\") before it.");
+                          ", whose publisher Windows did not trust yet; run the certificate "
+                          "action synchronously (Return=\"check\") before the driver actions.");
         }
     }
     if (result.failure) {
@@ -220,7 +241,15 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
         }
         const bool owned = machine.Holds(component);
         const auto found = machine.services.find(service);
-        if (owned && (found == machine.services.end() || !found->second.running)) {
+        const std::string removedBy = RanOnPath(result, Export::UninstallKernelService);
+        if (owned && found == machine.services.end() && !removedBy.empty()) {
+            PathError("ZCA104", removedBy,
+                      path + ": the kernel service " + Quoted(service) +
+                          " is removed while component " + Quoted(component) +
+                          " stays installed: " + Quoted(removedBy) +
+                          " runs on this path; condition it on the component (?" + component +
+                          "=3 AND $" + component + "=2).");
+        } else if (owned && (found == machine.services.end() || !found->second.running)) {
             const bool registered = found != machine.services.end();
             PathError("ZCA104",
                       registered ? "ServiceControl" : SubjectFor(Export::InstallKernelService, ""),
@@ -246,7 +275,13 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
             played.spec.commandLine.count("REBOOT") ? played.spec.commandLine.at("REBOOT") : "";
         const bool asked = Suppresses(initial) ? result.rebootScheduled && Suppresses(result.reboot)
                                                : Forces(result.reboot) || result.rebootScheduled;
-        if (!asked) {
+        if (!asked && Suppresses(initial) && Forces(result.reboot)) {
+            PathError("ZCA105", SubjectFor(Export::RebootDecision, ""),
+                      path +
+                          ": the installation ends with REBOOT \"Force\": the machine "
+                          "restarts although the administrator suppressed restarts, since "
+                          "the suppression is not given back after the decision.");
+        } else if (!asked) {
             std::string why = WhyNotRun(result, Export::RebootDecision, "");
             for (const RunNote& note : result.notes) {
                 if (note.problem == "sets REBOOT" &&
@@ -284,6 +319,39 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
             }
         }
     }
+}
+
+// The first property a condition reads that neither the package nor Windows sets: one only
+// the command line can give.
+std::string PackageChecker::CommandLineProperty(const std::string& condition,
+                                                const PathPlayer& player) {
+    const Properties known = player.BaseProperties();
+    for (std::size_t at = 0; at < condition.size();) {
+        if (condition[at] == '"') {
+            const std::size_t close = condition.find('"', at + 1);
+            at = close == std::string::npos ? condition.size() : close + 1;
+            continue;
+        }
+        std::size_t end = at;
+        while (end < condition.size() &&
+               (std::isalnum(static_cast<unsigned char>(condition[end])) != 0 ||
+                condition[end] == '_' || condition[end] == '.')) {
+            ++end;
+        }
+        const std::string word = condition.substr(at, end - at);
+        const char before = at == 0 ? ' ' : condition[at - 1];
+        const bool operand =
+            before != '$' && before != '?' && before != '&' && before != '!' && before != '%';
+        if (!word.empty() && operand && std::isalpha(static_cast<unsigned char>(word[0])) != 0 &&
+            known.count(word) == 0 && word != "NOT" && word != "AND" && word != "OR" &&
+            word != "XOR" && word != "EQV" && word != "IMP" && word != "Installed" &&
+            word != "REMOVE" && word != "REINSTALL" && word != "ADDLOCAL" &&
+            word != "UPGRADINGPRODUCTCODE" && word != "REBOOT") {
+            return word;
+        }
+        at = end == at ? at + 1 : end;
+    }
+    return "";
 }
 
 void PackageChecker::CheckPaths() {
@@ -358,34 +426,37 @@ void PackageChecker::CheckPaths() {
             change.request = Request::Add;
             play("feature " + feature + " added again", change, removed.after);
         }
-    }
-    // A feature only a command-line property enables: installed with it, removed without it.
-    for (const FeatureCondition& row : tables_.featureConditions) {
-        std::string property;
-        for (std::size_t at = 0; at < row.condition.size();) {
-            std::size_t end = at;
-            while (end < row.condition.size() &&
-                   (std::isalnum(static_cast<unsigned char>(row.condition[end])) ||
-                    row.condition[end] == '_' || row.condition[end] == '.')) {
-                ++end;
-            }
-            const std::string word = row.condition.substr(at, end - at);
-            if (!word.empty() && std::isupper(static_cast<unsigned char>(word[0])) &&
-                player.BaseProperties().count(word) == 0 && word != "NOT" && word != "AND" &&
-                word != "OR" && word != "Installed") {
-                property = word;
-                break;
-            }
-            at = end == at ? at + 1 : end;
+        // Left out of the first installation by the user, added later.
+        SessionSpec without;
+        without.feature = feature;
+        const Played partial =
+            play("first installation without feature " + feature, without, empty);
+        if (!partial.result.failure && !partial.result.refused) {
+            change.request = Request::Add;
+            play("feature " + feature + " added after a first installation without it", change,
+                 partial.after);
         }
-        if (property.empty() || row.level <= 0) {
+    }
+    // A feature a command-line property enables, installed with it and removed without it
+    // (from Programs and Features); a component a property leaves out.
+    std::vector<std::pair<std::string, bool>> switches;
+    for (const FeatureCondition& row : tables_.featureConditions) {
+        if (row.level > 0) {
+            switches.emplace_back(CommandLineProperty(row.condition, player), true);
+        }
+    }
+    for (const auto& [component, condition] : tables_.componentConditions) {
+        switches.emplace_back(CommandLineProperty(condition, player), false);
+    }
+    std::set<std::string> tried;
+    for (const auto& [property, enablesFeature] : switches) {
+        if (property.empty() || !tried.insert(property).second) {
             continue;
         }
         SessionSpec switched;
-        switched.request = Request::FirstDefault;
         switched.commandLine[property] = "1";
         const Played with = play("first installation with " + property + "=1", switched, empty);
-        if (!with.result.failure && !with.result.refused) {
+        if (enablesFeature && !with.result.failure && !with.result.refused) {
             play("uninstall from Programs and Features after an installation with " + property +
                      "=1",
                  uninstall, with.after);

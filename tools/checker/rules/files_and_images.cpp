@@ -72,12 +72,27 @@ void PackageChecker::CheckInfInstalledByDefault(const DllAction& action, const s
         const std::string& text = level->second;
         std::from_chars(text.data(), text.data() + text.size(), threshold);
     }
+    // The Condition rows set a feature's level before the installer compares it.
+    const ConditionSymbols first = SymbolsFor(Installation::First, tables_);
+    const auto levelOf = [&](const std::string& feature) -> std::optional<int> {
+        const auto found = tables_.featureLevels.find(feature);
+        if (found == tables_.featureLevels.end()) {
+            return std::nullopt;
+        }
+        int level = found->second;
+        for (const FeatureCondition& row : tables_.featureConditions) {
+            if (row.feature == feature &&
+                EvaluateCondition(row.condition, first) == ConditionValue::True) {
+                level = row.level;
+            }
+        }
+        return level;
+    };
     std::string optional;
-    const auto [first, last] = tables_.componentFeatures.equal_range(component);
-    for (auto feature = first; feature != last; ++feature) {
-        const auto found = tables_.featureLevels.find(feature->second);
-        if (found == tables_.featureLevels.end() ||
-            (found->second > 0 && found->second <= threshold)) {
+    const auto [begin, last] = tables_.componentFeatures.equal_range(component);
+    for (auto feature = begin; feature != last; ++feature) {
+        const std::optional<int> level = levelOf(feature->second);
+        if (!level || (*level > 0 && *level <= threshold)) {
             return;
         }
         optional = feature->second;
