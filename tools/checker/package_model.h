@@ -576,6 +576,7 @@ class PackageChecker {
 
     const PackageTables& tables_;
     std::set<std::string> pathReported_;
+    int pathViolations_ = 0;
     std::map<std::string, const SequenceRow*> sequence_;
     std::vector<int> runPoints_;
     std::vector<DllAction> actions_;

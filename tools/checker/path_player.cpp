@@ -153,6 +153,7 @@ struct PathPlayer::Session {
     int points = 0;
     bool stopped = false;
     std::string certificateAction;
+    bool certificatePending = false;
     SessionResult result;
 };
 
@@ -600,6 +601,7 @@ void PathPlayer::RunRow(Session& session, Machine& machine, const SequenceRow& r
             }
             if (op.dll->Id() == Export::InstallCertificate && op.dll->IsForward()) {
                 session.certificateAction = name;
+                session.certificatePending = true;
             }
             if (op.immediate) {
                 RunImmediate(session, machine, op);
@@ -743,8 +745,11 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
         return;
     }
     const bool failing = IsFailurePoint(op) && ++session.points == session.spec.failAt;
-    if (op.dll != nullptr && op.dll->Id() == Export::InstallDriver &&
-        !session.certificateAction.empty() && !machine.certificateTrusted) {
+    if (op.dll != nullptr && op.dll->Id() == Export::InstallCertificate) {
+        session.certificatePending = false;
+    }
+    if (op.dll != nullptr && op.dll->Id() == Export::InstallDriver && session.certificatePending &&
+        !machine.certificateTrusted) {
         session.result.notes.push_back(
             {session.certificateAction,
              "puts the publisher's certificate in the store only after " + Quoted(op.name) +
@@ -839,8 +844,8 @@ unsigned PathPlayer::Apply(Machine& machine, const Op& op, bool failing, std::st
         return 0;
     }
     if (!op.dllComponent.empty() && !machine.Holds(op.dllComponent)) {
-        why = "its DLL, a file of component " + Quoted(op.dllComponent) +
-              ", is not on the machine yet: the installer cannot load it (error 1723)";
+        why = "cannot run: its DLL, a file of component " + Quoted(op.dllComponent) +
+              ", is not on the machine yet, so the installer cannot load it (error 1723)";
         return kDllNotLoaded;
     }
     if (op.impersonated && op.dll->Id() != Export::UninstallOldOem) {

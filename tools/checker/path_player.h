@@ -135,6 +135,8 @@ struct Played {
     Machine before;
     Machine after;
     SessionResult result;
+    // No invariant failed at its end: a path that goes on from it judges only its own steps.
+    bool clean = true;
 };
 
 class PathPlayer {

@@ -133,6 +133,7 @@ std::string PackageChecker::RanOnPath(const SessionResult& result, Export id) co
 void PackageChecker::PathError(const char* rule, const std::string& subject,
                                const std::string& message, Severity severity) {
     const std::string key = std::string(rule) + "|" + subject;
+    ++pathViolations_;
     if (!pathReported_.insert(key).second) {
         return;
     }
@@ -194,6 +195,9 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
                           ", whose publisher Windows did not trust yet; run the certificate "
                           "action synchronously (Return=\"check\") before the driver actions.");
         }
+    }
+    if (result.failure && withoutData.count(result.failure->action) != 0) {
+        return;  // reported as the missing data
     }
     if (result.failure) {
         PathError(
@@ -361,9 +365,11 @@ void PackageChecker::CheckPaths() {
     const PathPlayer player(tables_, actions_);
     std::vector<Played> played;
     const auto play = [&](const std::string& path, const SessionSpec& spec, const Machine& from) {
-        Played one{path, spec, from, from, {}};
+        Played one{path, spec, from, from, {}, true};
         one.result = player.Play(spec, one.after);
+        const int known = pathViolations_;
         JudgePath(player, one);
+        one.clean = pathViolations_ == known && !one.result.failure && !one.result.refused;
         return one;
     };
     // Failures at each point of the script where an action can fail, and at its end.
@@ -375,7 +381,7 @@ void PackageChecker::CheckPaths() {
         for (int point = 1; point <= points; ++point) {
             SessionSpec spec = base.spec;
             spec.failAt = point;
-            play(base.path + ", failing", spec, base.before);
+            play(base.path, spec, base.before);
         }
     };
     const Machine empty;
@@ -399,7 +405,7 @@ void PackageChecker::CheckPaths() {
     SessionSpec uninstall;
     uninstall.request = Request::Uninstall;
     failing(play("uninstall", uninstall, first.after));
-    if (!all.result.failure && all.after.products != first.after.products) {
+    if (all.clean && all.after.products != first.after.products) {
         play("uninstall after every feature", uninstall, all.after);
     }
     // Each feature that holds a driver, added to or removed from the first installation.
@@ -419,10 +425,14 @@ void PackageChecker::CheckPaths() {
             failing(play("feature " + feature + " added", change, first.after));
             continue;
         }
+        // Without another feature, removing this one or leaving it out leaves no product.
+        if (tables_.features.size() < 2) {
+            continue;
+        }
         change.request = Request::Remove;
         const Played removed = play("feature " + feature + " removed", change, first.after);
         failing(removed);
-        if (!removed.result.failure) {
+        if (removed.clean) {
             change.request = Request::Add;
             play("feature " + feature + " added again", change, removed.after);
         }
@@ -431,7 +441,7 @@ void PackageChecker::CheckPaths() {
         without.feature = feature;
         const Played partial =
             play("first installation without feature " + feature, without, empty);
-        if (!partial.result.failure && !partial.result.refused) {
+        if (partial.clean) {
             change.request = Request::Add;
             play("feature " + feature + " added after a first installation without it", change,
                  partial.after);
@@ -456,7 +466,7 @@ void PackageChecker::CheckPaths() {
         SessionSpec switched;
         switched.commandLine[property] = "1";
         const Played with = play("first installation with " + property + "=1", switched, empty);
-        if (enablesFeature && !with.result.failure && !with.result.refused) {
+        if (enablesFeature && with.clean) {
             play("uninstall from Programs and Features after an installation with " + property +
                      "=1",
                  uninstall, with.after);
@@ -473,7 +483,7 @@ void PackageChecker::CheckPaths() {
     const Played upgraded = play("major upgrade from version " + earlier, upgrade,
                                  AsEarlierVersion(first.after, earlier));
     failing(upgraded);
-    if (!upgraded.result.failure && !upgraded.result.refused) {
+    if (upgraded.clean) {
         failing(play("major upgrade from version " + earlier + ", then the uninstall", uninstall,
                      upgraded.after));
     }
