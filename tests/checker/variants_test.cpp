@@ -76,10 +76,15 @@ const std::vector<std::string> kOverridingDecision = {
     "UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
     "'{first:CA_CheckAndSetRebootStatus}'",
     "DELETE FROM CustomAction WHERE Source = 'REBOOT'"};
-// Then a suppressed REBOOT given back after the decision, with no ScheduleReboot left.
+// Then REBOOT kept first, and a suppressed REBOOT given back after the decision, with no
+// ScheduleReboot left.
 const std::vector<std::string> kRebootGivenBack = Joined(
     kOverridingDecision,
-    {"INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
+    {"INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkKeepReboot', 51, "
+     "'ZELK_KEPT_REBOOT', '[REBOOT]')",
+     "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('ZelkKeepReboot', "
+     "'', 2)",
+     "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
      "'REBOOT', '[ZELK_KEPT_REBOOT]')",
      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
      "('ZelkGiveRebootBack', 'ZELK_KEPT_REBOOT', {seq:{first:CA_CheckAndSetRebootStatus}+1})",
@@ -568,10 +573,10 @@ const Variant kVariants[] = {
      {"error: ZCA104: ServiceControl: repair"}},
     {"old OEM package removed by a DLL installed later",
      {"INSERT INTO File (File, Component_, FileName, FileSize, Sequence) VALUES ('ZelkCaFile', "
-      "'PublisherCertificate', 'zelk_ca.dll', 1, 99)",
+      "'PublisherCertificate', 'zelk_helpers.dll', 1, 99)",
       "UPDATE CustomAction SET Type = 3153, Source = 'ZelkCaFile' WHERE Action = "
       "'{first:CA_UninstallOldZuraOem}'"},
-     {std::string("info: ZCA004: ZelkCaFile: holds zelk_ca.dll version ") + zelk::kVersion + ".",
+     {"warning: ZCA007: {first:CA_UninstallOldZuraOem}",
       "error: ZCA100: {first:CA_UninstallOldZuraOem}: first installation"}},
     // WiX's MajorUpgrade element: the same version is outside its range.
     {"MajorUpgrade's rows for older versions only",

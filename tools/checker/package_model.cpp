@@ -3,7 +3,7 @@
 
 namespace zelk::checker::model {
 
-PackageChecker::PackageChecker(const PackageTables& tables) : tables_(tables) {
+PackageChecker::PackageChecker(const PackageTables& tables) : tables_(tables), symbols_(tables) {
     for (const SequenceRow& row : tables.installExecuteSequence) {
         sequence_[row.action] = &row;
         if (row.action == "InstallExecute" || row.action == "InstallExecuteAgain" ||
@@ -64,7 +64,7 @@ Installations PackageChecker::RunsIn(const std::string& condition) const {
     if (known != runsIn_.end()) {
         return known->second;
     }
-    const Installations runs = InstallationsOf(condition, tables_).value_or(kEveryInstallation);
+    const Installations runs = InstallationsOf(condition, symbols_).value_or(kEveryInstallation);
     runsIn_.emplace(condition, runs);
     return runs;
 }

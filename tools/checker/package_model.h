@@ -533,6 +533,8 @@ class PackageChecker {
     // The component of the package file at path (lower-cased); "" for none.
     std::string ComponentAt(const std::string& path) const;
 
+    const std::map<std::string, std::string>& ComponentsByPath() const;
+
     // An INF in features a first installation leaves out is neither there for the action nor
     // installed when the feature is added later, unless the action follows its component.
     void CheckInfInstalledByDefault(const DllAction& action, const std::string& inf);
@@ -575,6 +577,7 @@ class PackageChecker {
     void CheckMigrateFeatures();
 
     const PackageTables& tables_;
+    const InstallationSymbols symbols_;
     std::set<std::string> pathReported_;
     int pathViolations_ = 0;
     std::map<std::string, const SequenceRow*> sequence_;
@@ -586,6 +589,7 @@ class PackageChecker {
     std::vector<Finding> findings_;
     mutable std::map<std::string, Installations> runsIn_;
     mutable std::map<std::string, ActionData> dataOf_;
+    mutable std::optional<std::map<std::string, std::string>> componentsByPath_;
 };
 
 }  // namespace zelk::checker::model

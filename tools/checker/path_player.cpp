@@ -150,7 +150,6 @@ struct PathPlayer::Session {
     std::vector<Undo> undo;
     std::vector<std::size_t> waiting;
     bool rollbackOn = true;
-    int points = 0;
     bool stopped = false;
     std::string certificateAction;
     bool certificatePending = false;
@@ -434,10 +433,6 @@ SessionResult PathPlayer::Play(const SessionSpec& spec, Machine& machine) const 
     return std::move(session.result);
 }
 
-int PathPlayer::FailurePoints(const SessionResult& result) {
-    return static_cast<int>(std::count_if(result.ops.begin(), result.ops.end(), IsFailurePoint));
-}
-
 void PathPlayer::Walk(Session& session, Machine& machine, std::vector<Op>* parent) const {
     for (const SequenceRow* row : sequence_) {
         if (session.stopped || session.result.refused) {
@@ -661,11 +656,8 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
                     return;
                 }
             }
-            if (IsFailurePoint(op) && ++session.points == session.spec.failAt) {
-                session.result.failure = Failure{"InstallFinalize", kInstallFailure,
-                                                 "a failure at the end of the script"};
-                Roll(session, machine);
-                return;
+            if (IsFailurePoint(op) && session.spec.failures) {
+                FailHere(session, machine, op);
             }
             session.undo.clear();
             return;
@@ -744,7 +736,9 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
         Keep(session, std::move(undo));
         return;
     }
-    const bool failing = IsFailurePoint(op) && ++session.points == session.spec.failAt;
+    if (IsFailurePoint(op) && session.spec.failures) {
+        FailHere(session, machine, op);
+    }
     if (op.dll != nullptr && op.dll->Id() == Export::InstallCertificate) {
         session.certificatePending = false;
     }
@@ -756,7 +750,7 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
                  " has installed a driver"});
     }
     std::string why;
-    const unsigned code = Apply(machine, op, failing, why);
+    const unsigned code = Apply(machine, op, false, why);
     if (op.dll != nullptr && op.dll->Id() == Export::InstallDriver && code == 0 && why.empty() &&
         DriverTokens(op.data).size() == 2) {
         ++session.result.outcomesRecorded;
@@ -765,20 +759,27 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
         session.result.notes.push_back({op.name, why});
     }
     // A DLL the installer cannot load fails the installation whatever the action's flags.
-    if (failing || (code != 0 && (!op.ignored || code == kDllNotLoaded))) {
-        session.result.failure = Failure{op.name, failing && code == 0 ? kInstallFailure : code,
-                                         failing ? "a failure of the action" : why};
+    if (code != 0 && (!op.ignored || code == kDllNotLoaded)) {
+        session.result.failure = Failure{op.name, code, why};
         Roll(session, machine);
     }
 }
 
-void PathPlayer::Keep(Session& session, Undo undo) const {
-    if (session.rollbackOn) {
-        session.undo.push_back(std::move(undo));
+// The action fails here: on a copy of the machine, what it did before failing, then the
+// rollback of everything the script did so far. The path itself goes on.
+void PathPlayer::FailHere(Session& session, const Machine& machine, const Op& op) const {
+    Machine failed = machine;
+    std::string why;
+    if (op.kind == Op::Kind::Action) {
+        Apply(failed, op, true, why);
     }
+    Undone(session, failed);
+    session.result.failures.push_back(
+        {Failure{op.kind == Op::Kind::Action ? op.name : "InstallFinalize", kInstallFailure, ""},
+         std::move(failed)});
 }
 
-void PathPlayer::Roll(Session& session, Machine& machine) const {
+void PathPlayer::Undone(const Session& session, Machine& machine) const {
     for (auto undo = session.undo.rbegin(); undo != session.undo.rend(); ++undo) {
         if (undo->rollbackAction != SIZE_MAX) {
             std::string why;
@@ -803,6 +804,16 @@ void PathPlayer::Roll(Session& session, Machine& machine) const {
             }
         }
     }
+}
+
+void PathPlayer::Keep(Session& session, Undo undo) const {
+    if (session.rollbackOn) {
+        session.undo.push_back(std::move(undo));
+    }
+}
+
+void PathPlayer::Roll(Session& session, Machine& machine) const {
+    Undone(session, machine);
     session.undo.clear();
     session.stopped = true;
 }

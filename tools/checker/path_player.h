@@ -108,6 +108,8 @@ struct SessionResult {
     bool rebootScheduled = false;
     bool rebootAskedInitially = false;
     int outcomesRecorded = 0;
+    // Each failure put into the script, and the machine its rollback leaves.
+    std::vector<std::pair<Failure, Machine>> failures;
     // The action that turned rollback off, if one did.
     std::string rollbackDisabledBy;
     // On a removal: the components of the product it does not remove (a disabled feature's).
@@ -124,8 +126,9 @@ struct SessionSpec {
     bool upgrade = false;
     // Inside an upgrade: this product's removal by the newer one.
     bool removedByUpgrade = false;
-    // Fail at the n-th forward script action (counted among the failure points); -1: none.
-    int failAt = -1;
+    // Fail, on a copy of the machine, at each forward action of the script whose failure fails
+    // the installation and at the end of the script, with the rollback that follows.
+    bool failures = false;
 };
 
 // A path played: its name for the findings, what was asked, the machine before and after.
@@ -146,10 +149,6 @@ class PathPlayer {
     // Plays one installation on the machine, which holds the outcome afterwards (the state
     // before it after a failure's rollback).
     SessionResult Play(const SessionSpec& spec, Machine& machine) const;
-
-    // How many failure points a played session has: its forward actions in the script whose
-    // failure fails the installation, and the end of its transaction.
-    static int FailurePoints(const SessionResult& result);
 
     // The feature levels after the Condition rows, as a session with these properties sees
     // them; features installed by default are those from 1 to INSTALLLEVEL.
@@ -186,6 +185,9 @@ class PathPlayer {
     // The effect of one action on the machine; 0 or the code it returns.
     unsigned Apply(Machine& machine, const Op& op, bool failing, std::string& why) const;
     void Roll(Session& session, Machine& machine) const;
+    void FailHere(Session& session, const Machine& machine, const Op& op) const;
+    // Applies the rollback script so far to the machine.
+    void Undone(const Session& session, Machine& machine) const;
     void Keep(Session& session, Undo undo) const;
     void FindRelated(Session& session, const Machine& machine) const;
     std::optional<std::string> InfComponentAt(const std::string& path) const;

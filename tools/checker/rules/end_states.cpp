@@ -159,28 +159,23 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
     if (result.refused) {
         return;
     }
-    if (played.spec.failAt > 0) {
-        if (!result.failure) {
-            return;
-        }
-        const std::string left = Difference(played.before, played.after);
+    for (const auto& [failure, machine] : result.failures) {
+        const std::string left = Difference(played.before, machine);
         if (left.empty()) {
-            return;
+            continue;
         }
         if (!result.rollbackDisabledBy.empty()) {
             PathError("ZCA108", result.rollbackDisabledBy,
-                      path + ", " + Quoted(result.failure->action) +
+                      path + ", " + Quoted(failure.action) +
                           " failing: " + Quoted(result.rollbackDisabledBy) +
                           " has turned rollback off, so " + left +
                           "; leave rollback on (the include refuses to install without it).");
-            return;
+            continue;
         }
-        PathError("ZCA108", result.failure->action,
-                  path + ", " + Quoted(result.failure->action) + " failing: after the rollback " +
-                      left +
-                      "; every change needs a rollback action scheduled before it, under "
-                      "the same condition, that can undo it with the installer's rights.");
-        return;
+        PathError("ZCA108", failure.action,
+                  path + ", " + Quoted(failure.action) + " failing: after the rollback " + left +
+                      "; every change needs a rollback action scheduled before it, under the "
+                      "same condition, that can undo it with the installer's rights.");
     }
     std::set<std::string> withoutData;
     for (const RunNote& note : result.notes) {
@@ -372,27 +367,17 @@ void PackageChecker::CheckPaths() {
         one.clean = pathViolations_ == known && !one.result.failure && !one.result.refused;
         return one;
     };
-    // Failures at each point of the script where an action can fail, and at its end.
-    const auto failing = [&](const Played& base) {
-        if (base.result.failure || base.result.refused) {
-            return;
-        }
-        const int points = PathPlayer::FailurePoints(base.result);
-        for (int point = 1; point <= points; ++point) {
-            SessionSpec spec = base.spec;
-            spec.failAt = point;
-            play(base.path, spec, base.before);
-        }
+    // With failures at each point of the script where an action can fail, and at its end.
+    const auto failing = [&](const std::string& path, SessionSpec spec, const Machine& from) {
+        spec.failures = true;
+        return play(path, spec, from);
     };
     const Machine empty;
-    const Played first = play("first installation", {}, empty);
-    failing(first);
+    const Played first = failing("first installation", {}, empty);
     SessionSpec every;
     every.request = Request::FirstEvery;
-    const Played all = play("first installation with every feature (ADDLOCAL=ALL)", every, empty);
-    if (all.after.products != first.after.products) {
-        failing(all);
-    }
+    const Played all =
+        failing("first installation with every feature (ADDLOCAL=ALL)", every, empty);
     SessionSpec quiet;
     quiet.commandLine["REBOOT"] = "ReallySuppress";
     play("first installation with REBOOT=ReallySuppress", quiet, empty);
@@ -404,7 +389,7 @@ void PackageChecker::CheckPaths() {
     play("repair", repair, first.after);
     SessionSpec uninstall;
     uninstall.request = Request::Uninstall;
-    failing(play("uninstall", uninstall, first.after));
+    failing("uninstall", uninstall, first.after);
     if (all.clean && all.after.products != first.after.products) {
         play("uninstall after every feature", uninstall, all.after);
     }
@@ -418,11 +403,17 @@ void PackageChecker::CheckPaths() {
     }
     const std::set<std::string>& installed = first.after.products.at(kThisProduct);
     for (const std::string& feature : features) {
+        if (installed.count(feature) == 0) {
+            SessionSpec change;
+            change.feature = feature;
+            change.request = Request::Add;
+            failing("feature " + feature + " added", change, first.after);
+        }
+    }
+    for (const std::string& feature : features) {
         SessionSpec change;
         change.feature = feature;
         if (installed.count(feature) == 0) {
-            change.request = Request::Add;
-            failing(play("feature " + feature + " added", change, first.after));
             continue;
         }
         // Without another feature, removing this one or leaving it out leaves no product.
@@ -430,8 +421,7 @@ void PackageChecker::CheckPaths() {
             continue;
         }
         change.request = Request::Remove;
-        const Played removed = play("feature " + feature + " removed", change, first.after);
-        failing(removed);
+        const Played removed = failing("feature " + feature + " removed", change, first.after);
         if (removed.clean) {
             change.request = Request::Add;
             play("feature " + feature + " added again", change, removed.after);
@@ -480,12 +470,11 @@ void PackageChecker::CheckPaths() {
     SessionSpec upgrade;
     upgrade.upgrade = true;
     const std::string earlier = EarlierVersion(version->second);
-    const Played upgraded = play("major upgrade from version " + earlier, upgrade,
-                                 AsEarlierVersion(first.after, earlier));
-    failing(upgraded);
+    const Played upgraded = failing("major upgrade from version " + earlier, upgrade,
+                                    AsEarlierVersion(first.after, earlier));
     if (upgraded.clean) {
-        failing(play("major upgrade from version " + earlier + ", then the uninstall", uninstall,
-                     upgraded.after));
+        failing("major upgrade from version " + earlier + ", then the uninstall", uninstall,
+                upgraded.after);
     }
     play("major upgrade from a rebuild of version " + version->second, upgrade,
          AsEarlierVersion(first.after, version->second));

@@ -38,24 +38,30 @@ void PackageChecker::CheckKernelImage(const DllAction& action, const std::string
 // Where each file of the package goes by default, lower-cased.
 std::set<std::string> PackageChecker::InstalledPaths() const {
     std::set<std::string> paths;
-    for (const auto& [key, file] : tables_.files) {
-        const ResolvedText path = ResolveFormatted(tables_, "[#" + key + "]");
-        if (path.exact) {
-            paths.insert(Lower(path.text));
-        }
+    for (const auto& [path, component] : ComponentsByPath()) {
+        paths.insert(path);
     }
     return paths;
 }
 
-// The component of the package file at path (lower-cased); "" for none.
-std::string PackageChecker::ComponentAt(const std::string& path) const {
-    for (const auto& [key, file] : tables_.files) {
-        const ResolvedText installed = ResolveFormatted(tables_, "[#" + key + "]");
-        if (installed.exact && Lower(installed.text) == path) {
-            return file.component;
+// Resolved once: every driver action asks.
+const std::map<std::string, std::string>& PackageChecker::ComponentsByPath() const {
+    if (!componentsByPath_) {
+        componentsByPath_.emplace();
+        for (const auto& [key, file] : tables_.files) {
+            const ResolvedText path = ResolveFormatted(tables_, "[#" + key + "]");
+            if (path.exact) {
+                componentsByPath_->emplace(Lower(path.text), file.component);
+            }
         }
     }
-    return "";
+    return *componentsByPath_;
+}
+
+// The component of the package file at path (lower-cased); "" for none.
+std::string PackageChecker::ComponentAt(const std::string& path) const {
+    const auto found = ComponentsByPath().find(path);
+    return found == ComponentsByPath().end() ? "" : found->second;
 }
 
 // An INF in features a first installation leaves out is neither there for the action nor
@@ -73,7 +79,7 @@ void PackageChecker::CheckInfInstalledByDefault(const DllAction& action, const s
         std::from_chars(text.data(), text.data() + text.size(), threshold);
     }
     // The Condition rows set a feature's level before the installer compares it.
-    const ConditionSymbols first = SymbolsFor(Installation::First, tables_);
+    const ConditionSymbols& first = symbols_.Of(Installation::First);
     const auto levelOf = [&](const std::string& feature) -> std::optional<int> {
         const auto found = tables_.featureLevels.find(feature);
         if (found == tables_.featureLevels.end()) {
