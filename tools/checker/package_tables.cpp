@@ -236,6 +236,29 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
             why)) {
         return false;
     }
+    std::map<std::string, std::pair<int, std::string>> locators;
+    if (reader.HasTable("RegLocator") &&
+        !reader.ForEachRow(
+            "SELECT `Signature_`, `Root`, `Key` FROM `RegLocator`",
+            [&](MSIHANDLE row) {
+                locators[FieldText(row, 1)] = {FieldInteger(row, 2), FieldText(row, 3)};
+            },
+            why)) {
+        return false;
+    }
+    if (reader.HasTable("AppSearch") &&
+        !reader.ForEachRow(
+            "SELECT `Property`, `Signature_` FROM `AppSearch`",
+            [&](MSIHANDLE row) {
+                const auto locator = locators.find(FieldText(row, 2));
+                if (locator != locators.end()) {
+                    tables.registrySearches.push_back(
+                        {FieldText(row, 1), locator->second.first, locator->second.second});
+                }
+            },
+            why)) {
+        return false;
+    }
     return !reader.HasTable("Upgrade") ||
            reader.ForEachRow(
                "SELECT `ActionProperty`, `Attributes`, `UpgradeCode`, `VersionMin`, "

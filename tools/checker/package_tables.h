@@ -56,6 +56,14 @@ struct FeatureCondition {
     std::string condition;
 };
 
+// An AppSearch row that reads the registry (RegLocator): the property it sets when the value
+// is there.
+struct RegistrySearch {
+    std::string property;
+    int root = 0;
+    std::string key;
+};
+
 struct PackageTables {
     std::vector<CustomActionRow> customActions;
     std::vector<SequenceRow> installExecuteSequence;
@@ -75,6 +83,7 @@ struct PackageTables {
     // The properties the Upgrade table sets when it finds an older version.
     std::vector<std::string> upgradeProperties;
     std::vector<UpgradeRow> upgrades;
+    std::vector<RegistrySearch> registrySearches;
     // The keys the Registry table writes below HKEY_LOCAL_MACHINE (root 2, or -1 per machine)
     // in the 64-bit view: a 32-bit component's SOFTWARE keys go below WOW6432Node.
     std::vector<std::string> machineRegistryKeys;

@@ -481,7 +481,9 @@ void PathPlayer::RunRow(Session& session, Machine& machine, const SequenceRow& r
             Queue(session, std::move(op), parent);
         }
     };
-    if (name == "InstallInitialize") {
+    if (name == "AppSearch") {
+        FindServices(session, machine);
+    } else if (name == "InstallInitialize") {
         session.inScript = true;
     } else if (name == "InstallExecute" || name == "InstallExecuteAgain") {
         if (!nested) {
@@ -612,6 +614,26 @@ void PathPlayer::RunRow(Session& session, Machine& machine, const SequenceRow& r
                 op.command = command;
                 Queue(session, std::move(op), parent);
             }
+        }
+    }
+}
+
+// The registry searches for a service's key find the services the machine holds; the player
+// knows no other registry value.
+void PathPlayer::FindServices(Session& session, const Machine& machine) const {
+    constexpr int kLocalMachine = 2;
+    const std::string services = "system\\currentcontrolset\\services\\";
+    for (const RegistrySearch& search : tables_.registrySearches) {
+        const std::string key = Lower(search.key);
+        if (search.root != kLocalMachine || key.rfind(services, 0) != 0) {
+            continue;
+        }
+        const std::string name = key.substr(services.size(), key.find('\\', services.size()) -
+                                                                 services.size());
+        if (machine.services.count(name) != 0) {
+            session.symbols.properties[search.property] = "#1";
+        } else {
+            session.symbols.properties.erase(search.property);
         }
     }
 }

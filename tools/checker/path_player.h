@@ -190,6 +190,7 @@ class PathPlayer {
     void Undone(const Session& session, Machine& machine) const;
     void Keep(Session& session, Undo undo) const;
     void FindRelated(Session& session, const Machine& machine) const;
+    void FindServices(Session& session, const Machine& machine) const;
     std::optional<std::string> InfComponentAt(const std::string& path) const;
     bool ImagePresent(const Machine& machine, const std::string& service) const;
 

@@ -89,6 +89,11 @@ std::string Difference(const Machine& before, const Machine& after) {
     return text;
 }
 
+// A package of hundreds of features or switches is played on the first of them only, so that
+// none can make the checker run for hours.
+constexpr std::size_t kMaxFeaturePaths = 32;
+constexpr std::size_t kMaxSwitchPaths = 8;
+
 bool Suppresses(const std::string& reboot) {
     return !reboot.empty() &&
            (reboot[0] == 'R' || reboot[0] == 'r' || reboot[0] == 'S' || reboot[0] == 's');
@@ -397,11 +402,16 @@ void PackageChecker::CheckPaths() {
     std::set<std::string> features;
     for (const std::string& component : player.DriverComponents()) {
         const auto [from, to] = tables_.componentFeatures.equal_range(component);
-        for (auto feature = from; feature != to; ++feature) {
+        for (auto feature = from; feature != to && features.size() < kMaxFeaturePaths;
+             ++feature) {
             features.insert(feature->second);
         }
     }
-    const std::set<std::string>& installed = first.after.products.at(kThisProduct);
+    const auto registered = first.after.products.find(kThisProduct);
+    if (registered == first.after.products.end()) {
+        return;  // no InstallFinalize: nothing was installed
+    }
+    const std::set<std::string>& installed = registered->second;
     for (const std::string& feature : features) {
         if (installed.count(feature) == 0) {
             SessionSpec change;
@@ -450,7 +460,8 @@ void PackageChecker::CheckPaths() {
     }
     std::set<std::string> tried;
     for (const auto& [property, enablesFeature] : switches) {
-        if (property.empty() || !tried.insert(property).second) {
+        if (property.empty() || tried.size() == kMaxSwitchPaths ||
+            !tried.insert(property).second) {
             continue;
         }
         SessionSpec switched;
