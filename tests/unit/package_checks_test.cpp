@@ -282,6 +282,12 @@ const Row kRows[] = {
      },
      {"ZCA093"}},
     // Installed by default, but a user may leave it out and add it later.
+    {"INF in a disabled feature, followed by its component",
+     [](PackageTables& t) {
+         AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3");
+         t.featureLevels["Optional"] = 0;
+     },
+     {}},
     {"INF in a feature installed at a higher INSTALLLEVEL",
      [](PackageTables& t) {
          AddOptionalDriver(t, "NOT Installed");

@@ -164,7 +164,9 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
     if (result.refused) {
         return;
     }
-    for (const auto& [failure, machine] : result.failures) {
+    // A path that fails by itself is reported as that failure; its rollbacks say it again.
+    for (const auto& [failure, machine] :
+         result.failure ? std::vector<std::pair<Failure, Machine>>{} : result.failures) {
         const std::string left = Difference(played.before, machine);
         if (left.empty()) {
             continue;
@@ -402,8 +404,7 @@ void PackageChecker::CheckPaths() {
     std::set<std::string> features;
     for (const std::string& component : player.DriverComponents()) {
         const auto [from, to] = tables_.componentFeatures.equal_range(component);
-        for (auto feature = from; feature != to && features.size() < kMaxFeaturePaths;
-             ++feature) {
+        for (auto feature = from; feature != to && features.size() < kMaxFeaturePaths; ++feature) {
             features.insert(feature->second);
         }
     }
@@ -460,8 +461,7 @@ void PackageChecker::CheckPaths() {
     }
     std::set<std::string> tried;
     for (const auto& [property, enablesFeature] : switches) {
-        if (property.empty() || tried.size() == kMaxSwitchPaths ||
-            !tried.insert(property).second) {
+        if (property.empty() || tried.size() == kMaxSwitchPaths || !tried.insert(property).second) {
             continue;
         }
         SessionSpec switched;
