@@ -540,7 +540,11 @@ TEST(PackageChecksTest, IgnoresTheRulesItIsGiven) {
     PackageTables tables = KernelServicePackage();
     tables.serviceControls.clear();
     EXPECT_EQ(RulesOf(CheckPackage(tables, {"ZCA074", "ZCA104"})), std::set<std::string>{});
-    // Alone, the older rule's mistake still shows on the paths.
+    // Alone, the older rule's mistake still shows on the paths: the kernel service without its
+    // rollback partner is left marked for deletion by the service utility's rollback.
+    PackageTables unpartnered = KernelServicePackage();
+    Scheduled(unpartnered, "RollbackService").sequence = -1;
+    EXPECT_EQ(RulesOf(CheckPackage(unpartnered, {"ZCA070"})), std::set<std::string>{"ZCA108"});
     EXPECT_EQ(RulesOf(CheckPackage(tables, {"ZCA074"})), std::set<std::string>{"ZCA104"});
     std::string unknown;
     EXPECT_FALSE(zelk::checker::ParseRuleList("ZCA074,ZCA999", unknown));

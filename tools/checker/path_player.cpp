@@ -26,6 +26,7 @@ constexpr unsigned kAccessDenied = 5;
 constexpr unsigned kInvalidData = 13;
 constexpr unsigned kFileNotFound = 2;
 constexpr unsigned kServiceExists = 1073;
+constexpr unsigned kServiceMarked = 1072;
 constexpr unsigned kServiceMissing = 1060;
 constexpr unsigned kServiceNotActive = 1062;
 constexpr unsigned kDllNotLoaded = 1723;
@@ -105,6 +106,15 @@ Op MakeOp(Op::Kind kind, const std::string& name, int product,
     op.product = product;
     op.items = std::move(items);
     return op;
+}
+
+// A service whose driver still runs is only marked for deletion.
+void Delete(Machine& machine, std::map<std::string, Service>::iterator service) {
+    if (service->second.running) {
+        service->second.marked = true;
+    } else {
+        machine.services.erase(service);
+    }
 }
 
 bool IsFailurePoint(const Op& op) {
@@ -628,8 +638,8 @@ void PathPlayer::FindServices(Session& session, const Machine& machine) const {
         if (search.root != kLocalMachine || key.rfind(services, 0) != 0) {
             continue;
         }
-        const std::string name = key.substr(services.size(), key.find('\\', services.size()) -
-                                                                 services.size());
+        const std::string name =
+            key.substr(services.size(), key.find('\\', services.size()) - services.size());
         if (machine.services.count(name) != 0) {
             session.symbols.properties[search.property] = "#1";
         } else {
@@ -719,7 +729,7 @@ void PathPlayer::Execute(Session& session, Machine& machine, std::size_t index, 
                 if (op.kind == Op::Kind::StopServices) {
                     service->second.running = false;
                 } else if (op.kind == Op::Kind::DeleteServices) {
-                    machine.services.erase(service);
+                    Delete(machine, service);
                 } else if (ImagePresent(machine, name)) {
                     service->second.running = true;
                 }
@@ -867,7 +877,7 @@ unsigned PathPlayer::Apply(Machine& machine, const Op& op, bool failing, std::st
             return kServiceMissing;
         }
         if (deleting) {
-            machine.services.erase(service);
+            Delete(machine, service);
         } else if (ImagePresent(machine, name)) {
             service->second.running = true;
         }
@@ -891,6 +901,10 @@ unsigned PathPlayer::Apply(Machine& machine, const Op& op, bool failing, std::st
             const std::vector<std::string> tokens = DriverTokens(data);
             if (tokens.empty() || tokens.size() > 2 || data.size() > kMaxDataLength) {
                 why = "fails with ERROR_INVALID_DATA (13)";
+                return kInvalidData;
+            }
+            if (tokens.size() == 2 && SplitAtLastBackslash(tokens[1]).first.empty()) {
+                why = "fails with ERROR_INVALID_DATA (13): its state location has no key path";
                 return kInvalidData;
             }
             const std::string path = Lower(tokens[0]);
@@ -955,7 +969,13 @@ unsigned PathPlayer::Apply(Machine& machine, const Op& op, bool failing, std::st
                 return kInvalidData;
             }
             const std::string name = Lower(data);
-            if (machine.services.count(name) != 0) {
+            const auto existing = machine.services.find(name);
+            if (existing != machine.services.end() && existing->second.marked) {
+                why = "fails with ERROR_SERVICE_MARKED_FOR_DELETE (1072): the service " +
+                      Quoted(data) + " was deleted while its driver ran and stays until a restart";
+                return kServiceMarked;
+            }
+            if (existing != machine.services.end()) {
                 why = "fails with ERROR_SERVICE_EXISTS (1073): the service " + Quoted(data) +
                       " is registered already";
                 return kServiceExists;

@@ -26,6 +26,9 @@ constexpr int kThisProduct = 1;
 
 struct Service {
     bool running = false;
+    // Deleted while its driver ran: it stays until the machine restarts, and a new service of
+    // its name cannot be created before.
+    bool marked = false;
     bool operator==(const Service&) const = default;
 };
 

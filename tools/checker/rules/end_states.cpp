@@ -63,7 +63,9 @@ std::string Difference(const Machine& before, const Machine& after) {
     for (const auto& [name, service] : after.services) {
         const auto was = before.services.find(name);
         if (was == before.services.end()) {
-            changes.push_back("the service " + Quoted(name) + " stays registered");
+            changes.push_back("the service " + Quoted(name) +
+                              (service.marked ? " stays, marked for deletion until a restart"
+                                              : " stays registered"));
         } else if (was->second.running && !service.running) {
             changes.push_back("the service " + Quoted(name) + " is left stopped");
         }
