@@ -257,6 +257,13 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
                           " stays installed: " + Quoted(removedBy) +
                           " runs on this path; condition it on the component (?" + component +
                           "=3 AND $" + component + "=2).");
+        } else if (owned && found != machine.services.end() && found->second.marked) {
+            PathError("ZCA104", "ServiceControl",
+                      path + ": the kernel service " + Quoted(service) +
+                          " is marked for deletion while component " + Quoted(component) +
+                          " is installed: the installer deleted it while its driver ran, so it "
+                          "is gone after the next restart and nothing registers it again; "
+                          "delete it on uninstall only.");
         } else if (owned && (found == machine.services.end() || !found->second.running)) {
             const bool registered = found != machine.services.end();
             PathError("ZCA104",
