@@ -489,6 +489,24 @@ const Row kRows[] = {
          t.upgrades = {{"{A1B2C3D4-0000-4000-8000-000000000001}", 0x100 | 0x200}};
      },
      {"ZCA112"}},
+    {"removal also on a repair",
+     [](PackageTables& t) {
+         t.customActions.push_back(
+             {"SetUninstallService", kSetProperty, "UninstallService", "zelk_bus"});
+         t.customActions.push_back(
+             {"UninstallService", kDeferred + kIgnored, "ZelkCaFile", "CA_UninstallNonePnPDriver"});
+         t.installExecuteSequence.push_back({"SetUninstallService", "Installed", 1620});
+         t.installExecuteSequence.push_back({"UninstallService", "Installed", 1621});
+     },
+     // Nothing registers the service again if the removal fails.
+     {"ZCA024", "ZCA070"}},
+    {"rollback partner left out of an upgrade's installation",
+     [](PackageTables& t) {
+         t.upgradeProperties = {"OLDER_FOUND"};
+         SetCondition(t, "$Bus=3 AND NOT ?Bus=3 AND NOT OLDER_FOUND",
+                      {"SetRollbackService", "RollbackService"});
+     },
+     {"ZCA071"}},
     {"upgrade without MigrateFeatures",
      [](PackageTables& t) {
          AddOptionalDriver(t, "$Usb=3 AND NOT ?Usb=3");
