@@ -9,6 +9,7 @@
 //   {set:ACTION}              the Type 51 action scheduled last before ACTION that sets its data
 //   {seq:ACTION+N}            ACTION's sequence number plus (or minus) N
 //   {guid:GUID}               GUID in braces
+//   {prop:NAME}               the sample's Property NAME
 // A variant whose placeholder the sample cannot fill is skipped.
 #include <gtest/gtest.h>
 #include <msi.h>
@@ -75,14 +76,51 @@ const std::vector<std::string> kOverridingDecision = {
     "UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
     "'{first:CA_CheckAndSetRebootStatus}'",
     "DELETE FROM CustomAction WHERE Source = 'REBOOT'"};
-// Then a suppressed REBOOT given back after the decision, with no ScheduleReboot left.
+// Then REBOOT kept first, and a suppressed REBOOT given back after the decision, with no
+// ScheduleReboot left.
 const std::vector<std::string> kRebootGivenBack = Joined(
     kOverridingDecision,
-    {"INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
+    {"INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkKeepReboot', 51, "
+     "'ZELK_KEPT_REBOOT', '[REBOOT]')",
+     "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('ZelkKeepReboot', "
+     "'', 2)",
+     "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('ZelkGiveRebootBack', 51, "
      "'REBOOT', '[ZELK_KEPT_REBOOT]')",
      "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
      "('ZelkGiveRebootBack', 'ZELK_KEPT_REBOOT', {seq:{first:CA_CheckAndSetRebootStatus}+1})",
      "DELETE FROM InstallExecuteSequence WHERE Action = 'ScheduleReboot'"});
+
+// The Upgrade row that removes older versions, with these attributes.
+std::vector<std::string> UpgradeRow(const std::string& attributes,
+                                    const char* minimum = "'0.0.0'") {
+    return {"DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'",
+            "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) "
+            "VALUES ('{prop:UpgradeCode}', " +
+                std::string(minimum) + ", '{prop:ProductVersion}', " + attributes +
+                ", 'WIX_UPGRADE_DETECTED')"};
+}
+
+// The component moved into a feature of its own at this level; the older version's features
+// carried into an upgrade (MigrateFeatures), as a package of several features needs.
+std::vector<std::string> InFeature(const std::string& component, const std::string& feature,
+                                   int level) {
+    return Joined({"INSERT INTO Feature (Feature, Display, Level, Attributes) VALUES ('" + feature +
+                       "', 2, " + std::to_string(level) + ", 0)",
+                   "DELETE FROM FeatureComponents WHERE Component_ = '" + component + "'",
+                   "INSERT INTO FeatureComponents (Feature_, Component_) VALUES ('" + feature +
+                       "', '" + component + "')"},
+                  UpgradeRow("769"));
+}
+
+const char* const kConditionTable =
+    "CREATE TABLE `Condition` (`Feature_` CHAR(38) NOT NULL, `Level` SHORT NOT NULL, "
+    "`Condition` CHAR(255) PRIMARY KEY `Feature_`, `Level`)";
+
+// A condition set on an action and on the Type 51 action that gives it its data.
+std::string WithData(const std::string& condition, const std::string& action) {
+    return "UPDATE InstallExecuteSequence SET Condition = '" + condition + "' WHERE Action = '" +
+           action + "' OR Action = '{set:" + action + "}'";
+}
 
 const Variant kVariants[] = {
     {"sample", {}, {kSampleDllVersion}},
@@ -209,7 +247,9 @@ const Variant kVariants[] = {
     {"decision reads another key",
      {"UPDATE CustomAction SET Target = 'SOFTWARE\\Zelk\\State\\' WHERE Action = "
       "'{set:{first:CA_CheckAndSetRebootStatus}}'"},
-     {"warning: ZCA056: {first:CA_CheckAndSetRebootStatus}"}},
+     {"warning: ZCA056: {first:CA_CheckAndSetRebootStatus}",
+      // The first installation's driver outcomes are then never read.
+      "error: ZCA105: {first:CA_CheckAndSetRebootStatus}: first installation"}},
     {"service name with a path",
      {"UPDATE CustomAction SET Target = 'C:\\Windows\\system32\\drivers\\zelk_bus' WHERE Action = "
       "'{set:{first:CA_UninstallNonePnPDriver}}'"},
@@ -359,7 +399,8 @@ const Variant kVariants[] = {
      {"error: ZCA061: {first:CA_InstallCertificate}"}},
     {"no reboot decision",
      {"DELETE FROM InstallExecuteSequence WHERE Action = '{first:CA_CheckAndSetRebootStatus}'"},
-     {"warning: ZCA081: {first:CA_InstallDriver}"}},
+     {"warning: ZCA081: {first:CA_InstallDriver}",
+      "error: ZCA105: InstallExecuteSequence: first installation"}},
     {"kernel service rollback after the install",
      {"UPDATE InstallExecuteSequence SET Sequence = {seq:{first:CA_InstallNonePnPDriver}+1} WHERE "
       "Action = '{rollback:CA_UninstallNonePnPDriver}'"},
@@ -421,18 +462,11 @@ const Variant kVariants[] = {
      {"error: ZCA095: {first:CA_InstallDriver}"}},
     // Only where the action runs on the first installation rather than with its component.
     {"INF in an optional feature",
-     {"INSERT INTO Feature (Feature, Display, Level, Attributes) VALUES ('Optional', 2, 3, 0)",
-      "DELETE FROM FeatureComponents WHERE Component_ = 'VirtualDriverPackage'",
-      "INSERT INTO FeatureComponents (Feature_, Component_) VALUES ('Optional', "
-      "'VirtualDriverPackage')",
-      "UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
-      "'SetZelkInstallVirtualDriver' OR Action = 'ZelkInstallVirtualDriver'"},
+     Joined(InFeature("VirtualDriverPackage", "Optional", 3),
+            {WithData("NOT Installed", "{first:CA_InstallDriver}")}),
      {"error: ZCA093: {first:CA_InstallDriver}"}},
     {"INF in an optional feature, installed with its component",
-     {"INSERT INTO Feature (Feature, Display, Level, Attributes) VALUES ('Optional', 2, 3, 0)",
-      "DELETE FROM FeatureComponents WHERE Component_ = 'VirtualDriverPackage'",
-      "INSERT INTO FeatureComponents (Feature_, Component_) VALUES ('Optional', "
-      "'VirtualDriverPackage')"},
+     InFeature("VirtualDriverPackage", "Optional", 3),
      {}},
     {"capital letters in the INF name",
      {"UPDATE File SET FileName = 'ZELK_USB.INF' WHERE FileName = 'zelk_usb.inf'"},
@@ -463,6 +497,120 @@ const Variant kVariants[] = {
     {"immediate decision with the no-impersonation flag",
      {"UPDATE CustomAction SET Type = 2049 WHERE Action = '{first:CA_CheckAndSetRebootStatus}'"},
      {"warning: ZCA011: {first:CA_CheckAndSetRebootStatus}"}},
+    // Each played over its maintenance paths: the finding names the path.
+    {"kernel service removed on any feature removal",
+     Joined(InFeature("UsbDriverPackage", "Usb", 1),
+            {WithData("REMOVE", "{first:CA_UninstallNonePnPDriver}")}),
+     {"error: ZCA104: {first:CA_UninstallNonePnPDriver}: feature Usb removed",
+      // A failed feature removal then leaves the service deleted.
+      "error: ZCA108: InstallFinalize: feature Usb removed"}},
+    {"root device removed only on the uninstall, its INF in a removable feature",
+     Joined(InFeature("VirtualDriverPackage", "Virtual", 1),
+            {"UPDATE InstallExecuteSequence SET Condition = 'REMOVE=\"ALL\"' WHERE Action = "
+             "'{first:CA_UninstallVirtualDriver}'"}),
+     {"error: ZCA103: {first:CA_UninstallVirtualDriver}: feature Virtual removed: "
+      "ROOT\\ZELK_VIRTUAL stays"}},
+    {"INF in a deselectable feature, its action on the first installation",
+     Joined(InFeature("UsbDriverPackage", "Usb", 1),
+            {WithData("NOT Installed", "{last:CA_InstallDriver}")}),
+     {"error: ZCA102: {last:CA_InstallDriver}: feature Usb added after a first installation "
+      "without it"}},
+    {"kernel component with an opt-out condition, its actions on the first installation",
+     {"UPDATE Component SET Condition = 'NOT ZELKNOBUS' WHERE Component = 'BusKernelDriver'",
+      WithData("NOT Installed", "{first:CA_InstallNonePnPDriver}"),
+      WithData("NOT Installed", "{rollback:CA_UninstallNonePnPDriver}"),
+      "UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
+      "'ZelkRollbackKernelServiceEntry'"},
+     {"error: ZCA100: {first:CA_InstallNonePnPDriver}: first installation with ZELKNOBUS=1"}},
+    {"decision and clearing on the first installation only, a driver added later",
+     Joined(InFeature("UsbDriverPackage", "Usb", 3),
+            {WithData("NOT Installed", "{first:CA_CheckAndSetRebootStatus}"),
+             WithData("NOT Installed", "{first:CA_ClearInstallDriverRegistryValues}")}),
+     {"error: ZCA105: {first:CA_CheckAndSetRebootStatus}: feature Usb added",
+      "warning: ZCA106: {first:CA_ClearInstallDriverRegistryValues}: feature Usb added"}},
+    {"driver data set on the first installation only, the action following its component",
+     Joined(InFeature("UsbDriverPackage", "Usb", 3),
+            {"UPDATE InstallExecuteSequence SET Condition = 'NOT Installed' WHERE Action = "
+             "'{set:{last:CA_InstallDriver}}'"}),
+     {"error: ZCA101: {last:CA_InstallDriver}: feature Usb added"}},
+    {"root device not created in an upgrade's installation",
+     {"UPDATE InstallExecuteSequence SET Condition = '$VirtualDriverPackage=3 AND NOT "
+      "?VirtualDriverPackage=3 AND NOT WIX_UPGRADE_DETECTED' WHERE Action = "
+      "'{first:CA_InstallDriver}' OR Action = '{set:{first:CA_InstallDriver}}' OR Action = "
+      "'{rollback:CA_UninstallVirtualDriver}'",
+      // The older version removes its device in the upgrade.
+      "UPDATE InstallExecuteSequence SET Condition = '?VirtualDriverPackage=3 AND "
+      "$VirtualDriverPackage=2' WHERE Action = '{first:CA_UninstallVirtualDriver}'"},
+     {"error: ZCA103: {first:CA_InstallDriver}: major upgrade from version"}},
+    {"Upgrade rows without RemoveExistingProducts",
+     {"DELETE FROM InstallExecuteSequence WHERE Action = 'RemoveExistingProducts'"},
+     {"error: ZCA100: {first:CA_InstallNonePnPDriver}: major upgrade from version"}},
+    {"upgrade property not secure",
+     {"UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED' WHERE Property = "
+      "'SecureCustomProperties'"},
+     {"error: ZCA100: {first:CA_InstallNonePnPDriver}: major upgrade from version"}},
+    {"rollback turned off after InstallInitialize",
+     {"INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES "
+      "('DisableRollback', '', {seq:InstallInitialize+2})"},
+     {"error: ZCA108: DisableRollback: first installation"}},
+    {"suppressed REBOOT given back unconditionally",
+     {"UPDATE InstallExecuteSequence SET Condition = '' WHERE Action = "
+      "'ZelkRestoreAdministratorReboot'"},
+     {"error: ZCA105: {first:CA_CheckAndSetRebootStatus}: first installation: "}},
+    {"REBOOT kept in a property of another case",
+     {"UPDATE CustomAction SET Source = 'Zelk_Administrator_Reboot' WHERE Source = "
+      "'ZELK_ADMINISTRATOR_REBOOT'"},
+     {"error: ZCA105: {first:CA_CheckAndSetRebootStatus}: first installation with "
+      "REBOOT=ReallySuppress"}},
+    {"certificate action asynchronous",
+     {"UPDATE CustomAction SET Type = 3201 WHERE Action = '{first:CA_InstallCertificate}'"},
+     {"error: ZCA109: {first:CA_InstallCertificate}: first installation"}},
+    {"service utility's rollback impersonated",
+     {"UPDATE CustomAction SET Type = 1394 WHERE Action = 'ZelkRollbackKernelServiceEntry'"},
+     {"error: ZCA108: {first:CA_InstallNonePnPDriver}: first installation"}},
+    {"kernel service stopped on installation too",
+     {"UPDATE ServiceControl SET Event = 162"},
+     {"error: ZCA104: ServiceControl: repair"}},
+    {"old OEM package removed by a DLL installed later",
+     {"INSERT INTO File (File, Component_, FileName, FileSize, Sequence) VALUES ('ZelkCaFile', "
+      "'PublisherCertificate', 'zelk_helpers.dll', 1, 99)",
+      "UPDATE CustomAction SET Type = 3153, Source = 'ZelkCaFile' WHERE Action = "
+      "'{first:CA_UninstallOldZuraOem}'"},
+     {"warning: ZCA007: {first:CA_UninstallOldZuraOem}",
+      "error: ZCA100: {first:CA_UninstallOldZuraOem}: first installation"}},
+    // WiX's MajorUpgrade element: the same version is outside its range.
+    {"MajorUpgrade's rows for older versions only",
+     UpgradeRow("257", "''"),
+     {"error: ZCA100: {first:CA_InstallNonePnPDriver}: major upgrade from a rebuild"}},
+    {"feature enabled only by a command-line property",
+     Joined(Joined({kConditionTable}, InFeature("BusKernelDriver", "Bus", 0)),
+            {"INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('Bus', 1, "
+             "'ZELKBUS')"}),
+     {"error: ZCA107: BusKernelDriver: uninstall from Programs and Features"}},
+    {"component state written without its operator",
+     {"UPDATE InstallExecuteSequence SET Condition = 'VirtualDriverPackage=3 AND NOT "
+      "?VirtualDriverPackage=3' WHERE Action = '{set:{first:CA_InstallDriver}}'"},
+     {"error: ZCA111: {set:{first:CA_InstallDriver}}", "error: ZCA040: {first:CA_InstallDriver}"}},
+    {"upgrade without MigrateFeatures",
+     Joined(InFeature("UsbDriverPackage", "Usb", 3), UpgradeRow("768")),
+     {"error: ZCA112: Upgrade"}},
+    // Correct packages written otherwise.
+    {"ServiceControl named through a property",
+     {"INSERT INTO Property (Property, Value) VALUES ('ZELK_BUS_SERVICE', 'zelk_bus')",
+      "UPDATE ServiceControl SET Name = '[ZELK_BUS_SERVICE]'"},
+     {}},
+    {"INF in a Level-0 feature raised on 64-bit Windows",
+     Joined(Joined({kConditionTable}, InFeature("VirtualDriverPackage", "Virtual", 0)),
+            {"INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('Virtual', 1, "
+             "'VersionNT64')"}),
+     {}},
+    {"state key beside values of a 32-bit component",
+     {"INSERT INTO Component (Component, ComponentId, Directory_, Attributes) VALUES "
+      "('State32', '{guid:5B0C7D51-2F3A-4C7E-9D11-6A3B2C1D0E9F}', 'INSTALLDIR', 0)",
+      "INSERT INTO Registry (Registry, Root, `Key`, Name, Value, Component_) VALUES ('ZelkOwn', "
+      "2, 'SOFTWARE\\Zelk\\CAN-LIN Drivers\\InstallState\\Own', 'Folder', '[INSTALLDIR]', "
+      "'State32')"},
+     {}},
 
 };
 
@@ -525,6 +673,9 @@ class Sample {
              Rows(*database, "SELECT `Action`, `Sequence` FROM `InstallExecuteSequence`", 2)) {
             sequence_[row[0]] = std::stoi(row[1]);
         }
+        for (const auto& row : Rows(*database, "SELECT `Property`, `Value` FROM `Property`", 2)) {
+            properties_[row[0]] = row[1];
+        }
         for (const auto& row : Rows(
                  *database, "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`", 4)) {
             Action& action = actions_[row[0]];
@@ -564,6 +715,16 @@ class Sample {
         }
         if (kind == "set") {
             return SetterOf(operand);
+        }
+        if (kind == "prop") {
+            const auto value = properties_.find(operand);
+            if (value == properties_.end()) {
+                return std::nullopt;
+            }
+            std::string text = value->second;
+            std::replace(text.begin(), text.end(), '{', kOpenBrace);
+            std::replace(text.begin(), text.end(), '}', kCloseBrace);
+            return text;
         }
         if (kind == "seq") {
             const auto sign = operand.find_last_of("+-");
@@ -623,6 +784,7 @@ class Sample {
 
     std::map<std::string, int> sequence_;
     std::map<std::string, Action> actions_;
+    std::map<std::string, std::string> properties_;
 };
 
 // Applies the statements to a copy of the sample and commits it; "" or what failed.

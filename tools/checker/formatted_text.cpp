@@ -89,7 +89,8 @@ ResolvedText FilePath(const PackageTables& tables, const std::string& file) {
 }
 
 // The value of one bracketed reference, its brackets already taken off.
-ResolvedText Reference(const PackageTables& tables, const std::string& inner) {
+ResolvedText Reference(const PackageTables& tables, const Properties& properties,
+                       const std::string& inner) {
     if (inner.empty()) {
         return {"", true};
     }
@@ -116,8 +117,8 @@ ResolvedText Reference(const PackageTables& tables, const std::string& inner) {
     if (tables.directories.count(inner) != 0 || !StandardFolder(inner).empty()) {
         return DirectoryPath(tables, inner);
     }
-    const auto property = tables.properties.find(inner);
-    if (property == tables.properties.end()) {
+    const auto property = properties.find(inner);
+    if (property == properties.end()) {
         return {"", false};
     }
     return {property->second, true};
@@ -125,8 +126,8 @@ ResolvedText Reference(const PackageTables& tables, const std::string& inner) {
 
 // Resolves formatted from position at up to its end, or up to the "]" that closes the
 // reference the caller is in (then at points past it).
-ResolvedText ResolveFrom(const PackageTables& tables, const std::string& formatted, std::size_t& at,
-                         int depth) {
+ResolvedText ResolveFrom(const PackageTables& tables, const Properties& properties,
+                         const std::string& formatted, std::size_t& at, int depth) {
     const bool inReference = depth > 0;
     ResolvedText out;
     while (at < formatted.size()) {
@@ -150,8 +151,8 @@ ResolvedText ResolveFrom(const PackageTables& tables, const std::string& formatt
             out.tooDeep = true;
             return out;
         }
-        const ResolvedText inner = ResolveFrom(tables, formatted, at, depth + 1);
-        const ResolvedText value = Reference(tables, inner.text);
+        const ResolvedText inner = ResolveFrom(tables, properties, formatted, at, depth + 1);
+        const ResolvedText value = Reference(tables, properties, inner.text);
         out.text += value.text;
         out.exact = out.exact && inner.exact && value.exact;
         out.tooDeep = out.tooDeep || inner.tooDeep;
@@ -230,8 +231,13 @@ ResolvedText DirectoryPath(const PackageTables& tables, const std::string& direc
 }
 
 ResolvedText ResolveFormatted(const PackageTables& tables, const std::string& formatted) {
+    return ResolveFormatted(tables, formatted, tables.properties);
+}
+
+ResolvedText ResolveFormatted(const PackageTables& tables, const std::string& formatted,
+                              const Properties& properties) {
     std::size_t at = 0;
-    return ResolveFrom(tables, formatted, at, 0);
+    return ResolveFrom(tables, properties, formatted, at, 0);
 }
 
 }  // namespace zelk::checker

@@ -3,6 +3,7 @@
 // [#file] / [!file] / [$component] paths under the standard folders' default locations.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "package_tables.h"
@@ -30,6 +31,12 @@ std::string StandardFolder(const std::string& name);
 ResolvedText DirectoryPath(const PackageTables& tables, const std::string& directory);
 
 ResolvedText ResolveFormatted(const PackageTables& tables, const std::string& formatted);
+
+// The same with the properties a session holds at that moment (an unset one formats as empty
+// and leaves the text exact: the session knows it is unset).
+using Properties = std::map<std::string, std::string>;
+ResolvedText ResolveFormatted(const PackageTables& tables, const std::string& formatted,
+                              const Properties& properties);
 
 // Whether name is one file's name that opens a file of that name and nothing else: no folder,
 // no drive or stream, no device (NUL, COM1, ...), not "." or "..".

@@ -95,11 +95,26 @@ ConditionSymbols SymbolsFor(Installation installation, const PackageTables& tabl
     return symbols;
 }
 
+InstallationSymbols::InstallationSymbols(const PackageTables& tables) {
+    for (const Installation installation : kAll) {
+        symbols_.push_back(SymbolsFor(installation, tables));
+    }
+}
+
+const ConditionSymbols& InstallationSymbols::Of(Installation installation) const {
+    return symbols_[static_cast<std::size_t>(installation)];
+}
+
 std::optional<Installations> InstallationsOf(const std::string& condition,
                                              const PackageTables& tables) {
+    return InstallationsOf(condition, InstallationSymbols(tables));
+}
+
+std::optional<Installations> InstallationsOf(const std::string& condition,
+                                             const InstallationSymbols& symbols) {
     Installations holds = 0;
     for (const Installation installation : kAll) {
-        switch (EvaluateCondition(condition, SymbolsFor(installation, tables))) {
+        switch (EvaluateCondition(condition, symbols.Of(installation))) {
             case ConditionValue::True:
                 holds |= Only(installation);
                 break;

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "condition.h"
 #include "package_tables.h"
@@ -31,6 +32,19 @@ constexpr Installations Only(Installation installation) {
 constexpr Installations kEveryInstallation = (1U << 6) - 1;
 
 ConditionSymbols SymbolsFor(Installation installation, const PackageTables& tables);
+
+// What each kind of installation sets, made once for a package: every condition is judged
+// against the same six.
+struct InstallationSymbols {
+    explicit InstallationSymbols(const PackageTables& tables);
+    const ConditionSymbols& Of(Installation installation) const;
+
+  private:
+    std::vector<ConditionSymbols> symbols_;
+};
+
+std::optional<Installations> InstallationsOf(const std::string& condition,
+                                             const InstallationSymbols& symbols);
 
 // The installations in which the condition holds; nothing when the installer cannot evaluate
 // it.

@@ -3,7 +3,7 @@
 
 namespace zelk::checker::model {
 
-PackageChecker::PackageChecker(const PackageTables& tables) : tables_(tables) {
+PackageChecker::PackageChecker(const PackageTables& tables) : tables_(tables), symbols_(tables) {
     for (const SequenceRow& row : tables.installExecuteSequence) {
         sequence_[row.action] = &row;
         if (row.action == "InstallExecute" || row.action == "InstallExecuteAgain" ||
@@ -19,13 +19,7 @@ PackageChecker::PackageChecker(const PackageTables& tables) : tables_(tables) {
 std::vector<Finding> PackageChecker::Run() {
     CheckNesting();
     if (actions_.empty()) {
-        findings_.push_back(
-            {"ZCA001", Severity::Error, "InstallExecuteSequence",
-             "no scheduled custom action calls one of the nine exports of zelk_ca.dll (a "
-             "DLL action, type 1 or 17, whose entry point is CA_InstallDriver, "
-             "CA_InstallNonePnPDriver or another of them): the package never runs the DLL, "
-             "so there is nothing to check.",
-             "InstallExecuteSequence", ""});
+        ReportNoAction();
         return std::move(findings_);
     }
     for (const DllAction& action : actions_) {
@@ -47,6 +41,9 @@ std::vector<Finding> PackageChecker::Run() {
     CheckUpgradeFindsOlderVersions();
     CheckServiceControl();
     CheckRemoveExistingProducts();
+    CheckLostActionState();
+    CheckMigrateFeatures();
+    CheckPaths();
     return std::move(findings_);
 }
 
@@ -67,7 +64,7 @@ Installations PackageChecker::RunsIn(const std::string& condition) const {
     if (known != runsIn_.end()) {
         return known->second;
     }
-    const Installations runs = InstallationsOf(condition, tables_).value_or(kEveryInstallation);
+    const Installations runs = InstallationsOf(condition, symbols_).value_or(kEveryInstallation);
     runsIn_.emplace(condition, runs);
     return runs;
 }

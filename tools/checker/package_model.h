@@ -348,6 +348,10 @@ inline std::vector<std::string> DriverTokens(const std::string& data) {
     return tokens;
 }
 
+class PathPlayer;
+struct Played;
+struct SessionResult;
+
 class PackageChecker {
   public:
     explicit PackageChecker(const PackageTables& tables);
@@ -358,6 +362,8 @@ class PackageChecker {
     // Nesting past the evaluators' limits is reported for every row, whatever it calls: the
     // checker judges no such row, and no installer needs one.
     void CheckNesting();
+
+    void ReportNoAction();
 
     void Error(const char* rule, const DllAction& action, const std::string& message);
     void Warning(const char* rule, const DllAction& action, const std::string& message);
@@ -527,6 +533,8 @@ class PackageChecker {
     // The component of the package file at path (lower-cased); "" for none.
     std::string ComponentAt(const std::string& path) const;
 
+    const std::map<std::string, std::string>& ComponentsByPath() const;
+
     // An INF in features a first installation leaves out is neither there for the action nor
     // installed when the feature is added later, unless the action follows its component.
     void CheckInfInstalledByDefault(const DllAction& action, const std::string& inf);
@@ -541,7 +549,37 @@ class PackageChecker {
     // UpgradeCode that does more than detect.
     void CheckUpgradeFindsOlderVersions();
 
+    // Every maintenance path played over the package, and the machine judged at its end.
+    void CheckPaths();
+
+    void JudgePath(const PathPlayer& player, const Played& played);
+
+    // Why the action of the export (for the INF, where one is given) did not do its work.
+    std::string WhyNotRun(const SessionResult& result, Export id, const std::string& inf) const;
+
+    static std::string CommandLineProperty(const std::string& condition, const PathPlayer& player);
+
+    std::string RanOnPath(const SessionResult& result, Export id) const;
+
+    // The first forward action of the export (for the INF), the subject of a path finding.
+    std::string SubjectFor(Export id, const std::string& inf) const;
+
+    // One finding per rule and subject: the first path that shows it.
+    void PathError(const char* rule, const std::string& subject, const std::string& message,
+                   Severity severity = Severity::Error);
+
+    // wixl drops the "$" of a component's action state in an author's conditions: the
+    // condition then reads a property named after the component, which is never set.
+    void CheckLostActionState();
+
+    // The Upgrade row that removes older versions carries MigrateFeatures where features can
+    // differ from their defaults.
+    void CheckMigrateFeatures();
+
     const PackageTables& tables_;
+    const InstallationSymbols symbols_;
+    std::set<std::string> pathReported_;
+    int pathViolations_ = 0;
     std::map<std::string, const SequenceRow*> sequence_;
     std::vector<int> runPoints_;
     std::vector<DllAction> actions_;
@@ -551,6 +589,7 @@ class PackageChecker {
     std::vector<Finding> findings_;
     mutable std::map<std::string, Installations> runsIn_;
     mutable std::map<std::string, ActionData> dataOf_;
+    mutable std::optional<std::map<std::string, std::string>> componentsByPath_;
 };
 
 }  // namespace zelk::checker::model

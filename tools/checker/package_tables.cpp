@@ -1,9 +1,11 @@
 #include "package_tables.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <string_view>
 
 #include "formatted_text.h"
 #include "runtime/handles.h"
@@ -21,6 +23,22 @@ constexpr int kUpgradeOnlyDetect = 0x2;
 // says.
 constexpr int kRegistryMachine = 2;
 constexpr int kRegistryPerInstallation = -1;
+// msidbComponentAttributes64bit: without it, the registry reflector puts a component's
+// HKLM\SOFTWARE keys below SOFTWARE\WOW6432Node.
+constexpr int kComponent64Bit = 0x100;
+
+bool StartsWithSoftware(const std::string& key) {
+    constexpr std::string_view kSoftware = "software\\";
+    if (key.size() < kSoftware.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kSoftware.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(key[i])) != kSoftware[i]) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Custom action types of a DLL from the Binary table and from the File table.
 constexpr int kBaseAndSourceMask = 0x37;
@@ -140,13 +158,18 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
             why)) {
         return false;
     }
-    if (reader.HasTable("Component") && !reader.ForEachRow(
-                                            "SELECT `Component`, `Directory_` FROM `Component`",
-                                            [&](MSIHANDLE row) {
-                                                tables.componentDirectories[FieldText(row, 1)] =
-                                                    FieldText(row, 2);
-                                            },
-                                            why)) {
+    if (reader.HasTable("Component") &&
+        !reader.ForEachRow(
+            "SELECT `Component`, `Directory_`, `Attributes`, `Condition` FROM `Component`",
+            [&](MSIHANDLE row) {
+                const std::string component = FieldText(row, 1);
+                tables.componentDirectories[component] = FieldText(row, 2);
+                tables.componentAttributes[component] = FieldInteger(row, 3);
+                if (!MsiRecordIsNull(row, 4)) {
+                    tables.componentConditions[component] = FieldText(row, 4);
+                }
+            },
+            why)) {
         return false;
     }
     if (reader.HasTable("File") &&
@@ -177,23 +200,60 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
             why)) {
         return false;
     }
+    if (reader.HasTable("Condition") &&
+        !reader.ForEachRow(
+            "SELECT `Feature_`, `Level`, `Condition` FROM `Condition`",
+            [&](MSIHANDLE row) {
+                tables.featureConditions.push_back(
+                    {FieldText(row, 1), FieldInteger(row, 2), FieldText(row, 3)});
+            },
+            why)) {
+        return false;
+    }
     if (reader.HasTable("ServiceControl") &&
         !reader.ForEachRow(
-            "SELECT `ServiceControl`, `Name`, `Event` FROM `ServiceControl`",
+            "SELECT `ServiceControl`, `Name`, `Event`, `Component_` FROM `ServiceControl`",
             [&](MSIHANDLE row) {
-                tables.serviceControls.push_back(
-                    {FieldText(row, 1), FieldText(row, 2), FieldInteger(row, 3)});
+                tables.serviceControls.push_back({FieldText(row, 1), FieldText(row, 2),
+                                                  FieldInteger(row, 3), FieldText(row, 4)});
             },
             why)) {
         return false;
     }
     if (reader.HasTable("Registry") &&
         !reader.ForEachRow(
-            "SELECT `Root`, `Key` FROM `Registry`",
+            "SELECT `Root`, `Key`, `Component_` FROM `Registry`",
             [&](MSIHANDLE row) {
                 const int root = FieldInteger(row, 1);
-                if (root == kRegistryMachine || root == kRegistryPerInstallation) {
+                const auto attributes = tables.componentAttributes.find(FieldText(row, 3));
+                const bool wow64 = attributes != tables.componentAttributes.end() &&
+                                   (attributes->second & kComponent64Bit) == 0 &&
+                                   StartsWithSoftware(FieldText(row, 2));
+                if ((root == kRegistryMachine || root == kRegistryPerInstallation) && !wow64) {
                     tables.machineRegistryKeys.push_back(FieldText(row, 2));
+                }
+            },
+            why)) {
+        return false;
+    }
+    std::map<std::string, std::pair<int, std::string>> locators;
+    if (reader.HasTable("RegLocator") &&
+        !reader.ForEachRow(
+            "SELECT `Signature_`, `Root`, `Key` FROM `RegLocator`",
+            [&](MSIHANDLE row) {
+                locators[FieldText(row, 1)] = {FieldInteger(row, 2), FieldText(row, 3)};
+            },
+            why)) {
+        return false;
+    }
+    if (reader.HasTable("AppSearch") &&
+        !reader.ForEachRow(
+            "SELECT `Property`, `Signature_` FROM `AppSearch`",
+            [&](MSIHANDLE row) {
+                const auto locator = locators.find(FieldText(row, 2));
+                if (locator != locators.end()) {
+                    tables.registrySearches.push_back(
+                        {FieldText(row, 1), locator->second.first, locator->second.second});
                 }
             },
             why)) {
@@ -201,13 +261,16 @@ bool ReadTables(const TableReader& reader, PackageTables& tables, std::string& w
     }
     return !reader.HasTable("Upgrade") ||
            reader.ForEachRow(
-               "SELECT `ActionProperty`, `Attributes`, `UpgradeCode` FROM `Upgrade`",
+               "SELECT `ActionProperty`, `Attributes`, `UpgradeCode`, `VersionMin`, "
+               "`VersionMax` FROM `Upgrade`",
                [&](MSIHANDLE row) {
                    // Rows that only detect, newer versions among them, remove nothing.
                    if ((FieldInteger(row, 2) & kUpgradeOnlyDetect) == 0) {
                        tables.upgradeProperties.push_back(FieldText(row, 1));
                    }
-                   tables.upgrades.push_back({FieldText(row, 3), FieldInteger(row, 2)});
+                   tables.upgrades.push_back({FieldText(row, 3), FieldInteger(row, 2),
+                                              FieldText(row, 4), FieldText(row, 5),
+                                              FieldText(row, 1)});
                },
                why);
 }

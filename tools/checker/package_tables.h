@@ -36,13 +36,32 @@ struct FileRow {
 
 struct ServiceControlRow {
     std::string id;
-    std::string name;
+    std::string name;  // Formatted
     int event = 0;
+    std::string component;
 };
 
 struct UpgradeRow {
     std::string upgradeCode;
     int attributes = 0;
+    std::string versionMin;
+    std::string versionMax;
+    std::string actionProperty;
+};
+
+// A Condition table row: the feature takes the level when the condition holds.
+struct FeatureCondition {
+    std::string feature;
+    int level = 0;
+    std::string condition;
+};
+
+// An AppSearch row that reads the registry (RegLocator): the property it sets when the value
+// is there.
+struct RegistrySearch {
+    std::string property;
+    int root = 0;
+    std::string key;
 };
 
 struct PackageTables {
@@ -56,11 +75,17 @@ struct PackageTables {
     // Each feature's Level, and the features each component belongs to.
     std::map<std::string, int> featureLevels;
     std::multimap<std::string, std::string> componentFeatures;
+    std::vector<FeatureCondition> featureConditions;
+    // Each component's Attributes and Condition, where the table gives them.
+    std::map<std::string, int> componentAttributes;
+    std::map<std::string, std::string> componentConditions;
     std::vector<ServiceControlRow> serviceControls;
     // The properties the Upgrade table sets when it finds an older version.
     std::vector<std::string> upgradeProperties;
     std::vector<UpgradeRow> upgrades;
-    // The keys the Registry table writes below HKEY_LOCAL_MACHINE (root 2, or -1 per machine).
+    std::vector<RegistrySearch> registrySearches;
+    // The keys the Registry table writes below HKEY_LOCAL_MACHINE (root 2, or -1 per machine)
+    // in the 64-bit view: a 32-bit component's SOFTWARE keys go below WOW6432Node.
     std::vector<std::string> machineRegistryKeys;
     // The bytes of the Binary rows that DLL actions (type 1) call, by name.
     std::map<std::string, std::string> binaries;

@@ -27,7 +27,7 @@ void PackageChecker::CollectDllActions() {
         if (rule == nullptr) {
             continue;
         }
-        const std::optional<Installations> runs = InstallationsOf(scheduled->condition, tables_);
+        const std::optional<Installations> runs = InstallationsOf(scheduled->condition, symbols_);
         actions_.push_back({row.action, rule, row.type, scheduled->sequence, scheduled->condition,
                             runs.value_or(kEveryInstallation), runs.has_value()});
     }

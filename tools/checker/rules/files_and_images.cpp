@@ -38,24 +38,30 @@ void PackageChecker::CheckKernelImage(const DllAction& action, const std::string
 // Where each file of the package goes by default, lower-cased.
 std::set<std::string> PackageChecker::InstalledPaths() const {
     std::set<std::string> paths;
-    for (const auto& [key, file] : tables_.files) {
-        const ResolvedText path = ResolveFormatted(tables_, "[#" + key + "]");
-        if (path.exact) {
-            paths.insert(Lower(path.text));
-        }
+    for (const auto& [path, component] : ComponentsByPath()) {
+        paths.insert(path);
     }
     return paths;
 }
 
-// The component of the package file at path (lower-cased); "" for none.
-std::string PackageChecker::ComponentAt(const std::string& path) const {
-    for (const auto& [key, file] : tables_.files) {
-        const ResolvedText installed = ResolveFormatted(tables_, "[#" + key + "]");
-        if (installed.exact && Lower(installed.text) == path) {
-            return file.component;
+// Resolved once: every driver action asks.
+const std::map<std::string, std::string>& PackageChecker::ComponentsByPath() const {
+    if (!componentsByPath_) {
+        componentsByPath_.emplace();
+        for (const auto& [key, file] : tables_.files) {
+            const ResolvedText path = ResolveFormatted(tables_, "[#" + key + "]");
+            if (path.exact) {
+                componentsByPath_->emplace(Lower(path.text), file.component);
+            }
         }
     }
-    return "";
+    return *componentsByPath_;
+}
+
+// The component of the package file at path (lower-cased); "" for none.
+std::string PackageChecker::ComponentAt(const std::string& path) const {
+    const auto found = ComponentsByPath().find(path);
+    return found == ComponentsByPath().end() ? "" : found->second;
 }
 
 // An INF in features a first installation leaves out is neither there for the action nor
@@ -72,12 +78,27 @@ void PackageChecker::CheckInfInstalledByDefault(const DllAction& action, const s
         const std::string& text = level->second;
         std::from_chars(text.data(), text.data() + text.size(), threshold);
     }
+    // The Condition rows set a feature's level before the installer compares it.
+    const ConditionSymbols& first = symbols_.Of(Installation::First);
+    const auto levelOf = [&](const std::string& feature) -> std::optional<int> {
+        const auto found = tables_.featureLevels.find(feature);
+        if (found == tables_.featureLevels.end()) {
+            return std::nullopt;
+        }
+        int level = found->second;
+        for (const FeatureCondition& row : tables_.featureConditions) {
+            if (row.feature == feature &&
+                EvaluateCondition(row.condition, first) == ConditionValue::True) {
+                level = row.level;
+            }
+        }
+        return level;
+    };
     std::string optional;
-    const auto [first, last] = tables_.componentFeatures.equal_range(component);
-    for (auto feature = first; feature != last; ++feature) {
-        const auto found = tables_.featureLevels.find(feature->second);
-        if (found == tables_.featureLevels.end() ||
-            (found->second > 0 && found->second <= threshold)) {
+    const auto [begin, last] = tables_.componentFeatures.equal_range(component);
+    for (auto feature = begin; feature != last; ++feature) {
+        const std::optional<int> level = levelOf(feature->second);
+        if (!level || (*level > 0 && *level <= threshold)) {
             return;
         }
         optional = feature->second;

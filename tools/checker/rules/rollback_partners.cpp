@@ -172,7 +172,8 @@ void PackageChecker::CheckServiceControlRows(const DllAction& action, const std:
     bool deletedOnUninstall = false;
     bool found = false;
     for (const ServiceControlRow& row : tables_.serviceControls) {
-        if (Lower(row.name) != Lower(service)) {
+        // The Name column is Formatted: "[BUS_SERVICE]" names the service the property holds.
+        if (Lower(ResolveFormatted(tables_, row.name).text) != Lower(service)) {
             continue;
         }
         found = true;

@@ -3,30 +3,6 @@
 
 namespace zelk::checker::model {
 
-// Nesting past the evaluators' limits is reported for every row, whatever it calls: the
-// checker judges no such row, and no installer needs one.
-void PackageChecker::CheckNesting() {
-    for (const SequenceRow& row : tables_.installExecuteSequence) {
-        if (NestsTooDeep(row.condition)) {
-            findings_.push_back({"ZCA002", Severity::Error, row.action,
-                                 "its condition nests parentheses or NOTs more than " +
-                                     std::to_string(kMaxConditionNesting) +
-                                     " deep: the checker does not judge it; write it flat.",
-                                 "InstallExecuteSequence", "Condition"});
-        }
-    }
-    for (const CustomActionRow& row : tables_.customActions) {
-        if ((row.type & kTypeMask) == kSetProperty &&
-            ResolveFormatted(tables_, row.target).tooDeep) {
-            findings_.push_back({"ZCA003", Severity::Error, row.action,
-                                 "its formatted value nests brackets more than " +
-                                     std::to_string(kMaxFormattedNesting) +
-                                     " deep: the checker does not resolve it; write it flat.",
-                                 "CustomAction", "Target"});
-        }
-    }
-}
-
 // False when the action runs immediately where it must be deferred, or the other way.
 bool PackageChecker::CheckExecution(const DllAction& action) {
     if (action.Id() == Export::RebootDecision) {
@@ -488,27 +464,6 @@ void PackageChecker::CheckSharedStateValues() {
         }
         recorded.emplace(location, &action);
     }
-}
-
-// Drivers and services serve the machine: the package must install per machine.
-void PackageChecker::CheckPerMachine() {
-    const auto value = [&](const char* name) {
-        const auto property = tables_.properties.find(name);
-        return property == tables_.properties.end() ? std::string() : property->second;
-    };
-    const std::string allUsers = value("ALLUSERS");
-    if (allUsers == "1" || (allUsers == "2" && value("MSIINSTALLPERUSER") != "1")) {
-        return;
-    }
-    findings_.push_back(
-        {"ZCA097", Severity::Error, "ALLUSERS",
-         "the package installs per user (ALLUSERS is " +
-             (allUsers.empty() ? std::string("not set") : Quoted(allUsers)) +
-             "): the installer does not ask for administrator rights, so the actions that "
-             "change drivers and services fail, and the product is registered for one user "
-             "while its drivers serve every user; set ALLUSERS to 1 (WiX: "
-             "InstallScope=\"perMachine\").",
-         "Property", "Value"});
 }
 
 }  // namespace zelk::checker::model

@@ -67,4 +67,42 @@ void PackageChecker::CheckUpgradeFindsOlderVersions() {
          "Upgrade", ""});
 }
 
+void PackageChecker::CheckMigrateFeatures() {
+    constexpr int kMigrateFeatures = 0x1;
+    const auto code = tables_.properties.find("UpgradeCode");
+    if (code == tables_.properties.end()) {
+        return;
+    }
+    // Only where a feature's state can differ from its default: more than one feature, or
+    // one a first installation leaves out.
+    long long installLevel = 1;
+    const auto level = tables_.properties.find("INSTALLLEVEL");
+    if (level != tables_.properties.end()) {
+        std::from_chars(level->second.data(), level->second.data() + level->second.size(),
+                        installLevel);
+    }
+    const bool optional =
+        tables_.features.size() > 1 ||
+        std::any_of(tables_.featureLevels.begin(), tables_.featureLevels.end(),
+                    [&](const auto& feature) { return feature.second > installLevel; });
+    if (!optional) {
+        return;
+    }
+    for (const UpgradeRow& row : tables_.upgrades) {
+        if (Lower(row.upgradeCode) != Lower(code->second) ||
+            (row.attributes & kUpgradeOnlyDetect) != 0 ||
+            (row.attributes & kMigrateFeatures) != 0) {
+            continue;
+        }
+        findings_.push_back(
+            {"ZCA112", Severity::Error, "Upgrade",
+             "the Upgrade row that removes older versions (" + Quoted(row.actionProperty) +
+                 ") lacks MigrateFeatures (attribute 1): MigrateFeatureStates then gives the new "
+                 "version its default features, so a driver feature the user added is removed "
+                 "with the older version and not installed again; add 1 to its Attributes.",
+             "Upgrade", "Attributes"});
+        return;
+    }
+}
+
 }  // namespace zelk::checker::model
