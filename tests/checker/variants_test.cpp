@@ -170,7 +170,9 @@ const Variant kVariants[] = {
     {"decision before the drivers ran",
      {"DELETE FROM InstallExecuteSequence WHERE Action = 'InstallExecute' OR Action = "
       "'InstallExecuteAgain'"},
-     {"error: ZCA063: {first:CA_CheckAndSetRebootStatus}"}},
+     {"error: ZCA063: {first:CA_CheckAndSetRebootStatus}",
+      // The older version's removal then runs inside this version's script.
+      "error: ZCA080: RemoveExistingProducts"}},
     {"decision after the clearing",
      {"UPDATE InstallExecuteSequence SET Sequence = {seq:InstallExecute-1} WHERE Action = "
       "'{first:CA_ClearInstallDriverRegistryValues}'",
@@ -198,9 +200,7 @@ const Variant kVariants[] = {
     {"deferred action outside the script",
      {"UPDATE InstallExecuteSequence SET Sequence = {seq:InstallInitialize-1} WHERE Action = "
       "'{first:CA_UninstallOldZuraOem}'"},
-     {"error: ZCA015: {first:CA_UninstallOldZuraOem}",
-      // The older version's removal now comes after it.
-      "error: ZCA080: RemoveExistingProducts"}},
+     {"error: ZCA015: {first:CA_UninstallOldZuraOem}"}},
     {"no data set",
      {"DELETE FROM InstallExecuteSequence WHERE Action = '{set:{first:CA_InstallCertificate}}'"},
      {"error: ZCA040: {first:CA_InstallCertificate}"}},
@@ -288,10 +288,15 @@ const Variant kVariants[] = {
      {"UPDATE InstallExecuteSequence SET Condition = 'REMOVE=\"All\"' WHERE Action = "
       "'{first:CA_UninstallLanDriver}'"},
      {"error: ZCA023: {first:CA_UninstallLanDriver}"}},
+    // The older version's removal inside an upgrade runs with REMOVE=ALL, after this version
+    // has taken over the device: a removal on REMOVE takes it away.
     {"uninstall-only without regard to case",
      {"UPDATE InstallExecuteSequence SET Condition = 'REMOVE~=\"all\"' WHERE Action = "
       "'{first:CA_UninstallLanDriver}'"},
-     {}},
+     {"error: ZCA103: {first:CA_UninstallLanDriver}: major upgrade from version",
+      // Nor does its rollback partner, on the component's condition, put it back.
+      "error: ZCA108: {first:CA_UninstallLanDriver}: major upgrade from version",
+      "error: ZCA108: InstallFinalize: major upgrade from version"}},
     {"component reinstalled on repair",
      {"UPDATE InstallExecuteSequence SET Condition = '$BusKernelDriver=3' WHERE Action = "
       "'{first:CA_InstallNonePnPDriver}'"},
@@ -301,11 +306,18 @@ const Variant kVariants[] = {
       "'{last:CA_InstallDriver}'"},
      {"error: ZCA022: {last:CA_InstallDriver}"}},
     {"install-only in parentheses",
-     {"UPDATE InstallExecuteSequence SET Condition = 'NOT (Installed)' WHERE Action = "
-      "'{rollback:CA_UninstallVirtualDriver}'",
-      "UPDATE InstallExecuteSequence SET Condition = 'not (Installed)' WHERE Action = "
+     {"UPDATE InstallExecuteSequence SET Condition = 'not (Installed)' WHERE Action = "
       "'{first:CA_InstallCertificate}'"},
      {}},
+    // In an upgrade the device is the older version's: a failed upgrade must leave it.
+    {"device's rollback partner on every first installation",
+     {"UPDATE InstallExecuteSequence SET Condition = 'NOT (Installed)' WHERE Action = "
+      "'{rollback:CA_UninstallVirtualDriver}'"},
+     {"error: ZCA108: {first:CA_InstallDriver}: major upgrade from version",
+      "error: ZCA108: ZelkInstallLanDriver: major upgrade from version",
+      "error: ZCA108: {last:CA_InstallDriver}: major upgrade from version",
+      "error: ZCA108: {first:CA_InstallNonePnPDriver}: major upgrade from version",
+      "error: ZCA108: InstallFinalize: major upgrade from version"}},
     {"condition the installer cannot evaluate",
      {"UPDATE InstallExecuteSequence SET Condition = 'NOT (Installed' WHERE Action = "
       "'{first:CA_InstallCertificate}'"},
@@ -503,13 +515,19 @@ const Variant kVariants[] = {
             {WithData("REMOVE", "{first:CA_UninstallNonePnPDriver}")}),
      {"error: ZCA104: {first:CA_UninstallNonePnPDriver}: feature Usb removed",
       // A failed feature removal then leaves the service deleted.
-      "error: ZCA108: InstallFinalize: feature Usb removed"}},
+      "error: ZCA108: InstallFinalize: feature Usb removed",
+      // The same action takes the older version's service over in an upgrade.
+      "error: ZCA100: {first:CA_InstallNonePnPDriver}: major upgrade from version"}},
     {"root device removed only on the uninstall, its INF in a removable feature",
      Joined(InFeature("VirtualDriverPackage", "Virtual", 1),
             {"UPDATE InstallExecuteSequence SET Condition = 'REMOVE=\"ALL\"' WHERE Action = "
              "'{first:CA_UninstallVirtualDriver}'"}),
      {"error: ZCA103: {first:CA_UninstallVirtualDriver}: feature Virtual removed: "
-      "ROOT\\ZELK_VIRTUAL stays"}},
+      "ROOT\\ZELK_VIRTUAL stays",
+      // The older version's removal inside an upgrade takes the device, and a failed upgrade
+      // does not give it back.
+      "error: ZCA108: {first:CA_UninstallVirtualDriver}: major upgrade from version",
+      "error: ZCA108: InstallFinalize: major upgrade from version"}},
     {"INF in a deselectable feature, its action on the first installation",
      Joined(InFeature("UsbDriverPackage", "Usb", 1),
             {WithData("NOT Installed", "{last:CA_InstallDriver}")}),
@@ -538,13 +556,15 @@ const Variant kVariants[] = {
       "?VirtualDriverPackage=3 AND NOT WIX_UPGRADE_DETECTED' WHERE Action = "
       "'{first:CA_InstallDriver}' OR Action = '{set:{first:CA_InstallDriver}}' OR Action = "
       "'{rollback:CA_UninstallVirtualDriver}'",
-      // The older version removes its device in the upgrade.
+      // The older version goes first and removes its device in the upgrade.
+      "UPDATE InstallExecuteSequence SET Sequence = {seq:InstallInitialize+1} WHERE Action = "
+      "'RemoveExistingProducts'",
       "UPDATE InstallExecuteSequence SET Condition = '?VirtualDriverPackage=3 AND "
       "$VirtualDriverPackage=2' WHERE Action = '{first:CA_UninstallVirtualDriver}'"},
      {"error: ZCA103: {first:CA_InstallDriver}: major upgrade from version"}},
     {"Upgrade rows without RemoveExistingProducts",
      {"DELETE FROM InstallExecuteSequence WHERE Action = 'RemoveExistingProducts'"},
-     {"error: ZCA100: {first:CA_InstallNonePnPDriver}: major upgrade from version"}},
+     {"error: ZCA110: RemoveExistingProducts: major upgrade from version"}},
     {"upgrade property not secure",
      {"UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED' WHERE Property = "
       "'SecureCustomProperties'"},

@@ -565,6 +565,8 @@ class PackageChecker {
     std::string SubjectFor(Export id, const std::string& inf) const;
 
     // One finding per rule and subject: the first path that shows it.
+    bool MeantToRemoveOlderVersions() const;
+    void ReportOlderVersionKept(const std::string& path);
     void PathError(const char* rule, const std::string& subject, const std::string& message,
                    Severity severity = Severity::Error);
 

@@ -104,6 +104,7 @@ inline constexpr RuleEntry kRules[] = {
     {"ZCA107", "rules/end_states.cpp", Severity::Error, "Drivers left after the uninstall"},
     {"ZCA108", "rules/end_states.cpp", Severity::Error, "Rollback leaves a change"},
     {"ZCA109", "rules/end_states.cpp", Severity::Error, "Driver before its publisher is trusted"},
+    {"ZCA110", "rules/end_states.cpp", Severity::Error, "Older version kept by the upgrade"},
     {"ZCA111", "rules/package_wide.cpp", Severity::Error, "Component state without its operator"},
     {"ZCA112", "rules/upgrade.cpp", Severity::Error, "Upgrade without MigrateFeatures"},
 };

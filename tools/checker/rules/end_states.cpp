@@ -151,6 +151,34 @@ void PackageChecker::PathError(const char* rule, const std::string& subject,
                          isAction ? "Action" : "Component"});
 }
 
+// An Upgrade row of the product's own UpgradeCode that does more than detect: the author
+// means a new version to replace the older one.
+bool PackageChecker::MeantToRemoveOlderVersions() const {
+    const auto code = tables_.properties.find("UpgradeCode");
+    return code != tables_.properties.end() &&
+           std::any_of(tables_.upgrades.begin(), tables_.upgrades.end(),
+                       [&](const UpgradeRow& row) {
+                           return Lower(row.upgradeCode) == Lower(code->second) &&
+                                  (row.attributes & kUpgradeOnlyDetect) == 0;
+                       });
+}
+
+// Not an action's finding: the older product is still registered after the upgrade.
+void PackageChecker::ReportOlderVersionKept(const std::string& path) {
+    ++pathViolations_;
+    if (!pathReported_.insert("ZCA110|RemoveExistingProducts").second) {
+        return;
+    }
+    findings_.push_back(
+        {"ZCA110", Severity::Error, "RemoveExistingProducts",
+         path + ": the older version stays installed beside this one: no RemoveExistingProducts "
+                "runs, or no Upgrade row finds it; its entry stays in Programs and Features and "
+                "its removal later takes away what the two versions share. Schedule "
+                "RemoveExistingProducts between InstallExecute and InstallFinalize, with an "
+                "Upgrade row of this UpgradeCode that finds the older versions.",
+         "InstallExecuteSequence", "Action"});
+}
+
 std::string PackageChecker::SubjectFor(Export id, const std::string& inf) const {
     for (const DllAction& action : actions_) {
         if (action.Id() == id && action.IsForward() && (inf.empty() || InfOf(action) == inf)) {
@@ -213,6 +241,9 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
         return;
     }
     const Machine& machine = played.after;
+    if (played.spec.upgrade && machine.products.size() > 1 && MeantToRemoveOlderVersions()) {
+        ReportOlderVersionKept(path);
+    }
     for (const auto& [component, inf] : player.InfComponents()) {
         if (machine.Holds(component) && machine.staged.count(inf) == 0) {
             PathError("ZCA102", SubjectFor(Export::InstallDriver, inf),
@@ -228,14 +259,29 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
         const auto device = machine.devices.find(hardwareId);
         const bool exists = device != machine.devices.end() && device->second > 0;
         const std::string inf = player.InfComponents().at(component);
-        if (owned && !exists) {
+        const Export removal =
+            inf == kVirtualInf ? Export::UninstallVirtualDriver : Export::UninstallLanDriver;
+        const std::string remover = RanOnPath(result, removal);
+        const bool installRan =
+            std::any_of(actions_.begin(), actions_.end(), [&](const DllAction& action) {
+                return action.Id() == Export::InstallDriver && action.IsForward() &&
+                       InfOf(action) == inf && result.ran.count(action.name) != 0;
+            });
+        if (owned && !exists && installRan && !remover.empty()) {
+            // Typically the older version's removal inside an upgrade, after this version took
+            // the device over, run on a condition that is not the component's.
+            PathError("ZCA103", remover,
+                      path + ": " + hardwareId + " is missing while component " +
+                          Quoted(component) + " is installed: " + Quoted(remover) +
+                          " runs on this path and takes it away; condition it on the component "
+                          "(?" +
+                          component + "=3 AND $" + component + "=2).");
+        } else if (owned && !exists) {
             PathError("ZCA103", SubjectFor(Export::InstallDriver, inf),
                       path + ": " + hardwareId + " is missing while component " +
                           Quoted(component) +
                           " is installed: " + WhyNotRun(result, Export::InstallDriver, inf) + ".");
         } else if (!owned && exists) {
-            const Export removal =
-                inf == kVirtualInf ? Export::UninstallVirtualDriver : Export::UninstallLanDriver;
             PathError("ZCA103", SubjectFor(removal, ""),
                       path + ": " + hardwareId + " stays although no installed product holds " +
                           "component " + Quoted(component) + ": " + WhyNotRun(result, removal, "") +

@@ -3,9 +3,12 @@
 
 namespace zelk::checker::model {
 
-// An upgrade removes the older version inside this installation's transaction, before
-// this version installs anything: a failed upgrade then restores the older version, and
-// its removal actions cannot take away what this version has installed.
+// An upgrade removes the older version inside this installation's transaction, so that a
+// failed upgrade restores it. Two places inside it are sound: right after InstallInitialize,
+// before this version installs anything, or after InstallExecute has run this version's
+// script, when the installer already counts this version as a client of the components both
+// share and the older version's removal leaves them, with their devices and services. In
+// between, the older version's removal actions run after this version's install actions.
 void PackageChecker::CheckRemoveExistingProducts() {
     const SequenceRow* removal = Scheduled("RemoveExistingProducts");
     const SequenceRow* initialize = Scheduled("InstallInitialize");
@@ -15,6 +18,13 @@ void PackageChecker::CheckRemoveExistingProducts() {
     const auto firstInstall = std::find_if(actions_.begin(), actions_.end(), [](auto& a) {
         return a.IsForward() && a.InScript() && DirectionOf(a.Id()) == Direction::Install;
     });
+    const SequenceRow* finalize = Scheduled("InstallFinalize");
+    const auto afterScriptRun = [&](const char* runner) {
+        const SequenceRow* run = Scheduled(runner);
+        return run != nullptr && run->sequence > 0 && removal->sequence > run->sequence &&
+               (finalize == nullptr || removal->sequence < finalize->sequence) &&
+               (firstInstall == actions_.end() || run->sequence > firstInstall->sequence);
+    };
     std::string why;
     if (removal->sequence < initialize->sequence) {
         why =
@@ -22,17 +32,24 @@ void PackageChecker::CheckRemoveExistingProducts() {
             "version is removed in a transaction of its own, so when this installation "
             "then fails the older version is not restored, and the machine keeps "
             "neither";
-    } else if (firstInstall != actions_.end() && removal->sequence > firstInstall->sequence) {
+    } else if (finalize != nullptr && removal->sequence > finalize->sequence) {
+        why =
+            "after InstallFinalize, outside the installation's transaction: should the older "
+            "version's removal fail, nothing undoes this installation and both versions stay "
+            "installed";
+    } else if (firstInstall != actions_.end() && removal->sequence > firstInstall->sequence &&
+               !afterScriptRun("InstallExecute") && !afterScriptRun("InstallExecuteAgain")) {
         why = "after " + Quoted(firstInstall->name) +
-              ": the older version's removal actions run after this version's install "
-              "actions and take away the devices and the kernel service it has just put in "
-              "place";
+              " with no InstallExecute between them: the older version's removal actions run "
+              "after this version's install actions and take away the devices and the kernel "
+              "service it has just put in place";
     } else {
         return;
     }
     findings_.push_back({"ZCA080", Severity::Error, "RemoveExistingProducts",
                          "is scheduled at " + std::to_string(removal->sequence) + ", " + why +
-                             "; schedule it right after InstallInitialize.",
+                             "; schedule it between InstallExecute and InstallFinalize, as the "
+                             "include does.",
                          "InstallExecuteSequence", "Sequence"});
 }
 
