@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tries an installer package that calls zelk_ca.dll under Wine, in a private Wine prefix (a
-# copy of the template under build/wine; never ~/.wine), and reports run by run what the DLL's
-# custom actions did.
+# full copy of the template under build/wine, sharing no file with it; never ~/.wine), and
+# reports run by run what the DLL's custom actions did.
 #
 # usage: try-package.sh PACKAGE.msi [--upgrade-from OLD.msi] [--repair] [--norestart] [--keep DIR]
 #   --upgrade-from OLD.msi  installs OLD.msi first, so that PACKAGE.msi upgrades it
@@ -91,7 +91,8 @@ if [[ -n $keep ]]; then
     trap 'wine_stop "$prefix"' EXIT
 else
     trap wine_cleanup EXIT
-    wine_copy_prefix "try-$$"
+    # The package may install anything anywhere: its prefix shares no file with the template.
+    wine_copy_prefix --private "try-$$"
     prefix=$(wine_prefix "try-$$")
 fi
 
