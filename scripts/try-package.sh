@@ -33,6 +33,10 @@
 # ask for a restart) and no fault was found, 1 when one did not or a fault was found, 2 when
 # nothing could be tried. --help prints this text.
 # Needs `make` first: the Windows side is dist/try/ (ZELK_TRY_DIR names another folder).
+# The prefix is a full copy of the template, since the package may install a file over one of
+# Wine's own. ZELK_TRY_SHARED=1 shares Wine's images with the template instead, as the test
+# runs do, for the project's own sample packages in its test layer: a run that writes through
+# to one still fails.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -91,8 +95,11 @@ if [[ -n $keep ]]; then
     trap 'wine_stop "$prefix"' EXIT
 else
     trap wine_cleanup EXIT
-    # The package may install anything anywhere: its prefix shares no file with the template.
-    wine_copy_prefix --private "try-$$"
+    if [[ ${ZELK_TRY_SHARED:-0} == 1 ]]; then
+        wine_copy_prefix "try-$$"
+    else
+        wine_copy_prefix --private "try-$$"
+    fi
     prefix=$(wine_prefix "try-$$")
 fi
 
