@@ -104,10 +104,11 @@ wine-template: setup
 smoke: dist
 	scripts/run-wine-tests.sh --smoke --dll $(DLL)
 
-# The layers of `make test`, each a target below. They run two at a time (LANES), longest first,
-# once everything they test is built; each one's output is printed whole when it ends.
-TEST_LAYERS := test-checker test-windows-mode test-e2e test-try test-release test-wine \
-	test-wine-clang test-conformance test-host test-fuzz audit audit-clang lint
+# The layers of `make test`, each a target below. They run two at a time (LANES), longest first
+# as a fresh clone runs them (clang-tidy then analyses every file), once everything they test is
+# built; each one's output is printed whole when it ends.
+TEST_LAYERS := lint test-checker test-windows-mode test-e2e test-try test-release test-wine \
+	test-wine-clang test-conformance test-host test-fuzz audit audit-clang
 # `make check`: the layers that catch most faults in a minute and need no Wine prefix, both
 # from the host build.
 CHECK_LAYERS := test-host test-fuzz
