@@ -3,8 +3,9 @@
 #               package and the sample driver images (dist/sample/) into dist/ and the Windows
 #               test kit into dist/windows-check/, runs the package end to end under Wine and
 #               reports what each custom action did
-#   make check  the quick layers, no Wine: host unit tests and winsim's own cases, the same
-#               under AddressSanitizer, the fuzz corpus replayed; ends with the summary
+#   make check  the quick layers, no Wine, from one host build under AddressSanitizer and
+#               UBSan: the unit tests, winsim's own cases and the fuzz targets' seed corpus
+#               replayed; ends with the summary
 #   make test   every layer: those of make check, the DLL audit, the Wine suite, the platform
 #               conformance suite on both sides, the sample package end to end, the package
 #               checker, the authors' try and check wrappers on the smaller sample package, the
@@ -19,8 +20,10 @@
 #               signed when a certificate is set; dist/zelk_ca-VERSION-unsigned.zip when none
 #               is, and no archive when signing was asked for but dist/ is not signed
 #               (scripts/release.sh)
-#   make fuzz   fuzzes every libFuzzer target for FUZZ_SECONDS (default 180) each
-#   make bench  host benchmarks of the simulated platform (figures, not a test)
+#   make fuzz   fuzzes every libFuzzer target for FUZZ_SECONDS (default 180) each, in a
+#               clang build of its own (not part of make test)
+#   make bench  host benchmarks of the simulated platform (figures, not a test), in an
+#               optimised build without sanitizers
 #   make clean  removes the preset build trees, the Wine prefixes, the reports and dist/
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -28,7 +31,7 @@ REPORTS := build/reports
 DLL := dist/zelk_ca.dll
 PACKAGE := dist/zelk_drivers.msi
 
-.PHONY: all setup host asan mingw mingw-clang dist sample smoke test check test-host test-asan audit \
+.PHONY: all setup host mingw mingw-clang dist sample smoke test check test-host audit \
 	test-wine test-conformance test-e2e test-checker test-try audit-clang test-wine-clang lint \
 	bench fuzz-build fuzz test-fuzz kit test-windows-mode wine-template clean
 
@@ -38,7 +41,7 @@ setup:
 	@scripts/bootstrap.sh
 
 # The build's own make runs as a top-level one, so that it does not announce every directory.
-host asan mingw mingw-clang: setup
+host mingw mingw-clang: setup
 	cmake --preset $@
 	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset $@ -j $(JOBS)
 
@@ -102,16 +105,18 @@ wine-template: setup
 smoke: dist
 	scripts/run-wine-tests.sh --smoke --dll $(DLL)
 
-# The layers of `make test`, each a target below. They run two at a time (LANES), longest first,
-# once everything they test is built; each one's output is printed whole when it ends.
-TEST_LAYERS := test-checker test-windows-mode test-e2e test-try test-release test-wine \
-	test-wine-clang test-conformance test-asan test-host test-fuzz audit audit-clang lint
-# `make check`: the layers that catch most faults in a minute and need no Wine prefix.
-CHECK_LAYERS := test-host test-asan test-fuzz
+# The layers of `make test`, each a target below. They run two at a time (LANES), longest first
+# as a fresh clone runs them (clang-tidy then analyses every file), once everything they test is
+# built; each one's output is printed whole when it ends.
+TEST_LAYERS := lint test-checker test-windows-mode test-e2e test-try test-release test-wine \
+	test-wine-clang test-conformance test-host test-fuzz audit audit-clang
+# `make check`: the layers that catch most faults in a minute and need no Wine prefix, both
+# from the host build.
+CHECK_LAYERS := test-host test-fuzz
 LANES ?= 2
 # What the layers are built from. The build step makes all of it first; the layers then take it
 # as made (make -o), so two layers never build the same tree at once.
-TEST_BUILDS := setup host asan fuzz-build mingw mingw-clang dist kit wine-template
+TEST_BUILDS := setup host mingw mingw-clang dist kit wine-template
 
 # Every layer runs even when an earlier one fails; the summary decides.
 test: setup
@@ -119,13 +124,14 @@ test: setup
 	    -- $(TEST_LAYERS)
 
 check: setup
-	@scripts/run-layers.sh --reports $(REPORTS) --lanes 1 --builds "setup host asan fuzz-build" \
-	    --layers "host asan winsim fuzz" -- $(CHECK_LAYERS)
+	@scripts/run-layers.sh --reports $(REPORTS) --lanes 2 --builds "setup host" \
+	    --layers "host winsim fuzz" -- $(CHECK_LAYERS)
 
 # Brief output: failures in full, passing tests only in the count.
 GTEST_FLAGS := --gtest_brief=1
 
-# The product's unit tests, then winsim's own cases (layer "winsim"); both run even when one fails.
+# The product's unit tests, then winsim's own cases (layer "winsim"), under AddressSanitizer and
+# UBSan (the host build); both run even when one fails.
 test-host: host
 	@mkdir -p $(REPORTS)
 	@status=0; build/host/tests/unit/unit_tests $(GTEST_FLAGS) \
@@ -133,19 +139,14 @@ test-host: host
 	    build/host/tests/winsim/winsim_tests $(GTEST_FLAGS) \
 	    --gtest_output=xml:$(REPORTS)/winsim-host.xml || status=1; exit $$status
 
-test-asan: asan
-	@mkdir -p $(REPORTS)
-	@status=0; build/asan/tests/unit/unit_tests $(GTEST_FLAGS) \
-	    --gtest_output=xml:$(REPORTS)/asan.xml || status=1; \
-	    build/asan/tests/winsim/winsim_tests $(GTEST_FLAGS) \
-	    --gtest_output=xml:$(REPORTS)/winsim-asan.xml || status=1; exit $$status
-
 audit: dist
 	@mkdir -p $(REPORTS)
 	scripts/audit-dll.sh $(DLL) --map build/mingw/zelk_ca.map --report $(REPORTS)/audit.xml
 
-# libFuzzer targets under ASan and UBSan. `make fuzz` fuzzes each for FUZZ_SECONDS (or FUZZ_RUNS
-# executions, whichever ends first); `make test-fuzz` replays the checked-in seed corpus once.
+# The fuzz targets. `make test-fuzz` replays the checked-in seed corpus once through the host
+# build's replay program (ASan and UBSan, no libFuzzer); `make fuzz` fuzzes each target for
+# FUZZ_SECONDS (or FUZZ_RUNS executions, whichever ends first) in the fuzz preset's libFuzzer
+# build (clang, ASan and UBSan).
 FUZZ_SECONDS ?= 180
 FUZZ_RUNS ?= -1
 
@@ -156,7 +157,7 @@ fuzz-build: setup
 fuzz: fuzz-build
 	scripts/fuzz.sh run --seconds $(FUZZ_SECONDS) --runs $(FUZZ_RUNS)
 
-test-fuzz: fuzz-build
+test-fuzz: host
 	@mkdir -p $(REPORTS)
 	scripts/fuzz.sh replay --report $(REPORTS)/fuzz.xml
 
@@ -196,8 +197,10 @@ test-try: dist
 	@mkdir -p $(REPORTS)
 	scripts/try-tests.sh --report $(REPORTS)/try.xml
 
-bench: host
-	build/host/benchmarks/device_tree_benchmark
+bench: setup
+	cmake --preset bench
+	env -u MAKELEVEL -u MAKEFLAGS -u MFLAGS cmake --build --preset bench -j $(JOBS)
+	build/bench/benchmarks/device_tree_benchmark
 
 # clang's build of the DLL, under the same audit and Wine suite (the suite's programs are GCC's).
 CLANG_DLL := build/mingw-clang/zelk_ca.dll
@@ -223,5 +226,5 @@ test-release: dist
 	scripts/release-tests.sh --report $(REPORTS)/release.xml
 
 clean:
-	rm -rf build/host build/asan build/fuzz build/mingw build/mingw-clang build/wine build/e2e \
+	rm -rf build/host build/bench build/fuzz build/mingw build/mingw-clang build/wine build/e2e \
 	    build/checker build/release build/try $(REPORTS) dist

@@ -5,7 +5,7 @@ set -euo pipefail
 
 readonly PACKAGES=(
     cmake g++ make libgtest-dev  # host build and unit tests
-    clang-14 libclang-rt-14-dev  # fuzz targets: libFuzzer and the sanitizer runtimes
+    clang-14 libclang-rt-14-dev  # fuzzing: libFuzzer, its runtimes, FuzzedDataProvider.h
     g++-mingw-w64-x86-64         # the DLL and the Wine suite (win32 thread model compilers)
     clang lld clang-tidy         # the DLL's second compiler and the static analysis
     wine wine64                  # running the real DLL

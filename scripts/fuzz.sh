@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Runs the libFuzzer targets built by the "fuzz" preset (build/fuzz/tests/fuzz/*_fuzz).
+# Runs the fuzz targets: fuzzing and seeding with the libFuzzer programs of the "fuzz" preset
+# (build/fuzz/tests/fuzz/*_fuzz), the replay with the host build's replay program
+# (build/host/tests/fuzz/fuzz_replay, every target under ASan and UBSan without libFuzzer).
 #
 # usage: fuzz.sh run [--seconds N] [--runs N] [TARGET...]
 #            fuzzes each target for N seconds (default 180) or N executions, whichever ends
@@ -8,7 +10,7 @@
 #        fuzz.sh seed [TARGET...]
 #            adds to each seed corpus the inputs of the grown corpus that reach code the seeds
 #            do not (edges only, so that the seed corpus stays small)
-#        fuzz.sh replay [--report FILE]
+#        fuzz.sh replay [--report FILE] [TARGET...]
 #            runs each target once over every input of its seed corpus, so that every past
 #            finding stays mended; FILE gets a GoogleTest-style report, one test per target
 set -uo pipefail
@@ -20,6 +22,8 @@ readonly TARGETS_DIR=$ROOT/build/fuzz/tests/fuzz
 readonly SEEDS=$ROOT/tests/fuzz/corpus
 readonly RUNS=$ROOT/build/fuzz/runs
 readonly FINDINGS=$ROOT/build/fuzz/findings
+readonly REPLAY=$ROOT/build/host/tests/fuzz/fuzz_replay
+readonly REPLAY_LOGS=$ROOT/build/host/fuzz-replay
 # Path shapes the mutations would rarely build byte by byte: every target reads paths or text.
 readonly DICTIONARY=$ROOT/tests/fuzz/paths.dict
 # Shorter allocation stacks: the targets allocate a lot, and a finding is rerun to read it.
@@ -37,13 +41,16 @@ while (($#)); do
         *) targets+=("$1"); shift ;;
     esac
 done
-if ((${#targets[@]} == 0)); then
+if ((${#targets[@]} == 0)) && [[ $mode == replay ]]; then
+    [[ -x $REPLAY ]] && mapfile -t targets < <("$REPLAY" --list)
+elif ((${#targets[@]} == 0)); then
     for binary in "$TARGETS_DIR"/*_fuzz; do
         [[ -x $binary ]] && targets+=("$(basename "$binary" _fuzz)")
     done
 fi
 if ((${#targets[@]} == 0)); then
-    echo "fuzz: no targets in $TARGETS_DIR (make fuzz-build)" >&2
+    [[ $mode == replay ]] && built="$REPLAY (make host)" || built="$TARGETS_DIR (make fuzz-build)"
+    echo "fuzz: no targets in $built" >&2
     exit 1
 fi
 
@@ -68,15 +75,15 @@ run_target() {
 # replay_target NAME: reruns every seed in one process; prints ok or the input that failed.
 replay_target() {
     local name=$1
-    local log=$RUNS/$name.replay.log
+    local log=$REPLAY_LOGS/$name.log
     shopt -s nullglob
     local inputs=("$SEEDS/$name"/*)
     shopt -u nullglob
-    mkdir -p "$RUNS"
+    mkdir -p "$REPLAY_LOGS"
     if ((${#inputs[@]} == 0)); then
         printf '  FAIL  %-38s no seed corpus\n' "$name"
         results+=("$name|no|no seed corpus")
-    elif "$TARGETS_DIR/${name}_fuzz" "${inputs[@]}" >"$log" 2>&1; then
+    elif "$REPLAY" "$name" "${inputs[@]}" >"$log" 2>&1; then
         printf '  ok    %-38s %d inputs\n' "$name" "${#inputs[@]}"
         results+=("$name|yes|")
     else

@@ -8,7 +8,7 @@
 #   STATUS    the exit status of the layer runs
 set -uo pipefail
 
-LAYERS=(host asan winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release
+LAYERS=(host winsim fuzz audit wine conf-host conf-wine e2e checker cube try clang lint release
     windows-mode)
 if [[ ${1:-} == --layers ]]; then
     read -ra LAYERS <<<"${2:?--layers needs a list}"
@@ -18,7 +18,7 @@ readonly LAYERS
 reports=${1:?usage: test-summary.sh [--layers "NAME..."] REPORTS_DIR [STATUS]}
 status=${2:-0}
 # The layers each step of run-layers.sh reports, for the time table.
-declare -rA STEP_LAYERS=([test-host]="host, winsim" [test-asan]="asan, winsim" [test-fuzz]=fuzz
+declare -rA STEP_LAYERS=([test-host]="host, winsim" [test-fuzz]=fuzz
     [audit]=audit [test-wine]=wine [test-conformance]="conf-host, conf-wine" [test-e2e]=e2e
     [test-checker]="checker, cube" [test-try]=try [audit-clang]=clang [test-wine-clang]=clang
     [lint]=lint [test-release]=release [test-windows-mode]=windows-mode [build]="every tree the layers test" [wall]="the whole run")

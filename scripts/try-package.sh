@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tries an installer package that calls zelk_ca.dll under Wine, in a private Wine prefix (a
-# copy of the template under build/wine; never ~/.wine), and reports run by run what the DLL's
-# custom actions did.
+# full copy of the template under build/wine, sharing no file with it; never ~/.wine), and
+# reports run by run what the DLL's custom actions did.
 #
 # usage: try-package.sh PACKAGE.msi [--upgrade-from OLD.msi] [--repair] [--norestart] [--keep DIR]
 #   --upgrade-from OLD.msi  installs OLD.msi first, so that PACKAGE.msi upgrades it
@@ -37,6 +37,10 @@
 # ask for a restart) and no fault was found, 1 when one did not or a fault was found, 2 when
 # nothing could be tried. --help prints this text.
 # Needs `make` first: the Windows side is dist/try/ (ZELK_TRY_DIR names another folder).
+# The prefix is a full copy of the template, since the package may install a file over one of
+# Wine's own. ZELK_TRY_SHARED=1 shares Wine's images with the template instead, as the test
+# runs do, for the project's own sample packages in its test layer: a run that writes through
+# to one still fails.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -95,7 +99,11 @@ if [[ -n $keep ]]; then
     trap 'wine_stop "$prefix"' EXIT
 else
     trap wine_cleanup EXIT
-    wine_copy_prefix "try-$$"
+    if [[ ${ZELK_TRY_SHARED:-0} == 1 ]]; then
+        wine_copy_prefix "try-$$"
+    else
+        wine_copy_prefix --private "try-$$"
+    fi
     prefix=$(wine_prefix "try-$$")
 fi
 

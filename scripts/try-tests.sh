@@ -15,8 +15,10 @@
 # throwaway HOME); test-sign.sh must sign an author's own INF, image and catalog, and refuse an
 # INF that names another image. A run prefix (wine-env.sh, which check-package.sh ships with) shares only
 # Wine's system images with its template, never a file a runner lays a stand-in over, and a
-# run that writes through to a shared image fails and marks the template for making anew. The
-# outputs stay in build/try/.
+# run that writes through to a shared image fails and marks the template for making anew,
+# whatever size and time the write left; the try of a package that installs a file over one of
+# Wine's images, with an old time, leaves the template's image as it was. The outputs stay in
+# build/try/.
 #
 # usage: try-tests.sh [--report FILE]   (FILE: a GoogleTest-style XML report)
 set -uo pipefail
@@ -35,6 +37,9 @@ rm -rf "$WORK"
 mkdir -p "$WORK/home"
 export ZELK_WINE_ROOT=${ZELK_WINE_ROOT:-$repo/build/wine}
 export HOME=$WORK/home
+# The sample packages install nothing over Wine's images: their prefixes share them, as the
+# test runs' do (a write through to one still fails the run).
+export ZELK_TRY_SHARED=1
 
 results=()  # "name|ok|detail" per check, written by check
 failed=0
@@ -226,28 +231,85 @@ said=$(grep -c 'the checker crashed' "$WORK/crash.txt")
 check CheckCrashIsTwo "$(yes_if test "$check_status" -eq 2 -a "$said" -eq 1)" \
     "check-package.sh on a checker that ends with 1 and no finding exited with $check_status"
 # A run prefix over a template of a few files, no Wine started: what it shares, what it copies,
-# and a write through a shared image.
+# what a private one shares (nothing), and a write through a shared image that keeps the file's
+# size and time.
 shares_only_images() (
     export ZELK_WINE_ROOT=$WORK/sharing
     # shellcheck source=wine-env.sh
     source "$repo/scripts/wine-env.sh"
     local system=$ZELK_WINE_TEMPLATE/drive_c/windows/system32 run
     mkdir -p "$system"
-    touch "$system"/{kernel32.dll,newdev.dll,certutil.exe,c_1252.nls} "$ZELK_WINE_TEMPLATE/system.reg"
+    for file in "$system"/{kernel32.dll,newdev.dll,certutil.exe,c_1252.nls} \
+        "$ZELK_WINE_TEMPLATE/system.reg"; do
+        echo image >"$file"
+    done
+    wine_image_sums "$ZELK_WINE_TEMPLATE" >"$ZELK_WINE_TEMPLATE/$WINE_IMAGE_SUMS"
     wine --version >"$ZELK_WINE_TEMPLATE/.complete" 2>/dev/null
     wine_copy_prefix sharing
+    wine_copy_prefix --private private
     run=$(wine_prefix sharing)/drive_c/windows/system32
     links() { stat -c %h "$1"; }
     [[ $(links "$run/kernel32.dll") == 2 && $(links "$run/newdev.dll") == 1 &&
         $(links "$run/certutil.exe") == 1 && $(links "$run/c_1252.nls") == 1 &&
-        $(links "$(wine_prefix sharing)/system.reg") == 1 ]] || return 1
-    wine_template_intact || return 1
-    sleep 1  # some file systems keep whole seconds
-    echo changed >"$run/kernel32.dll"
+        $(links "$(wine_prefix sharing)/system.reg") == 1 &&
+        $(links "$(wine_prefix private)/drive_c/windows/system32/kernel32.dll") == 1 ]] || return 1
+    wine_template_current && wine_template_intact || return 1
+    echo IMAGE >"$run/kernel32.dll"
+    touch -r "$system/c_1252.nls" "$run/kernel32.dll"
     ! wine_template_intact 2>/dev/null && ! wine_template_current
 )
 check PrefixSharesOnlyImages "$(yes_if shares_only_images)" \
     "a run prefix shared a file other than Wine's system images, or a write through one went unseen"
+
+# A package of unknown content that installs a file over one of Wine's images in the system
+# folder, with its cabinet's time of long ago: the try's prefix shares nothing with the
+# template, whose image stays as it was. The component is permanent and the prefix kept, so
+# that the installed file can be seen.
+keeps_template_images() (
+    # shellcheck source=wine-env.sh
+    source "$repo/scripts/wine-env.sh"
+    wine_ensure_template >/dev/null || return 1
+    local source=$WORK/system-file image=$ZELK_WINE_TEMPLATE/drive_c/windows/system32/hostname.exe
+    local before kept
+    mkdir -p "$source"
+    echo "the package's own hostname.exe" >"$source/hostname.exe"
+    touch -d '2001-02-03 04:05:06 UTC' "$source/hostname.exe"
+    cat >"$source/system_file.wxs" <<'WXS'
+<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="*" Name="System file" Language="1033" Version="1.0.0" Manufacturer="Author"
+           UpgradeCode="3B9E1C52-7D4A-4F08-9A61-C2E5B7D3F190">
+    <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="system.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="System64Folder">
+        <Component Id="Image" Guid="6F2D8A13-4B7C-4E95-8C02-D1A9E4B6F357" Win64="yes">
+          <File Id="hostname.exe" Source="hostname.exe" KeyPath="yes"/>
+        </Component>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="Image"/></Feature>
+  </Product>
+</Wix>
+WXS
+    (cd "$source" && wixl -a x64 -o "$WORK/system_file.msi" system_file.wxs) || return 1
+    # Permanent (16) beside 64-bit (256): wixl does not take the attribute.
+    msibuild "$WORK/system_file.msi" \
+        -q "UPDATE Component SET Attributes = 272 WHERE Component = 'Image'" || return 1
+    before=$(cksum <"$image")
+    env -u ZELK_TRY_SHARED ZELK_WINE_KEEP=1 "$repo/scripts/try-package.sh" \
+        "$WORK/system_file.msi" >"$WORK/try-system-file.txt" 2>&1
+    kept=$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 -name 'try-*' -print -quit)
+    [[ -n $kept ]] || return 1
+    local installed=$kept/drive_c/windows/system32/hostname.exe
+    cmp -s "$installed" "$source/hostname.exe" &&
+        [[ $(stat -c %Y "$installed") == $(stat -c %Y "$source/hostname.exe") ]]
+    local status=$?
+    rm -rf "$kept"
+    ((status == 0)) && [[ $(cksum <"$image") == "$before" ]]
+)
+check TryKeepsTemplateImages "$(yes_if keeps_template_images)" \
+    "a try installing hostname.exe into the system folder changed the template's or installed none"
 
 leftover=$(find "$ZELK_WINE_ROOT/run" -maxdepth 1 \( -name 'try-*' -o -name 'check-*' \) 2>/dev/null)
 check PrivatePrefixesRemoved "$(yes_if test -z "$leftover")" "prefixes stayed: $leftover"

@@ -49,10 +49,11 @@ wine_cleanup() {
     fi
 }
 
-# The template is complete and made by the Wine installed now; another Wine would update every
-# run prefix's images in place, through the links to the template.
+# The template is complete, made by the Wine installed now and holds its images' checksums;
+# another Wine would update every run prefix's images in place, through the links to the
+# template.
 wine_template_current() {
-    [[ -f "$ZELK_WINE_TEMPLATE/.complete" &&
+    [[ -f "$ZELK_WINE_TEMPLATE/.complete" && -f "$ZELK_WINE_TEMPLATE/$WINE_IMAGE_SUMS" &&
         $(<"$ZELK_WINE_TEMPLATE/.complete") == "$(wine --version 2>/dev/null)" ]]
 }
 
@@ -78,6 +79,7 @@ wine_ensure_template() {
             /v ShowCrashDialog /t REG_DWORD /d 0 /f >>"$ZELK_WINE_ROOT/wineboot.log" 2>&1
         # The wineserver writes the registry to disk when it exits.
         WINEPREFIX="$draft" timeout 60 wineserver -w || wine_stop "$draft"
+        wine_image_sums "$draft" >"$draft/$WINE_IMAGE_SUMS"
         wine --version >"$draft/.complete" 2>/dev/null
         mv "$draft" "$ZELK_WINE_TEMPLATE"
     ) 9>"$ZELK_WINE_ROOT/template.lock"
@@ -91,22 +93,45 @@ wine_prefix() {
 # Wine's own program images in the system folder, most of a prefix's 700 MB: a run prefix shares
 # them with the template as hard links and copies every other file, so that making one costs
 # a few milliseconds of the disk instead of a second. Wine replaces its registry files by
-# renaming new ones into place, but a program that copies a file over a shared image writes
+# renaming new ones into place, but a program that writes a file over a shared image writes
 # through to the template: the runners lay their stand-ins over newdev.dll and certutil.exe,
-# so those are copied too, and wine_template_intact catches any other.
+# so those are copied too, a run of a package of unknown content shares nothing (--private),
+# and wine_template_intact catches any other write by the images' content.
 readonly WINE_SHARED_IMAGES='\./drive_c/windows/system32/[^/]+\.(dll|exe|drv|sys|ocx|acm|cpl|ax)'
 readonly WINE_STANDIN_TARGETS='.*/(newdev\.dll|certutil\.exe)'
+# The shared images' checksums, taken when the template is made.
+readonly WINE_IMAGE_SUMS=.image-sums
 
-# wine_copy_prefix NAME: makes run prefix NAME a fresh copy of the template, which
-# wine_cleanup removes.
+# wine_image_sums PREFIX: the CRC and size of every shared image of PREFIX, by path. Content,
+# not times: an installer sets a file's time from its cabinet, a copy from its source.
+wine_image_sums() {
+    (
+        cd "$1" &&
+            find . -regextype posix-extended -type f -regex "$WINE_SHARED_IMAGES" \
+                ! -regex "$WINE_STANDIN_TARGETS" -print0 | LC_ALL=C sort -z | xargs -0 cksum
+    )
+}
+
+# wine_copy_prefix [--private] NAME: makes run prefix NAME a fresh copy of the template, which
+# wine_cleanup removes. --private copies every file, sharing nothing with the template: for a
+# package of unknown content, which may install a file of the same name as one of Wine's images
+# (a runtime DLL), so that neither it nor a run beside it sees the other's.
 wine_copy_prefix() {
-    local prefix
+    local private=0 prefix
+    if [[ $1 == --private ]]; then
+        private=1
+        shift
+    fi
     prefix=$(wine_prefix "$1")
     wine_stop "$prefix"
     rm -rf "$prefix"
     mkdir -p "$ZELK_WINE_ROOT/run"
-    cp -al "$ZELK_WINE_TEMPLATE" "$prefix"
     ZELK_WINE_PREFIXES+=("$prefix")
+    if ((private)); then
+        cp -a --reflink=auto "$ZELK_WINE_TEMPLATE" "$prefix"
+        return
+    fi
+    cp -al "$ZELK_WINE_TEMPLATE" "$prefix"
     (
         cd "$ZELK_WINE_TEMPLATE" &&
             find . -regextype posix-extended -type f \( ! -regex "$WINE_SHARED_IMAGES" \
@@ -115,16 +140,16 @@ wine_copy_prefix() {
     )
 }
 
-# wine_template_intact: no run has written through to the template's shared images (a
-# program copying a file over one of them). Otherwise says which file, marks the template
-# for making anew and fails, since every run since then saw the changed file.
+# wine_template_intact: no run has written through to the template's shared images, whatever
+# the time the writer gave the file. Otherwise says which file, marks the template for making
+# anew and fails, since every run since then saw the changed file.
 wine_template_intact() {
-    local changed
-    changed=$(find "$ZELK_WINE_TEMPLATE" -type f -newer "$ZELK_WINE_TEMPLATE/.complete" \
-        ! -name .complete -print -quit 2>/dev/null)
-    [[ -z $changed ]] && return 0
-    echo "wine: a run wrote through to the template prefix ($changed); it is made anew" \
-        "on the next run" >&2
+    local sums changed
+    sums=$(wine_image_sums "$ZELK_WINE_TEMPLATE") &&
+        changed=$(diff "$ZELK_WINE_TEMPLATE/$WINE_IMAGE_SUMS" - <<<"$sums" 2>&1) && return 0
+    changed=$(sed -n 's/^[<>] [0-9]* [0-9]* //p' <<<"$changed" | head -1)
+    echo "wine: a run wrote through to the template prefix (${changed:-its images}); it is made" \
+        "anew on the next run" >&2
     rm -f "$ZELK_WINE_TEMPLATE/.complete"
     return 1
 }
