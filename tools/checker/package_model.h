@@ -223,6 +223,14 @@ inline bool StartsWithNoCase(const std::string& text, const std::string& start) 
     return Lower(text.substr(0, start.size())) == start;
 }
 
+// A message from its parts, appended into one string: findings are made in loops over paths.
+template <typename... Parts>
+std::string Text(const Parts&... parts) {
+    std::string text;
+    (text.append(parts), ...);
+    return text;
+}
+
 inline std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }

@@ -806,9 +806,9 @@ void PathPlayer::FailHere(Session& session, const Machine& machine, const Op& op
         Apply(failed, op, true, why);
     }
     Undone(session, failed);
-    session.result.failures.push_back(
-        {Failure{op.kind == Op::Kind::Action ? op.name : "InstallFinalize", kInstallFailure, ""},
-         std::move(failed)});
+    session.result.failures.emplace_back(
+        Failure{op.kind == Op::Kind::Action ? op.name : "InstallFinalize", kInstallFailure, ""},
+        std::move(failed));
 }
 
 void PathPlayer::Undone(const Session& session, Machine& machine) const {

@@ -77,12 +77,12 @@ std::string Difference(const Machine& before, const Machine& after) {
     }
     for (const auto& [product, features] : before.products) {
         if (after.products.count(product) == 0) {
-            changes.push_back(product == kEarlierProduct ? "the earlier version is gone"
-                                                         : "the product is gone");
+            changes.emplace_back(product == kEarlierProduct ? "the earlier version is gone"
+                                                            : "the product is gone");
         }
     }
     if (after.stateValues != before.stateValues) {
-        changes.push_back("recorded outcomes stay in the state key");
+        changes.emplace_back("recorded outcomes stay in the state key");
     }
     std::string text;
     for (std::size_t i = 0; i < changes.size() && i < 3; ++i) {
@@ -203,16 +203,15 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
         }
         if (!result.rollbackDisabledBy.empty()) {
             PathError("ZCA108", result.rollbackDisabledBy,
-                      path + ", " + Quoted(failure.action) +
-                          " failing: " + Quoted(result.rollbackDisabledBy) +
-                          " has turned rollback off, so " + left +
-                          "; leave rollback on (the include refuses to install without it).");
+                      Text(path, ", ", Quoted(failure.action), " failing: ",
+                           Quoted(result.rollbackDisabledBy), " has turned rollback off, so ", left,
+                           "; leave rollback on (the include refuses to install without it)."));
             continue;
         }
         PathError("ZCA108", failure.action,
-                  path + ", " + Quoted(failure.action) + " failing: after the rollback " + left +
-                      "; every change needs a rollback action scheduled before it, under the "
-                      "same condition, that can undo it with the installer's rights.");
+                  Text(path, ", ", Quoted(failure.action), " failing: after the rollback ", left,
+                       "; every change needs a rollback action scheduled before it, under the "
+                       "same condition, that can undo it with the installer's rights."));
     }
     std::set<std::string> withoutData;
     for (const RunNote& note : result.notes) {
@@ -247,11 +246,11 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
     for (const auto& [component, inf] : player.InfComponents()) {
         if (machine.Holds(component) && machine.staged.count(inf) == 0) {
             PathError("ZCA102", SubjectFor(Export::InstallDriver, inf),
-                      path + ": " + Quoted(inf) + " of component " + Quoted(component) +
-                          " is on the machine but never staged: " +
-                          WhyNotRun(result, Export::InstallDriver, inf) +
-                          "; condition the driver action and its data on the component ($" +
-                          component + "=3 AND NOT ?" + component + "=3).");
+                      Text(path, ": ", Quoted(inf), " of component ", Quoted(component),
+                           " is on the machine but never staged: ",
+                           WhyNotRun(result, Export::InstallDriver, inf),
+                           "; condition the driver action and its data on the component ($",
+                           component, "=3 AND NOT ?", component, "=3)."));
         }
     }
     for (const auto& [component, hardwareId] : player.RootDevices()) {
@@ -271,22 +270,21 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
             // Typically the older version's removal inside an upgrade, after this version took
             // the device over, run on a condition that is not the component's.
             PathError("ZCA103", remover,
-                      path + ": " + hardwareId + " is missing while component " +
-                          Quoted(component) + " is installed: " + Quoted(remover) +
-                          " runs on this path and takes it away; condition it on the component "
-                          "(?" +
-                          component + "=3 AND $" + component + "=2).");
+                      Text(path, ": ", hardwareId, " is missing while component ",
+                           Quoted(component), " is installed: ", Quoted(remover),
+                           " runs on this path and takes it away; condition it on the component (?",
+                           component, "=3 AND $", component, "=2)."));
         } else if (owned && !exists) {
-            PathError("ZCA103", SubjectFor(Export::InstallDriver, inf),
-                      path + ": " + hardwareId + " is missing while component " +
-                          Quoted(component) +
-                          " is installed: " + WhyNotRun(result, Export::InstallDriver, inf) + ".");
+            PathError(
+                "ZCA103", SubjectFor(Export::InstallDriver, inf),
+                Text(path, ": ", hardwareId, " is missing while component ", Quoted(component),
+                     " is installed: ", WhyNotRun(result, Export::InstallDriver, inf), "."));
         } else if (!owned && exists) {
             PathError("ZCA103", SubjectFor(removal, ""),
-                      path + ": " + hardwareId + " stays although no installed product holds " +
-                          "component " + Quoted(component) + ": " + WhyNotRun(result, removal, "") +
-                          "; condition it on the component (?" + component + "=3 AND $" +
-                          component + "=2).");
+                      Text(path, ": ", hardwareId, " stays although no installed product holds ",
+                           "component ", Quoted(component), ": ", WhyNotRun(result, removal, ""),
+                           "; condition it on the component (?", component, "=3 AND $", component,
+                           "=2)."));
         }
     }
     for (const auto& [service, component] : player.KernelServices()) {
@@ -297,12 +295,12 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
         const auto found = machine.services.find(service);
         const std::string removedBy = RanOnPath(result, Export::UninstallKernelService);
         if (owned && found == machine.services.end() && !removedBy.empty()) {
-            PathError("ZCA104", removedBy,
-                      path + ": the kernel service " + Quoted(service) +
-                          " is removed while component " + Quoted(component) +
-                          " stays installed: " + Quoted(removedBy) +
-                          " runs on this path; condition it on the component (?" + component +
-                          "=3 AND $" + component + "=2).");
+            PathError(
+                "ZCA104", removedBy,
+                Text(path, ": the kernel service ", Quoted(service), " is removed while component ",
+                     Quoted(component), " stays installed: ", Quoted(removedBy),
+                     " runs on this path; condition it on the component (?", component, "=3 AND $",
+                     component, "=2)."));
         } else if (owned && found != machine.services.end() && found->second.marked) {
             PathError("ZCA104", "ServiceControl",
                       path + ": the kernel service " + Quoted(service) +
@@ -399,7 +397,7 @@ std::string PackageChecker::CommandLineProperty(const std::string& condition,
                 condition[end] == '_' || condition[end] == '.')) {
             ++end;
         }
-        const std::string word = condition.substr(at, end - at);
+        std::string word = condition.substr(at, end - at);
         const char before = at == 0 ? ' ' : condition[at - 1];
         const bool operand =
             before != '$' && before != '?' && before != '&' && before != '!' && before != '%';

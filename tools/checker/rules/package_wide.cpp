@@ -27,7 +27,7 @@ std::string BareComponent(const std::string& condition, const PackageTables& tab
         while (end < condition.size() && IsNameCharacter(condition[end])) {
             ++end;
         }
-        const std::string name = condition.substr(at, end - at);
+        std::string name = condition.substr(at, end - at);
         const char before = at == 0 ? ' ' : condition[at - 1];
         std::size_t next = end;
         while (next < condition.size() && condition[next] == ' ') {
@@ -111,13 +111,13 @@ void PackageChecker::CheckLostActionState() {
         }
         findings_.push_back(
             {"ZCA111", Severity::Error, row.action,
-             "its condition " + Quoted(row.condition) + " compares " + Quoted(component) +
-                 ", a component, as a property, which is never set: wixl turns \"$" + component +
-                 "\" into \"" + component +
-                 "\" in an author's own conditions, so the action follows no component state; "
-                 "write the $ through a preprocessor variable (<?define ActionState = \"$\"?>, "
-                 "then $(var.ActionState)" +
-                 component + "=3).",
+             Text("its condition ", Quoted(row.condition), " compares ", Quoted(component),
+                  ", a component, as a property, which is never set: wixl turns \"$", component,
+                  "\" into \"", component,
+                  "\" in an author's own conditions, so the action follows no component state; "
+                  "write the $ through a preprocessor variable (<?define ActionState = \"$\"?>, "
+                  "then $(var.ActionState)",
+                  component, "=3)."),
              "InstallExecuteSequence", "Condition"});
     }
 }
