@@ -576,17 +576,6 @@ std::string SourceText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-const char* SeverityName(zelk::checker::Severity severity) {
-    switch (severity) {
-        case zelk::checker::Severity::Error:
-            return "error";
-        case zelk::checker::Severity::Warning:
-            return "warning";
-        default:
-            return "info";
-    }
-}
-
 // One table for every rule: its page's section, its family's file, --ignore.
 TEST(RuleTable, MatchesThePageAndTheSources) {
     const std::string page = SourceText("docs/zelk_ca_check.md");

@@ -20,6 +20,8 @@ struct Operand {
     std::string text;
     // A property or a state, whose text is compared as a number when it reads as one.
     bool symbol = false;
+    // A property's bare name; empty for literals, states and environment variables.
+    std::string name;
 };
 
 struct Token {
@@ -200,6 +202,7 @@ class Lexer {
         }
         Operand property;
         property.symbol = true;
+        property.name = name;
         const auto value = symbols_.properties.find(name);
         if (value != symbols_.properties.end()) {
             property.text = value->second;
@@ -446,6 +449,22 @@ bool NestsTooDeep(const std::string& condition) {
     bool tooDeep = false;
     Evaluate(condition, {}, tooDeep);
     return tooDeep;
+}
+
+std::vector<PropertyRead> PropertiesRead(const std::string& condition) {
+    std::vector<PropertyRead> read;
+    const std::optional<std::vector<Token>> tokens = Lexer(condition, {}).Tokens();
+    if (!tokens) {
+        return read;
+    }
+    for (std::size_t i = 0; i < tokens->size(); ++i) {
+        const Token& token = (*tokens)[i];
+        if (token.kind == Kind::Value && !token.value.name.empty()) {
+            const bool compared = i + 1 < tokens->size() && (*tokens)[i + 1].kind == Kind::Compare;
+            read.push_back({token.value.name, compared});
+        }
+    }
+    return read;
 }
 
 }  // namespace zelk::checker

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace zelk::checker {
 
@@ -35,5 +36,16 @@ ConditionValue EvaluateCondition(const std::string& condition, const ConditionSy
 
 // Whether the condition nests past kMaxConditionNesting (and so evaluates as an error).
 bool NestsTooDeep(const std::string& condition);
+
+// A property the condition reads by its bare name (no $ ? & ! or %), and whether a comparison
+// follows it.
+struct PropertyRead {
+    std::string name;
+    bool compared = false;
+};
+
+// The properties a condition reads, in its order, as the installer's lexer sees them (keywords
+// in any case, quoted literals skipped); none for a text that is no sequence of tokens.
+std::vector<PropertyRead> PropertiesRead(const std::string& condition);
 
 }  // namespace zelk::checker

@@ -21,17 +21,6 @@ constexpr int kClean = 0;
 constexpr int kErrorsFound = 1;
 constexpr int kUnreadable = 2;
 
-const char* SeverityName(zelk::checker::Severity severity) {
-    switch (severity) {
-        case zelk::checker::Severity::Error:
-            return "error";
-        case zelk::checker::Severity::Warning:
-            return "warning";
-        default:
-            return "info";
-    }
-}
-
 int CheckPackageFile(const std::string& path, const std::set<std::string>& ignored) {
     std::string why;
     const auto tables = zelk::checker::ReadPackageTables(path, why);

@@ -15,6 +15,18 @@ namespace zelk::checker {
 // Info says what the package holds (the DLL's version); it is no fault.
 enum class Severity { Error, Warning, Info };
 
+// How a finding's line and the rules page name a severity: "error", "warning", "info".
+inline const char* SeverityName(Severity severity) {
+    switch (severity) {
+        case Severity::Error:
+            return "error";
+        case Severity::Warning:
+            return "warning";
+        default:
+            return "info";
+    }
+}
+
 struct Finding {
     // The rule's stable ID ("ZCA021"), which docs/zelk_ca_check.md explains and which
     // --ignore and the Property ZelkCaCheckIgnore name.

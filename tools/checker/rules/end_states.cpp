@@ -384,31 +384,13 @@ void PackageChecker::JudgePath(const PathPlayer& player, const Played& played) {
 // the command line can give.
 std::string PackageChecker::CommandLineProperty(const std::string& condition,
                                                 const PathPlayer& player) {
+    static const std::set<std::string> kInstallerSets = {
+        "Installed", "REMOVE", "REINSTALL", "ADDLOCAL", "UPGRADINGPRODUCTCODE", "REBOOT"};
     const Properties known = player.BaseProperties();
-    for (std::size_t at = 0; at < condition.size();) {
-        if (condition[at] == '"') {
-            const std::size_t close = condition.find('"', at + 1);
-            at = close == std::string::npos ? condition.size() : close + 1;
-            continue;
+    for (const PropertyRead& read : PropertiesRead(condition)) {
+        if (known.count(read.name) == 0 && kInstallerSets.count(read.name) == 0) {
+            return read.name;
         }
-        std::size_t end = at;
-        while (end < condition.size() &&
-               (std::isalnum(static_cast<unsigned char>(condition[end])) != 0 ||
-                condition[end] == '_' || condition[end] == '.')) {
-            ++end;
-        }
-        std::string word = condition.substr(at, end - at);
-        const char before = at == 0 ? ' ' : condition[at - 1];
-        const bool operand =
-            before != '$' && before != '?' && before != '&' && before != '!' && before != '%';
-        if (!word.empty() && operand && std::isalpha(static_cast<unsigned char>(word[0])) != 0 &&
-            known.count(word) == 0 && word != "NOT" && word != "AND" && word != "OR" &&
-            word != "XOR" && word != "EQV" && word != "IMP" && word != "Installed" &&
-            word != "REMOVE" && word != "REINSTALL" && word != "ADDLOCAL" &&
-            word != "UPGRADINGPRODUCTCODE" && word != "REBOOT") {
-            return word;
-        }
-        at = end == at ? at + 1 : end;
     }
     return "";
 }

@@ -5,42 +5,14 @@
 namespace zelk::checker::model {
 namespace {
 
-bool IsNameCharacter(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '.';
-}
-
 // The first component that the condition compares as a bare name ("C=3", "C = 2"): the
 // operator that would make it a state ($ ? & !) is missing. "" when none.
 std::string BareComponent(const std::string& condition, const PackageTables& tables) {
-    std::size_t at = 0;
-    while (at < condition.size()) {
-        if (condition[at] == '"') {
-            const std::size_t close = condition.find('"', at + 1);
-            at = close == std::string::npos ? condition.size() : close + 1;
-            continue;
+    for (const PropertyRead& read : PropertiesRead(condition)) {
+        if (read.compared && tables.componentDirectories.count(read.name) != 0 &&
+            tables.properties.count(read.name) == 0) {
+            return read.name;
         }
-        if (!IsNameCharacter(condition[at])) {
-            ++at;
-            continue;
-        }
-        std::size_t end = at;
-        while (end < condition.size() && IsNameCharacter(condition[end])) {
-            ++end;
-        }
-        std::string name = condition.substr(at, end - at);
-        const char before = at == 0 ? ' ' : condition[at - 1];
-        std::size_t next = end;
-        while (next < condition.size() && condition[next] == ' ') {
-            ++next;
-        }
-        const bool compared =
-            next < condition.size() &&
-            (condition[next] == '=' || condition[next] == '<' || condition[next] == '>');
-        if (compared && before != '$' && before != '?' && before != '&' && before != '!' &&
-            tables.componentDirectories.count(name) != 0 && tables.properties.count(name) == 0) {
-            return name;
-        }
-        at = end;
     }
     return "";
 }
