@@ -26,6 +26,7 @@ using trytool::DescribeService;
 using trytool::InstalledFeatures;
 using trytool::KernelServiceFault;
 using trytool::LayStandIns;
+using trytool::MarkedForDeletion;
 using trytool::OpenMachineKey;
 using trytool::RootDeviceFault;
 using trytool::Snapshot;

@@ -15,18 +15,6 @@ namespace {
 
 using wine::detail::Service;
 
-bool MarkedForDeletion(const std::string& name) {
-    const Service manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const Service service(manager ? OpenServiceA(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG)
-                                  : nullptr);
-    // A change that changes nothing is refused only to a service marked for deletion.
-    return service &&
-           !ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                 SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr) &&
-           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-}
-
 }  // namespace
 
 std::string ProgramFiles() {
